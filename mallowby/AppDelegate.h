@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+namespace mallowby {
+
+class VolumeStore;
+
+// Owns the long-lived objects and runs the launch sequence. Exactly one exists.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    // Created on first request, owned by the application object.
+    static AppDelegate& shared();
+
+    VolumeStore& volumes() const { return *m_volumes; }
+
+    // Called once, when the event loop runs.
+    void applicationDidFinishLaunching();
+
+private:
+    explicit AppDelegate(QObject* parent);
+
+    VolumeStore* m_volumes;
+};
+
+} // namespace mallowby

@@ -1,0 +1,46 @@
+#include "AppDelegate.h"
+
+#include "Support/LaunchEnvironment.h"
+
+#include <QApplication>
+#include <QMetaObject>
+
+#include <cstdio>
+#include <memory>
+
+using namespace mallowby;
+
+namespace {
+
+bool hasDisplay()
+{
+    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // The dump modes print and quit; they need no display at all.
+    std::unique_ptr<QCoreApplication> app;
+    if (LaunchEnvironment::shared().isDumpMode()) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        if (!hasDisplay()) {
+            std::fprintf(stderr, "mallowby: no display (DISPLAY and WAYLAND_DISPLAY are unset); "
+                                 "set QT_QPA_PLATFORM=offscreen to run without one\n");
+            return 1;
+        }
+        auto gui = std::make_unique<QApplication>(argc, argv);
+        gui->setQuitOnLastWindowClosed(false);
+        app = std::move(gui);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("mallowby"));
+    QCoreApplication::setOrganizationName(QStringLiteral("mallowby"));
+
+    AppDelegate& delegate = AppDelegate::shared();
+    QMetaObject::invokeMethod(&delegate, &AppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);
+    app->exec();
+    return 0;
+}
