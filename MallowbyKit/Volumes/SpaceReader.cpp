@@ -1,13 +1,13 @@
 #include "Volumes/SpaceReader.h"
 
-#include <QCoro/QCoroFuture>
+#include <QCoreApplication>
 #include <QFile>
-#include <QFuture>
-#include <QPromise>
+#include <QMetaObject>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 
+#include <coroutine>
 #include <mutex>
 #include <set>
 
@@ -17,38 +17,67 @@ namespace mallowby {
 
 namespace {
 
+// Never destroyed: a reader thread stuck in statvfs may return after static destruction.
 std::mutex& inFlightLock()
 {
-    static std::mutex lock;
-    return lock;
+    static auto* const lock = new std::mutex;
+    return *lock;
 }
 
 std::set<QString>& inFlightPaths()
 {
-    static std::set<QString> paths;
-    return paths;
+    static auto* const paths = new std::set<QString>;
+    return *paths;
 }
 
-// Completes a read exactly once: with the result, or with absent at the timeout.
-class Completion {
+// Completes a read exactly once, with the result or with absent at the timeout, and resumes
+// the awaiting coroutine on the main thread.
+class Completion : public std::enable_shared_from_this<Completion> {
 public:
-    Completion() { m_promise.start(); }
-    QFuture<std::optional<Space>> future() { return m_promise.future(); }
-
     void complete(std::optional<Space> result)
     {
-        std::lock_guard guard(m_lock);
-        if (m_done)
-            return;
-        m_done = true;
-        m_promise.addResult(std::move(result));
-        m_promise.finish();
+        std::coroutine_handle<> waiter;
+        {
+            std::lock_guard guard(m_lock);
+            if (m_done)
+                return;
+            m_done = true;
+            m_result = std::move(result);
+            waiter = std::exchange(m_waiter, {});
+        }
+        if (waiter) {
+            if (auto* app = QCoreApplication::instance())
+                QMetaObject::invokeMethod(app, [waiter] { waiter.resume(); }, Qt::QueuedConnection);
+        }
+    }
+
+    auto operator co_await()
+    {
+        struct Awaiter {
+            std::shared_ptr<Completion> completion;
+            bool await_ready() const noexcept { return false; }
+            bool await_suspend(std::coroutine_handle<> handle)
+            {
+                std::lock_guard guard(completion->m_lock);
+                if (completion->m_done)
+                    return false;  // already answered: carry on at once
+                completion->m_waiter = handle;
+                return true;
+            }
+            std::optional<Space> await_resume()
+            {
+                std::lock_guard guard(completion->m_lock);
+                return completion->m_result;
+            }
+        };
+        return Awaiter{shared_from_this()};
     }
 
 private:
     std::mutex m_lock;
     bool m_done = false;
-    QPromise<std::optional<Space>> m_promise;
+    std::optional<Space> m_result;
+    std::coroutine_handle<> m_waiter;
 };
 
 } // namespace
@@ -80,7 +109,6 @@ QCoro::Task<std::optional<Space>> SpaceReader::read(QString path) const
     }
 
     auto completion = std::make_shared<Completion>();
-    auto future = completion->future();
     pool().start([completion, readBlocking = readBlocking, path] {
         QThread::currentThread()->setObjectName(QStringLiteral("as.quillon.mallowby.space"));
         std::optional<Space> result = readBlocking ? readBlocking(path) : std::nullopt;
@@ -92,7 +120,7 @@ QCoro::Task<std::optional<Space>> SpaceReader::read(QString path) const
     });
     QTimer::singleShot(timeout, [completion] { completion->complete(std::nullopt); });
 
-    co_return co_await future;
+    co_return co_await *completion;
 }
 
 std::optional<Space> SpaceReader::defaultReadBlocking(const QString& path)

@@ -67,6 +67,9 @@ QList<VolumeStore::Mount> LinuxMountTable::read() const
     std::unique_ptr<libmnt_iter, decltype(&mnt_free_iter)> iter(mnt_new_iter(MNT_ITER_FORWARD), &mnt_free_iter);
     libmnt_fs* fs = nullptr;
     while (iter && mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
+        // libmount guesses the format from the first line; only mountinfo lines count.
+        if (!mnt_fs_is_kernel(fs))
+            continue;
         VolumeStore::Mount mount;
         mount.path = text(mnt_fs_get_target(fs));
         if (mount.path.isEmpty())

@@ -1,0 +1,269 @@
+#include "Volumes/VolumeStore.h"
+
+#include "support/FakeVolumePlatform.h"
+#include "support/ManualClock.h"
+#include "support/TestEnvironment.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+using namespace mallowby;
+using namespace mallowby::test;
+
+namespace {
+
+// Capacity answers by path, settable while reads run on the pool.
+struct Capacities {
+    std::mutex lock;
+    QHash<QString, std::optional<Space>> byPath;
+    std::atomic<int> reads = 0;
+    std::condition_variable released;
+    bool held = false;  // reads wait while held
+
+    void hold(bool on)
+    {
+        std::lock_guard guard(lock);
+        held = on;
+        released.notify_all();
+    }
+
+    void set(const QString& path, std::optional<Space> space)
+    {
+        std::lock_guard guard(lock);
+        byPath.insert(path, space);
+    }
+    SpaceReader reader()
+    {
+        return SpaceReader{std::chrono::seconds(2), [this](const QString& path) {
+                               ++reads;
+                               std::unique_lock guard(lock);
+                               released.wait(guard, [this] { return !held; });
+                               return byPath.value(path);
+                           }};
+    }
+};
+
+class VolumeStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake.table->mounts = {
+            FakeVolumePlatform::mount("/", "/dev/vda"),
+            FakeVolumePlatform::mount("/media/stick", "/dev/sdb1", "vfat"),
+        };
+        DiskDescription stick;
+        stick.volumeUUID = QStringLiteral("AAAA-1111");
+        stick.volumeName = QStringLiteral("Stick");
+        stick.deviceInternal = false;
+        fake.descriptions->byName.insert(QStringLiteral("sdb1"), stick);
+        capacities.set("/", Space{100, 50, 50, false});
+        capacities.set("/media/stick", Space{10, 4, 4, false});
+    }
+
+    void startStore()
+    {
+        store = std::make_unique<VolumeStore>(capacities.reader(), fake.platform(), clock);
+        store->start();
+    }
+
+    // Lets the pool's reads finish and their continuations run.
+    void settle()
+    {
+        TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    }
+
+    bool allRead() const
+    {
+        return std::all_of(store->volumes().cbegin(), store->volumes().cend(), [](const Volume& v) { return v.space.has_value(); });
+    }
+
+    FakeVolumePlatform fake;
+    Capacities capacities;
+    ManualClock clock;
+    std::unique_ptr<VolumeStore> store;
+};
+
+} // namespace
+
+TEST_F(VolumeStoreTest, StartBuildsTheSortedListAndReadsEveryVolume)
+{
+    startStore();
+    ASSERT_EQ(store->volumes().size(), 2);
+    EXPECT_EQ(store->volumes()[0].name, "Stick");  // external before internal
+    EXPECT_EQ(store->volumes()[0].id, "AAAA-1111");
+    EXPECT_EQ(store->volumes()[1].name, "/");
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return allRead(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(store->volumes()[0].space, (Space{10, 4, 4, false}));
+    EXPECT_TRUE(fake.source->started);
+
+    const int reads = fake.table->reads;
+    store->start();  // a second start does nothing
+    EXPECT_EQ(fake.table->reads, reads);
+}
+
+TEST_F(VolumeStoreTest, TenEventsInOneTurnGiveOneRebuild)
+{
+    startStore();
+    const int before = fake.table->reads;
+    for (int i = 0; i < 10; ++i)
+        fake.source->fire();
+    EXPECT_EQ(fake.table->reads, before);  // nothing until the loop turns
+    settle();
+    EXPECT_EQ(fake.table->reads, before + 1);
+}
+
+TEST_F(VolumeStoreTest, AnUnchangedRebuildPublishesNothing)
+{
+    startStore();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return allRead(); }, std::chrono::seconds(5)));
+    QSignalSpy changes(store.get(), &VolumeStore::volumesChanged);
+    fake.source->fire();
+    settle();
+    EXPECT_EQ(changes.count(), 0);
+}
+
+TEST_F(VolumeStoreTest, MountsAndUnmountsReachTheList)
+{
+    startStore();
+    fake.table->mounts.append(FakeVolumePlatform::mount("/mnt/data", "/dev/sdc1"));
+    fake.source->fire();
+    settle();
+    ASSERT_EQ(store->volumes().size(), 3);
+    fake.table->mounts.removeFirst();
+    fake.source->fire();
+    settle();
+    QStringList paths;
+    for (const Volume& v : store->volumes())
+        paths << v.mountPath;
+    EXPECT_EQ(paths, (QStringList{"/media/stick", "/mnt/data"}));
+}
+
+TEST_F(VolumeStoreTest, ARenameKeepsIdAndFiguresAndMovesTheVolume)
+{
+    fake.table->mounts.append(FakeVolumePlatform::mount("/media/other", "/dev/sdc1"));
+    DiskDescription other;
+    other.volumeUUID = QStringLiteral("BBBB-2222");
+    other.volumeName = QStringLiteral("Other");
+    other.deviceInternal = false;
+    fake.descriptions->byName.insert(QStringLiteral("sdc1"), other);
+    capacities.set("/media/other", Space{20, 5, 5, false});
+    startStore();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return allRead(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(store->volumes()[0].name, "Other");
+
+    fake.descriptions->byName[QStringLiteral("sdb1")].volumeName = QStringLiteral("A stick");
+    const int reads = capacities.reads;
+    fake.source->fire();
+    settle();
+    ASSERT_EQ(store->volumes().size(), 3);
+    EXPECT_EQ(store->volumes()[0].name, "A stick");
+    EXPECT_EQ(store->volumes()[0].id, "AAAA-1111");
+    EXPECT_EQ(store->volumes()[0].space, (Space{10, 4, 4, false}));
+    EXPECT_EQ(capacities.reads, reads);  // figures carried over, not read again
+}
+
+TEST_F(VolumeStoreTest, AFailedReadMarksFiguresStaleAndASuccessClearsIt)
+{
+    startStore();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return allRead(); }, std::chrono::seconds(5)));
+    capacities.set("/media/stick", std::nullopt);
+    store->refreshSpace("AAAA-1111");
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return store->volumes()[0].space->isStale; }, std::chrono::seconds(5)));
+    EXPECT_EQ(store->volumes()[0].space, (Space{10, 4, 4, true}));
+
+    capacities.set("/media/stick", Space{10, 3, 3, false});
+    store->refreshSpace("AAAA-1111");
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !store->volumes()[0].space->isStale; }, std::chrono::seconds(5)));
+    EXPECT_EQ(store->volumes()[0].space, (Space{10, 3, 3, false}));
+}
+
+TEST_F(VolumeStoreTest, AVolumeWithoutFiguresIsRetriedTwiceThenGivenUpUntilTheNextTrigger)
+{
+    capacities.set("/media/stick", std::nullopt);
+    startStore();
+    const auto readsSoFar = [&] { return capacities.reads.load(); };
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readsSoFar() == 2; }, std::chrono::seconds(5)));  // both volumes once
+    settle();
+
+    clock.advance(std::chrono::milliseconds(999));
+    settle();
+    EXPECT_EQ(readsSoFar(), 2);
+    clock.advance(std::chrono::milliseconds(1));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readsSoFar() == 3; }, std::chrono::seconds(5)));
+    settle();
+    clock.advance(std::chrono::milliseconds(1999));
+    settle();
+    EXPECT_EQ(readsSoFar(), 3);
+    clock.advance(std::chrono::milliseconds(1));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readsSoFar() == 4; }, std::chrono::seconds(5)));
+    settle();
+    clock.advance(std::chrono::seconds(60));
+    settle();
+    EXPECT_EQ(readsSoFar(), 4);
+    EXPECT_FALSE(store->volumes()[0].space.has_value());
+
+    // The next trigger starts a new series, and this time it succeeds.
+    capacities.set("/media/stick", Space{10, 9, 9, false});
+    store->refreshSpace("AAAA-1111");
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return store->volumes()[0].space.has_value(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(readsSoFar(), 5);
+}
+
+TEST_F(VolumeStoreTest, OneReadPerVolumeAtATime)
+{
+    startStore();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return allRead(); }, std::chrono::seconds(5)));
+    const int before = capacities.reads;
+    capacities.hold(true);
+    store->refreshAll();
+    settle();
+    store->refreshAll();
+    store->refreshSpace("AAAA-1111");
+    settle();
+    capacities.hold(false);
+    settle();
+    EXPECT_EQ(capacities.reads, before + 2);
+}
+
+TEST_F(VolumeStoreTest, AnAnswerForAVolumeThatWentIsDropped)
+{
+    startStore();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return allRead(); }, std::chrono::seconds(5)));
+    store->refreshSpace("AAAA-1111");
+    fake.table->mounts.removeLast();
+    fake.source->fire();
+    settle();
+    ASSERT_EQ(store->volumes().size(), 1);
+    EXPECT_EQ(store->volumes()[0].mountPath, "/");
+}
+
+TEST_F(VolumeStoreTest, TheRefreshTimerIsOneTimerFirstFiringAfterThirtySeconds)
+{
+    startStore();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return allRead(); }, std::chrono::seconds(5)));
+    const int before = capacities.reads;
+    store->setRefreshing(true);
+    store->setRefreshing(true);
+    EXPECT_EQ(clock.pendingTimers(), 1u);
+    clock.advance(std::chrono::seconds(29));
+    settle();
+    EXPECT_EQ(capacities.reads, before);
+    clock.advance(std::chrono::seconds(1));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return capacities.reads == before + 2; }, std::chrono::seconds(5)));
+    settle();
+    clock.advance(std::chrono::seconds(30));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return capacities.reads == before + 4; }, std::chrono::seconds(5)));
+
+    store->setRefreshing(false);
+    EXPECT_FALSE(store->isRefreshing());
+    EXPECT_EQ(clock.pendingTimers(), 0u);
+    settle();
+    clock.advance(std::chrono::seconds(90));
+    settle();
+    EXPECT_EQ(capacities.reads, before + 4);
+}

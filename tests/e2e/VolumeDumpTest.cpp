@@ -1,0 +1,143 @@
+#include "support/LoopImage.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace mallowby::test;
+
+namespace {
+
+// The app in volume-dump mode, with no display of any kind.
+void startDump(QProcess& process)
+{
+    auto environment = QProcessEnvironment::systemEnvironment();
+    for (const char* key : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "MALLOWBY_DUMP_RATES"})
+        environment.remove(QString::fromLatin1(key));
+    environment.insert(QStringLiteral("MALLOWBY_DUMP_VOLUMES"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    process.start(TestEnvironment::mallowbyBinary(), {});
+}
+
+// The dump's lines as fields, header first.
+QList<QStringList> table(const QString& out)
+{
+    QList<QStringList> rows;
+    for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        rows << line.split(QLatin1Char('\t'));
+    return rows;
+}
+
+const QStringList* rowFor(const QList<QStringList>& rows, const QString& path)
+{
+    for (const auto& row : rows)
+        if (row.size() == 9 && row[8] == path)
+            return &row;
+    return nullptr;
+}
+
+bool isMountPoint(const QString& path)
+{
+    QFile file(QStringLiteral("/proc/self/mountinfo"));
+    return file.open(QIODevice::ReadOnly) && file.readAll().contains(" " + path.toUtf8() + " ");
+}
+
+} // namespace
+
+TEST(VolumeDump, PrintsTheTableWithoutADisplayAndExits)
+{
+    QProcess process;
+    startDump(process);
+    ASSERT_TRUE(process.waitForFinished(10000)) << "the dump did not end";
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    const auto rows = table(QString::fromUtf8(process.readAllStandardOutput()));
+    ASSERT_FALSE(rows.isEmpty());
+    EXPECT_EQ(rows[0], (QStringList{"name", "kind", "format", "protocol", "total", "available", "strict", "stale", "path"}));
+    for (const auto& row : rows)
+        EXPECT_EQ(row.size(), 9) << row.join(QLatin1Char('|')).toStdString();
+    const QStringList* root = rowFor(rows, QStringLiteral("/"));
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ((*root)[1], "internal");
+    EXPECT_GT((*root)[4].toLongLong(), 0);
+    EXPECT_GE((*root)[4].toLongLong(), (*root)[6].toLongLong());
+    EXPECT_EQ((*root)[7], "false");
+}
+
+TEST(VolumeDump, ShowsALoopMountedImageByItsLabel)
+{
+    if (const auto missing = TestEnvironment::missingForLoopDevices())
+        GTEST_SKIP() << missing->toStdString();
+    if (!TestEnvironment::udevdRuns())
+        GTEST_SKIP() << "udevd is not running (scripts/services starts it); labels come from udev";
+    LoopImage image(QStringLiteral("MallowbyTest"));
+    ASSERT_TRUE(image.isReady()) << image.error().toStdString();
+    ASSERT_TRUE(image.mount()) << image.error().toStdString();
+
+    QProcess process;
+    startDump(process);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    const auto rows = table(QString::fromUtf8(process.readAllStandardOutput()));
+    const QStringList* row = rowFor(rows, image.mountPath());
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ((*row)[0], "MallowbyTest");
+    EXPECT_EQ((*row)[1], "diskImage");
+    EXPECT_EQ((*row)[2], "EXT4");
+    EXPECT_GT((*row)[4].toLongLong(), 20 * 1024 * 1024);
+    EXPECT_EQ((*row)[7], "false");
+}
+
+TEST(VolumeDump, AShareWhoseStatfsNeverAnswersCostsAtMostTheWait)
+{
+    if (!TestEnvironment::isRoot())
+        GTEST_SKIP() << "needs root to mount a FUSE file system";
+    if (!QFile::exists(QStringLiteral("/dev/fuse")))
+        GTEST_SKIP() << "no /dev/fuse here";
+    QTemporaryDir dir;
+    const QString mountPath = dir.filePath(QStringLiteral("hung share"));
+    QDir().mkpath(mountPath);
+    QProcess fuse;
+    fuse.start(TestEnvironment::hangfsBinary(), {mountPath});
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return isMountPoint(QString(mountPath).replace(' ', "\\040")); },
+                                           std::chrono::seconds(10)))
+        << fuse.readAllStandardError().toStdString();
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QProcess dump;
+    startDump(dump);
+    QString out;
+    // The output is complete once both the hung share's line and the root's are there; the
+    // process itself cannot finish exiting while its reader thread waits in the kernel.
+    const bool printed = TestEnvironment::waitUntil(
+        [&] {
+            out += QString::fromUtf8(dump.readAllStandardOutput());
+            const auto rows = table(out);
+            return rowFor(rows, mountPath) && rowFor(rows, QStringLiteral("/"));
+        },
+        std::chrono::seconds(10));
+    const qint64 ms = elapsed.elapsed();
+
+    // Unblock the kernel: killing the server aborts the connection.
+    fuse.kill();
+    fuse.waitForFinished(5000);
+    TestEnvironment::run(QStringLiteral("umount"), {QStringLiteral("-l"), mountPath});
+    const bool exited = dump.waitForFinished(10000);
+    if (!exited)
+        dump.kill();
+
+    ASSERT_TRUE(printed) << out.toStdString();
+    EXPECT_LT(ms, 3500);
+    const auto rows = table(out);
+    const QStringList* row = rowFor(rows, mountPath);
+    EXPECT_EQ(row->mid(4, 4), (QStringList{"-", "-", "-", "-"}));
+    EXPECT_EQ((*row)[0], "hung share");
+    EXPECT_NE((*rowFor(rows, QStringLiteral("/")))[4], "-");
+    EXPECT_TRUE(exited);
+    EXPECT_EQ(dump.exitCode(), 0);
+}

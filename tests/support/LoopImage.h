@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <optional>
+
+namespace mallowby::test {
+
+// A sparse ext4 image file attached to a loop device and mounted, for root-only tests.
+// Everything is undone on destruction (unmounted, detached, deleted).
+class LoopImage {
+public:
+    explicit LoopImage(const QString& label, int megabytes = 32);
+    ~LoopImage();
+    LoopImage(const LoopImage&) = delete;
+    LoopImage& operator=(const LoopImage&) = delete;
+
+    // Empty when something failed; error() says what.
+    bool isReady() const { return m_error.isEmpty(); }
+    const QString& error() const { return m_error; }
+
+    const QString& imagePath() const { return m_image; }
+    const QString& device() const { return m_device; }  // "/dev/loopN"
+    const QString& mountPath() const { return m_mountPath; }
+
+    bool mount();
+    bool unmount();
+    bool isMounted() const { return m_mounted; }
+
+private:
+    bool step(const QString& program, const QStringList& arguments, QString* out = nullptr);
+
+    QTemporaryDir m_dir;
+    QString m_image;
+    QString m_device;
+    QString m_mountPath;
+    QString m_error;
+    bool m_mounted = false;
+};
+
+} // namespace mallowby::test

@@ -1,0 +1,82 @@
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+
+#include <unistd.h>
+
+namespace mallowby::test {
+
+QString TestEnvironment::dataPath(const QString& relative)
+{
+    return QStringLiteral(MALLOWBY_TEST_DATA "/") + relative;
+}
+
+QString TestEnvironment::mallowbyBinary()
+{
+    return QStringLiteral(MALLOWBY_BINARY);
+}
+
+QString TestEnvironment::hangfsBinary()
+{
+    return QStringLiteral(MALLOWBY_HANGFS);
+}
+
+bool TestEnvironment::isRoot()
+{
+    return ::geteuid() == 0;
+}
+
+std::optional<QString> TestEnvironment::missingForLoopDevices()
+{
+    if (!isRoot())
+        return QStringLiteral("needs root (loop devices and mounts); run scripts/test as root");
+    if (!QFileInfo::exists(QStringLiteral("/dev/loop-control")))
+        return QStringLiteral("no loop device support here (/dev/loop-control is missing)");
+    return std::nullopt;
+}
+
+bool TestEnvironment::udevdRuns()
+{
+    return QFileInfo::exists(QStringLiteral("/run/udev/control"));
+}
+
+TestEnvironment::Result TestEnvironment::run(const QString& program, const QStringList& arguments,
+                                             std::chrono::milliseconds timeout)
+{
+    QProcess process;
+    process.start(program, arguments);
+    Result result;
+    if (!process.waitForStarted(int(timeout.count()))) {
+        result.err = process.errorString();
+        return result;
+    }
+    process.closeWriteChannel();
+    if (!process.waitForFinished(int(timeout.count()))) {
+        process.kill();
+        process.waitForFinished();
+        result.err = QStringLiteral("timed out");
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+bool TestEnvironment::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    QDeadlineTimer deadline(timeout);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+} // namespace mallowby::test
