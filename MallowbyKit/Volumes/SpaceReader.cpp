@@ -1,13 +1,12 @@
 #include "Volumes/SpaceReader.h"
 
-#include <QCoreApplication>
+#include "Support/OneShot.h"
+
 #include <QFile>
-#include <QMetaObject>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 
-#include <coroutine>
 #include <mutex>
 #include <set>
 
@@ -29,56 +28,6 @@ std::set<QString>& inFlightPaths()
     static auto* const paths = new std::set<QString>;
     return *paths;
 }
-
-// Completes a read exactly once, with the result or with absent at the timeout, and resumes
-// the awaiting coroutine on the main thread.
-class Completion : public std::enable_shared_from_this<Completion> {
-public:
-    void complete(std::optional<Space> result)
-    {
-        std::coroutine_handle<> waiter;
-        {
-            std::lock_guard guard(m_lock);
-            if (m_done)
-                return;
-            m_done = true;
-            m_result = std::move(result);
-            waiter = std::exchange(m_waiter, {});
-        }
-        if (waiter) {
-            if (auto* app = QCoreApplication::instance())
-                QMetaObject::invokeMethod(app, [waiter] { waiter.resume(); }, Qt::QueuedConnection);
-        }
-    }
-
-    auto operator co_await()
-    {
-        struct Awaiter {
-            std::shared_ptr<Completion> completion;
-            bool await_ready() const noexcept { return false; }
-            bool await_suspend(std::coroutine_handle<> handle)
-            {
-                std::lock_guard guard(completion->m_lock);
-                if (completion->m_done)
-                    return false;  // already answered: carry on at once
-                completion->m_waiter = handle;
-                return true;
-            }
-            std::optional<Space> await_resume()
-            {
-                std::lock_guard guard(completion->m_lock);
-                return completion->m_result;
-            }
-        };
-        return Awaiter{shared_from_this()};
-    }
-
-private:
-    std::mutex m_lock;
-    bool m_done = false;
-    std::optional<Space> m_result;
-    std::coroutine_handle<> m_waiter;
-};
 
 } // namespace
 
@@ -108,7 +57,8 @@ QCoro::Task<std::optional<Space>> SpaceReader::read(QString path) const
             co_return std::nullopt;
     }
 
-    auto completion = std::make_shared<Completion>();
+    // The first of the read and the timeout answers.
+    auto completion = OneShot<std::optional<Space>>::make();
     pool().start([completion, readBlocking = readBlocking, path] {
         QThread::currentThread()->setObjectName(QStringLiteral("as.quillon.mallowby.space"));
         std::optional<Space> result = readBlocking ? readBlocking(path) : std::nullopt;

@@ -25,6 +25,11 @@ QString TestEnvironment::hangfsBinary()
     return QStringLiteral(MALLOWBY_HANGFS);
 }
 
+QString TestEnvironment::mapholdBinary()
+{
+    return QStringLiteral(MALLOWBY_MAPHOLD);
+}
+
 bool TestEnvironment::isRoot()
 {
     return ::geteuid() == 0;

@@ -2,11 +2,13 @@
 
 #include "support/Printers.h"
 
+#include <QCoro/QCoroTask>
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace mallowby::test {
@@ -23,6 +25,7 @@ public:
     static QString dataPath(const QString& relative);
     static QString mallowbyBinary();
     static QString hangfsBinary();
+    static QString mapholdBinary();
 
     static bool isRoot();
     // Why a root-only end-to-end test cannot run here, or none when it can.
@@ -35,6 +38,18 @@ public:
 
     // Spins the event loop until the condition holds or the time is up; answers the condition.
     static bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+
+    // Runs a task to completion on the event loop (at most `timeout`); none when it did not finish.
+    template<typename T>
+    static std::optional<T> await(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(30))
+    {
+        auto result = std::make_shared<std::optional<T>>();
+        [](QCoro::Task<T> task, std::shared_ptr<std::optional<T>> result) -> QCoro::Task<> {
+            result->emplace(co_await std::move(task));
+        }(std::move(task), result);
+        waitUntil([&] { return result->has_value(); }, timeout);
+        return *result;
+    }
 };
 
 } // namespace mallowby::test

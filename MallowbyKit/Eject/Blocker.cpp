@@ -1,0 +1,15 @@
+#include "Eject/Blocker.h"
+
+namespace mallowby {
+
+QString Blocker::reasonText(Reason reason)
+{
+    switch (reason) {
+    case Reason::openFile: return QStringLiteral("open file");
+    case Reason::workingDirectory: return QStringLiteral("working directory");
+    case Reason::mappedFile: return QStringLiteral("mapped file");
+    }
+    return {};
+}
+
+} // namespace mallowby

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "Eject/Blocker.h"
+#include "Eject/ImageBlocker.h"
+
+#include <chrono>
+
+namespace mallowby {
+
+// The outcome of one blocker scan.
+struct BlockerReport {
+    QList<Blocker> blockers;  // sorted by app (or process) name, then pid
+    QList<ImageBlocker> images;
+    bool scannedMappedFiles = false;
+    qint64 processCount = 0;
+    std::chrono::nanoseconds duration{0};
+
+    bool isEmpty() const { return blockers.isEmpty() && images.isEmpty(); }
+
+    bool operator==(const BlockerReport&) const = default;
+};
+
+} // namespace mallowby

@@ -1,0 +1,178 @@
+#include "Eject/BlockerScanner.h"
+
+#include "Platform/ProcessTable.h"
+#include "Platform/RunningApplications.h"
+#include "Support/OneShot.h"
+
+#include <QFileInfo>
+#include <QLocale>
+#include <QSet>
+#include <QThreadPool>
+
+#include <algorithm>
+
+namespace mallowby {
+
+namespace {
+
+bool withinAny(const QString& path, const QStringList& roots)
+{
+    return std::any_of(roots.cbegin(), roots.cend(), [&](const QString& root) { return BlockerScanner::isWithin(path, root); });
+}
+
+std::optional<OwningApp> appFrom(const RunningApplication& record)
+{
+    std::optional<QString> name = record.name;
+    if (!name && record.bundlePath)
+        name = QFileInfo(*record.bundlePath).completeBaseName();
+    if (!name)
+        return std::nullopt;
+    return OwningApp{record.pid, *name, record.bundleIdentifier, record.bundlePath};
+}
+
+} // namespace
+
+BlockerScanner::BlockerScanner(std::shared_ptr<const ProcessTable> processes,
+                               std::shared_ptr<const RunningApplications> apps, ImageListing images)
+    : m_processes(std::move(processes)), m_apps(std::move(apps)), m_images(std::move(images))
+{
+}
+
+QThreadPool& BlockerScanner::pool()
+{
+    // Its own pool: a scan must not wait behind capacity reads stuck on a dead mount.
+    static QThreadPool* const pool = [] {
+        auto* p = new QThreadPool;
+        p->setObjectName(QStringLiteral("as.quillon.mallowby.scan"));
+        p->setMaxThreadCount(2);
+        return p;
+    }();
+    return *pool;
+}
+
+bool BlockerScanner::isWithin(const QString& path, const QString& root)
+{
+    if (root == QLatin1String("/"))
+        return path.startsWith(QLatin1Char('/'));
+    return path == root || (path.startsWith(root) && path.size() > root.size() && path[root.size()] == QLatin1Char('/'));
+}
+
+QCoro::Task<BlockerReport> BlockerScanner::scan(ScanTarget target) const
+{
+    auto result = OneShot<BlockerReport>::make();
+    // The work item keeps what it reads alive even if the scanner goes away meanwhile.
+    auto scanner = std::make_shared<BlockerScanner>(*this);
+    pool().start([scanner, target = std::move(target), result] { result->complete(scanner->scanBlocking(target)); });
+    co_return co_await *result;
+}
+
+BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
+{
+    const auto started = std::chrono::steady_clock::now();
+    BlockerReport report;
+
+    const QList<qint32> pids = m_processes->userProcesses();
+    report.processCount = pids.size();
+
+    if (m_images) {
+        for (const ImageBlocker& image : m_images())
+            if (withinAny(image.imagePath, target.mountPaths))
+                report.images.append(image);
+    }
+    QStringList imagePaths;
+    for (const ImageBlocker& image : std::as_const(report.images))
+        imagePaths.append(image.imagePath);
+
+    for (qint32 pid : pids) {
+        auto blocker = inspect(pid, target);
+        if (!blocker)
+            continue;
+        // An image file in use is shown as the image, not as a process.
+        blocker->uses.removeIf([&](const Blocker::Use& use) { return withinAny(use.path, imagePaths); });
+        if (!blocker->uses.isEmpty())
+            report.blockers.append(std::move(*blocker));
+    }
+
+    if (report.blockers.isEmpty() && report.images.isEmpty()) {
+        report.scannedMappedFiles = true;
+        for (qint32 pid : pids)
+            if (auto blocker = inspectMappedFiles(pid, target))
+                report.blockers.append(std::move(*blocker));
+    }
+
+    const QLocale locale;
+    const auto key = [&](const Blocker& b) { return locale.toLower(b.app ? b.app->name : b.processName); };
+    std::stable_sort(report.blockers.begin(), report.blockers.end(), [&](const Blocker& a, const Blocker& b) {
+        const QString ka = key(a), kb = key(b);
+        return ka != kb ? ka < kb : a.pid < b.pid;
+    });
+
+    report.duration = std::chrono::steady_clock::now() - started;
+    return report;
+}
+
+std::optional<Blocker> BlockerScanner::inspect(qint32 pid, const ScanTarget& target) const
+{
+    const auto executable = m_processes->executablePath(pid);
+    QList<Blocker::Use> uses;
+    for (const auto& file : m_processes->openFiles(pid))
+        if (target.devices.contains(file.device))
+            uses.append({Blocker::Reason::openFile, file.path});
+    if (const auto cwd = m_processes->workingDirectory(pid); cwd && target.devices.contains(cwd->device))
+        uses.prepend({Blocker::Reason::workingDirectory, cwd->path});
+    if (executable && withinAny(*executable, target.mountPaths))
+        uses.prepend({Blocker::Reason::mappedFile, *executable});
+    if (uses.isEmpty())
+        return std::nullopt;
+    return describe(pid, executable, std::move(uses));
+}
+
+std::optional<Blocker> BlockerScanner::inspectMappedFiles(qint32 pid, const ScanTarget& target) const
+{
+    QList<Blocker::Use> uses;
+    QSet<QString> seen;
+    for (const auto& region : m_processes->mappedFiles(pid, mappedRegionLimit)) {
+        if (!target.devices.contains(region.device) || seen.contains(region.path))
+            continue;
+        seen.insert(region.path);
+        uses.append({Blocker::Reason::mappedFile, region.path});
+    }
+    if (uses.isEmpty())
+        return std::nullopt;
+    return describe(pid, m_processes->executablePath(pid), std::move(uses));
+}
+
+Blocker BlockerScanner::describe(qint32 pid, std::optional<QString> executablePath, QList<Blocker::Use> uses) const
+{
+    Blocker blocker;
+    blocker.pid = pid;
+    if (executablePath)
+        blocker.processName = QFileInfo(*executablePath).fileName();
+    else
+        blocker.processName = m_processes->commandName(pid).value_or(QStringLiteral("pid %1").arg(pid));
+    blocker.executablePath = std::move(executablePath);
+    blocker.app = owningApp(pid);
+    blocker.isAppProcess = blocker.app && m_apps && m_apps->forPid(pid).has_value();
+    blocker.uses = std::move(uses);
+    return blocker;
+}
+
+std::optional<OwningApp> BlockerScanner::owningApp(qint32 pid) const
+{
+    if (!m_apps)
+        return std::nullopt;
+    qint32 current = pid;
+    for (int step = 0; step < ancestorLimit; ++step) {
+        if (const auto record = m_apps->forPid(current); record && record->isRegular)
+            return appFrom(*record);
+        const auto parent = m_processes->parent(current);
+        if (!parent || *parent < 2 || *parent == current)
+            break;
+        current = *parent;
+    }
+    if (const auto own = m_apps->forPid(pid))
+        return appFrom(*own);
+    return std::nullopt;
+}
+
+} // namespace mallowby

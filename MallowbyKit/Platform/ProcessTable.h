@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace mallowby {
+
+// What the blocker scan reads about processes. Every query may fail (the process may be gone)
+// and must never wait on a file system: paths and device numbers come from the kernel's records.
+class ProcessTable {
+public:
+    // A file a process uses, with the device of the file system it lies on.
+    struct FileRef {
+        QString path;
+        quint64 device = 0;
+
+        bool operator==(const FileRef&) const = default;
+    };
+
+    virtual ~ProcessTable() = default;
+
+    // The processes of the current user, in ascending pid order.
+    virtual QList<qint32> userProcesses() const = 0;
+    virtual std::optional<QString> executablePath(qint32 pid) const = 0;
+    // The short command name.
+    virtual std::optional<QString> commandName(qint32 pid) const = 0;
+    virtual std::optional<qint32> parent(qint32 pid) const = 0;
+    virtual QList<FileRef> openFiles(qint32 pid) const = 0;
+    virtual std::optional<FileRef> workingDirectory(qint32 pid) const = 0;
+    // File-backed memory regions, in address order, at most `limit` of them.
+    virtual QList<FileRef> mappedFiles(qint32 pid, int limit) const = 0;
+};
+
+} // namespace mallowby

@@ -1,0 +1,129 @@
+#include "Eject/BlockerScanner.h"
+#include "Platform/Linux/DesktopApplications.h"
+#include "Platform/Linux/LinuxMountTable.h"
+#include "Platform/Linux/ProcfsProcessTable.h"
+
+#include "support/LoopImage.h"
+#include "support/TestEnvironment.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace mallowby;
+using namespace mallowby::test;
+
+namespace {
+
+class BlockerScan : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const auto missing = TestEnvironment::missingForLoopDevices())
+            GTEST_SKIP() << missing->toStdString();
+        image = std::make_unique<LoopImage>(QStringLiteral("Held"));
+        ASSERT_TRUE(image->isReady()) << image->error().toStdString();
+        ASSERT_TRUE(image->mount()) << image->error().toStdString();
+        for (const auto& mount : VolumeStore::Mount::current(LinuxMountTable(), true))
+            if (mount.path == image->mountPath())
+                target = ScanTarget{{mount.device}, {mount.path}};
+        ASSERT_FALSE(target.devices.isEmpty());
+        QFile data(image->mountPath() + "/data.bin");
+        ASSERT_TRUE(data.open(QIODevice::WriteOnly));
+        data.write(QByteArray(8192, 'x'));
+    }
+
+    void TearDown() override
+    {
+        for (auto& process : holders) {
+            process->kill();
+            process->waitForFinished(5000);
+        }
+        holders.clear();
+    }
+
+    QProcess& hold(const QString& program, const QStringList& arguments, const QString& workingDirectory,
+                   const QString& input = QStringLiteral("/dev/null"))
+    {
+        auto process = std::make_unique<QProcess>();
+        process->setWorkingDirectory(workingDirectory);
+        process->setStandardInputFile(input);
+        process->start(program, arguments);
+        EXPECT_TRUE(process->waitForStarted(5000));
+        holders.push_back(std::move(process));
+        return *holders.back();
+    }
+
+    BlockerReport scan() const
+    {
+        const BlockerScanner scanner(std::make_shared<ProcfsProcessTable>(), std::make_shared<DesktopApplications>(), {});
+        auto report = TestEnvironment::await(scanner.scan(target));
+        EXPECT_TRUE(report.has_value());
+        return report.value_or(BlockerReport{});
+    }
+
+    static const Blocker* find(const BlockerReport& report, qint64 pid)
+    {
+        for (const Blocker& blocker : report.blockers)
+            if (blocker.pid == pid)
+                return &blocker;
+        return nullptr;
+    }
+
+    std::unique_ptr<LoopImage> image;
+    ScanTarget target;
+    std::vector<std::unique_ptr<QProcess>> holders;
+};
+
+} // namespace
+
+TEST_F(BlockerScan, FindsWorkingDirectoriesOpenFilesAndProgramsRunFromTheDrive)
+{
+    QFile::copy(QStringLiteral("/bin/sleep"), image->mountPath() + "/sleeper");
+    QFile::setPermissions(image->mountPath() + "/sleeper", QFile::ReadOwner | QFile::ExeOwner);
+    auto& shell = hold(QStringLiteral("/bin/sleep"), {QStringLiteral("300")}, image->mountPath());
+    auto& reader = hold(QStringLiteral("/bin/sleep"), {QStringLiteral("300")}, QStringLiteral("/"), image->mountPath() + "/data.bin");
+    auto& program = hold(image->mountPath() + "/sleeper", {QStringLiteral("300")}, QStringLiteral("/"));
+
+    const auto report = scan();
+    EXPECT_GT(report.processCount, 3);
+    EXPECT_FALSE(report.scannedMappedFiles);
+    EXPECT_GT(report.duration.count(), 0);
+
+    const Blocker* cwd = find(report, shell.processId());
+    ASSERT_NE(cwd, nullptr);
+    EXPECT_EQ(cwd->processName, "sleep");
+    EXPECT_EQ(cwd->uses, (QList<Blocker::Use>{{Blocker::Reason::workingDirectory, image->mountPath()}}));
+
+    const Blocker* file = find(report, reader.processId());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->uses, (QList<Blocker::Use>{{Blocker::Reason::openFile, image->mountPath() + "/data.bin"}}));
+
+    const Blocker* run = find(report, program.processId());
+    ASSERT_NE(run, nullptr);
+    EXPECT_EQ(run->processName, "sleeper");
+    EXPECT_EQ(run->executablePath, image->mountPath() + "/sleeper");
+    EXPECT_EQ(run->uses, (QList<Blocker::Use>{{Blocker::Reason::mappedFile, image->mountPath() + "/sleeper"}}));
+    EXPECT_EQ(report.blockers.size(), 3) << "only the test's processes hold the fresh mount";
+}
+
+TEST_F(BlockerScan, AMappingAloneIsFoundByTheSecondPass)
+{
+    auto& mapper = hold(TestEnvironment::mapholdBinary(), {image->mountPath() + "/data.bin"}, QStringLiteral("/"));
+    ASSERT_TRUE(mapper.waitForReadyRead(5000));
+
+    const auto report = scan();
+    EXPECT_TRUE(report.scannedMappedFiles);
+    ASSERT_EQ(report.blockers.size(), 1);
+    EXPECT_EQ(report.blockers[0].pid, mapper.processId());
+    EXPECT_EQ(report.blockers[0].uses, (QList<Blocker::Use>{{Blocker::Reason::mappedFile, image->mountPath() + "/data.bin"}}));
+}
+
+TEST_F(BlockerScan, AnIdleDriveHasNoBlockers)
+{
+    const auto report = scan();
+    EXPECT_TRUE(report.isEmpty());
+    EXPECT_TRUE(report.scannedMappedFiles);
+    EXPECT_GT(report.processCount, 0);
+}
