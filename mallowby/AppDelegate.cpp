@@ -3,10 +3,12 @@
 #include "DumpModes.h"
 
 #include "Platform/Linux/LinuxPlatform.h"
+#include "Settings/Preferences.h"
 #include "Support/LaunchEnvironment.h"
 #include "Volumes/VolumeStore.h"
 
 #include <QCoreApplication>
+#include <QSettings>
 
 namespace mallowby {
 
@@ -18,7 +20,9 @@ AppDelegate& AppDelegate::shared()
 
 AppDelegate::AppDelegate(QObject* parent)
     : QObject(parent),
-      m_volumes(new VolumeStore(SpaceReader{std::chrono::seconds(2)}, LinuxPlatform::volumeStore(), Clock::system(), this))
+      m_volumes(new VolumeStore(SpaceReader{std::chrono::seconds(2)}, LinuxPlatform::volumeStore(), Clock::system(), this)),
+      m_defaults(new QSettings(Preferences::userStorePath(), QSettings::IniFormat, this)),
+      m_preferences(new Preferences(*m_defaults, this))
 {
 }
 

@@ -4,8 +4,11 @@
 
 #include <memory>
 
+class QSettings;
+
 namespace mallowby {
 
+class Preferences;
 class VolumeStore;
 
 // Owns the long-lived objects and runs the launch sequence. Exactly one exists.
@@ -16,6 +19,7 @@ public:
     static AppDelegate& shared();
 
     VolumeStore& volumes() const { return *m_volumes; }
+    Preferences& preferences() const { return *m_preferences; }
 
     // Called once, when the event loop runs.
     void applicationDidFinishLaunching();
@@ -24,6 +28,8 @@ private:
     explicit AppDelegate(QObject* parent);
 
     VolumeStore* m_volumes;
+    QSettings* m_defaults;  // the user's settings file
+    Preferences* m_preferences;
 };
 
 } // namespace mallowby
