@@ -49,6 +49,16 @@ bool TestEnvironment::udevdRuns()
     return QFileInfo::exists(QStringLiteral("/run/udev/control"));
 }
 
+bool TestEnvironment::udisksRuns()
+{
+    const auto reply = run(QStringLiteral("dbus-send"),
+                           {QStringLiteral("--system"), QStringLiteral("--print-reply"), QStringLiteral("--dest=org.freedesktop.DBus"),
+                            QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                            QStringLiteral("string:org.freedesktop.UDisks2")},
+                           std::chrono::seconds(5));
+    return reply.exitCode == 0 && reply.out.contains(QLatin1String("boolean true"));
+}
+
 TestEnvironment::Result TestEnvironment::run(const QString& program, const QStringList& arguments,
                                              std::chrono::milliseconds timeout)
 {

@@ -31,6 +31,8 @@ public:
     // Why a root-only end-to-end test cannot run here, or none when it can.
     static std::optional<QString> missingForLoopDevices();
     static bool udevdRuns();
+    // udisksd owns its name on the system bus.
+    static bool udisksRuns();
 
     // Runs a program with an argument list (no shell) and waits for it.
     static Result run(const QString& program, const QStringList& arguments,

@@ -1,0 +1,252 @@
+#include "Platform/Linux/UDisks2Service.h"
+
+#include <QCoro/QCoroDBusPendingCall>
+#include <QCoro/QCoroProcess>
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCall>
+#include <QProcess>
+
+#include <cerrno>
+
+namespace mallowby {
+
+namespace {
+
+const QString service = QStringLiteral("org.freedesktop.UDisks2");
+const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
+const QString partitionInterface = QStringLiteral("org.freedesktop.UDisks2.Partition");
+const QString filesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
+const QString encryptedInterface = QStringLiteral("org.freedesktop.UDisks2.Encrypted");
+const QString loopInterface = QStringLiteral("org.freedesktop.UDisks2.Loop");
+const QString driveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
+const QString mdraidInterface = QStringLiteral("org.freedesktop.UDisks2.MDRaid");
+constexpr int callTimeoutMs = 120 * 1000;  // a forced unmount or a power-off may take a while
+
+void registerTypes()
+{
+    static const bool registered = [] {
+        qDBusRegisterMetaType<UDisks2Service::Interfaces>();
+        qDBusRegisterMetaType<UDisks2Service::ManagedObjects>();
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+// udisks2 byte-string properties end with a NUL.
+QByteArray bytes(const QVariant& value)
+{
+    QByteArray data = value.toByteArray();
+    while (data.endsWith('\0'))
+        data.chop(1);
+    return data;
+}
+
+QList<QByteArray> byteStrings(const QVariant& value)
+{
+    QList<QByteArray> list;
+    if (value.canConvert<QDBusArgument>())
+        list = qdbus_cast<QByteArrayList>(value.value<QDBusArgument>());
+    else
+        list = value.value<QByteArrayList>();
+    for (QByteArray& item : list)
+        while (item.endsWith('\0'))
+            item.chop(1);
+    return list;
+}
+
+QString objectPath(const QVariant& value)
+{
+    const QString path = value.value<QDBusObjectPath>().path();
+    return path == QLatin1String("/") ? QString() : path;
+}
+
+Dissent notFound(const QString& what)
+{
+    return Dissent{Dissent::notFound, what + QStringLiteral(" not found")};
+}
+
+Dissent unavailable()
+{
+    return Dissent{Dissent::unsupported, QStringLiteral("udisks2 is not available")};
+}
+
+// The udisks object of the block device /dev/NAME.
+QString blockObject(const UDisks2Service::ManagedObjects& objects, const QString& bsdName)
+{
+    const QByteArray device = "/dev/" + bsdName.toUtf8();
+    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+        const auto block = it->constFind(blockInterface);
+        if (block == it->cend())
+            continue;
+        if (bytes(block->value(QStringLiteral("Device"))) == device
+            || bytes(block->value(QStringLiteral("PreferredDevice"))) == device)
+            return it.key().path();
+    }
+    return {};
+}
+
+} // namespace
+
+UDisks2Service::UDisks2Service(QDBusConnection bus) : m_bus(std::move(bus))
+{
+    registerTypes();
+}
+
+Dissent UDisks2Service::dissentOf(const QString& errorName, const QString& message)
+{
+    if (errorName == QLatin1String("org.freedesktop.UDisks2.Error.DeviceBusy"))
+        return Dissent{Dissent::busy, message};
+    if (errorName.startsWith(QLatin1String("org.freedesktop.UDisks2.Error.NotAuthorized")))
+        return Dissent{Dissent::notPermitted, message};
+    if (errorName == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+        || errorName == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")
+        || errorName == QLatin1String("org.freedesktop.DBus.Error.Disconnected")
+        || errorName == QLatin1String("org.freedesktop.DBus.Error.NoServer"))
+        return unavailable();
+    if (errorName == QLatin1String("org.freedesktop.DBus.Error.UnknownObject")
+        || errorName == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod"))
+        return Dissent{Dissent::notFound, message};
+    return Dissent{Dissent::unknownError, message.isEmpty() ? std::optional<QString>() : std::optional(message)};
+}
+
+Dissent UDisks2Service::dissentOfCommand(const QString& errorOutput)
+{
+    const QString text = errorOutput.trimmed();
+    if (text.contains(QLatin1String("target is busy")) || text.contains(QLatin1String("Device or resource busy")))
+        return Dissent{Dissent::errnoBase + EBUSY, text};
+    if (text.contains(QLatin1String("not mounted")) || text.contains(QLatin1String("not found")))
+        return Dissent{Dissent::notFound, text};
+    if (text.contains(QLatin1String("Operation not permitted")) || text.contains(QLatin1String("must be superuser")))
+        return Dissent{Dissent::notPermitted, text};
+    return Dissent{Dissent::unknownError, text.isEmpty() ? std::optional<QString>() : std::optional(text)};
+}
+
+QCoro::Task<std::optional<UDisks2Service::ManagedObjects>> UDisks2Service::managedObjects()
+{
+    if (!m_bus.isConnected())
+        co_return std::nullopt;
+    const QString path = QStringLiteral("/org/freedesktop/UDisks2");
+    const QString interface = QStringLiteral("org.freedesktop.DBus.ObjectManager");
+    const QString method = QStringLiteral("GetManagedObjects");
+    const QDBusMessage request = QDBusMessage::createMethodCall(service, path, interface, method);
+    QDBusPendingCall pending = m_bus.asyncCall(request, callTimeoutMs);
+    const QDBusMessage reply = co_await pending;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        co_return std::nullopt;
+    co_return qdbus_cast<ManagedObjects>(reply.arguments().at(0).value<QDBusArgument>());
+}
+
+QCoro::Task<std::optional<Dissent>> UDisks2Service::call(QString path, QString interface, QString method, QVariantMap options)
+{
+    QDBusMessage request = QDBusMessage::createMethodCall(service, path, interface, method);
+    request << options;
+    QDBusPendingCall pending = m_bus.asyncCall(request, callTimeoutMs);
+    const QDBusMessage reply = co_await pending;
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        co_return dissentOf(reply.errorName(), reply.errorMessage());
+    co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<Dissent>> UDisks2Service::unmountDisk(QString bsdName, bool force)
+{
+    const auto objects = co_await managedObjects();
+    if (!objects)
+        co_return unavailable();
+    const QString disk = blockObject(*objects, bsdName);
+    if (disk.isEmpty())
+        co_return notFound(bsdName);
+
+    // The disk itself and its partitions, each file system mounted anywhere.
+    QStringList blocks{disk};
+    for (auto it = objects->cbegin(); it != objects->cend(); ++it) {
+        const auto partition = it->constFind(partitionInterface);
+        if (partition != it->cend() && objectPath(partition->value(QStringLiteral("Table"))) == disk)
+            blocks.append(it.key().path());
+    }
+    QVariantMap options;
+    if (force)
+        options.insert(QStringLiteral("force"), true);
+    for (const QString& block : std::as_const(blocks)) {
+        const auto filesystem = objects->value(QDBusObjectPath(block)).value(filesystemInterface);
+        if (byteStrings(filesystem.value(QStringLiteral("MountPoints"))).isEmpty())
+            continue;
+        if (auto dissent = co_await call(block, filesystemInterface, QStringLiteral("Unmount"), options))
+            co_return dissent;
+    }
+
+    // Close what the disk is: an unlocked encrypted volume, a running RAID array.
+    const auto diskBlock = objects->value(QDBusObjectPath(disk)).value(blockInterface);
+    if (const QString backing = objectPath(diskBlock.value(QStringLiteral("CryptoBackingDevice"))); !backing.isEmpty()) {
+        if (auto dissent = co_await call(backing, encryptedInterface, QStringLiteral("Lock"), {}))
+            co_return dissent;
+    }
+    if (const QString array = objectPath(diskBlock.value(QStringLiteral("MDRaid"))); !array.isEmpty()) {
+        if (auto dissent = co_await call(array, mdraidInterface, QStringLiteral("Stop"), {}))
+            co_return dissent;
+    }
+    co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<Dissent>> UDisks2Service::ejectDisk(QString bsdName)
+{
+    const auto objects = co_await managedObjects();
+    if (!objects)
+        co_return unavailable();
+    const QString disk = blockObject(*objects, bsdName);
+    if (disk.isEmpty())
+        co_return notFound(bsdName);
+    const Interfaces interfaces = objects->value(QDBusObjectPath(disk));
+    if (interfaces.contains(loopInterface))
+        co_return co_await call(disk, loopInterface, QStringLiteral("Delete"), {});
+
+    const QString drive = objectPath(interfaces.value(blockInterface).value(QStringLiteral("Drive")));
+    if (drive.isEmpty())
+        co_return std::nullopt;  // nothing physical to eject (a virtual disk)
+    const QVariantMap driveProperties = objects->value(QDBusObjectPath(drive)).value(driveInterface);
+    if (driveProperties.value(QStringLiteral("Ejectable")).toBool()) {
+        if (auto dissent = co_await call(drive, driveInterface, QStringLiteral("Eject"), {}))
+            co_return dissent;
+    }
+    // Safe removal: spin down and cut power where the drive allows it.
+    if (driveProperties.value(QStringLiteral("CanPowerOff")).toBool()) {
+        if (auto dissent = co_await call(drive, driveInterface, QStringLiteral("PowerOff"), {}))
+            co_return dissent;
+    }
+    co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<Dissent>> UDisks2Service::unmountShare(VolumeStore::Mount mount, bool force)
+{
+    QString program;
+    QStringList arguments;
+    if (mount.type.startsWith(QLatin1String("fuse"))) {
+        program = QStringLiteral("fusermount3");
+        arguments << QStringLiteral("-u");
+        if (force)
+            arguments << QStringLiteral("-z");
+    } else {
+        program = QStringLiteral("umount");
+        if (force)
+            arguments << QStringLiteral("-l");
+    }
+    arguments << QStringLiteral("--") << mount.path;
+
+    QProcess process;
+    auto coProcess = qCoro(process);
+    const bool started = co_await coProcess.start(program, arguments);
+    if (!started)
+        co_return Dissent{Dissent::unknownError, QStringLiteral("%1 could not be started").arg(program)};
+    co_await coProcess.waitForFinished(std::chrono::minutes(2));
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        co_await coProcess.waitForFinished(std::chrono::seconds(5));
+        co_return Dissent{Dissent::unknownError, QStringLiteral("%1 did not finish").arg(program)};
+    }
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        co_return std::nullopt;
+    co_return dissentOfCommand(QString::fromLocal8Bit(process.readAllStandardError()));
+}
+
+} // namespace mallowby
