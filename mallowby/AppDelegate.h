@@ -6,6 +6,7 @@
 
 namespace mallowby {
 
+class DriveMonitor;
 class VolumeStore;
 
 // Owns the long-lived objects and runs the launch sequence. Exactly one exists.
@@ -16,6 +17,8 @@ public:
     static AppDelegate& shared();
 
     VolumeStore& volumes() const { return *m_volumes; }
+    // Created on first use.
+    DriveMonitor& drives();
 
     // Called once, when the event loop runs.
     void applicationDidFinishLaunching();
@@ -24,6 +27,7 @@ private:
     explicit AppDelegate(QObject* parent);
 
     VolumeStore* m_volumes;
+    DriveMonitor* m_drives = nullptr;
 };
 
 } // namespace mallowby
