@@ -2,6 +2,7 @@
 
 #include "DumpModes.h"
 
+#include "Drives/DriveMonitor.h"
 #include "Platform/Linux/LinuxPlatform.h"
 #include "Settings/Preferences.h"
 #include "Support/LaunchEnvironment.h"
@@ -26,12 +27,20 @@ AppDelegate::AppDelegate(QObject* parent)
 {
 }
 
+DriveMonitor& AppDelegate::drives()
+{
+    if (!m_drives)
+        m_drives = new DriveMonitor(*m_volumes, LinuxPlatform::driveMonitor(), Clock::system(), this);
+    return *m_drives;
+}
+
 void AppDelegate::applicationDidFinishLaunching()
 {
     m_volumes->start();
+    drives().start();
 
     if (LaunchEnvironment::shared().isDumpMode()) {
-        DumpModes::dispatch(*m_volumes);
+        DumpModes::dispatch(*m_volumes, drives());
         return;
     }
 }

@@ -9,6 +9,7 @@ class QSettings;
 namespace mallowby {
 
 class Preferences;
+class DriveMonitor;
 class VolumeStore;
 
 // Owns the long-lived objects and runs the launch sequence. Exactly one exists.
@@ -20,6 +21,8 @@ public:
 
     VolumeStore& volumes() const { return *m_volumes; }
     Preferences& preferences() const { return *m_preferences; }
+    // Created on first use.
+    DriveMonitor& drives();
 
     // Called once, when the event loop runs.
     void applicationDidFinishLaunching();
@@ -30,6 +33,7 @@ private:
     VolumeStore* m_volumes;
     QSettings* m_defaults;  // the user's settings file
     Preferences* m_preferences;
+    DriveMonitor* m_drives = nullptr;
 };
 
 } // namespace mallowby

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace mallowby::test {
 
 class ManualClock::Handle final : public Clock::Timer {
@@ -41,7 +43,7 @@ void ManualClock::advance(Duration by)
                 next = it;
         if (next == m_timers.end())
             break;
-        m_now = next->second.due;
+        m_now = std::max(m_now, next->second.due);
         auto fire = next->second.fire;
         if (next->second.interval)
             next->second.due += *next->second.interval;

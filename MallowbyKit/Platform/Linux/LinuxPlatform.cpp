@@ -1,9 +1,11 @@
 #include "Platform/Linux/LinuxPlatform.h"
 
 #include "Platform/Linux/LinuxBlockMonitor.h"
+#include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxDiskDescriptions.h"
 #include "Platform/Linux/LinuxMountMonitor.h"
 #include "Platform/Linux/LinuxMountTable.h"
+#include "Platform/Linux/LinuxScreenEvents.h"
 
 namespace mallowby {
 
@@ -18,6 +20,14 @@ VolumeStore::Platform LinuxPlatform::volumeStore()
             sources.push_back(std::make_unique<LinuxBlockMonitor>());
             return sources;
         },
+    };
+}
+
+DriveMonitor::Platform LinuxPlatform::driveMonitor()
+{
+    return {
+        std::make_shared<LinuxBlockRegistry>(),
+        []() -> std::unique_ptr<ScreenEvents> { return std::make_unique<LinuxScreenEvents>(); },
     };
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Drives/DriveMonitor.h"
 #include "Volumes/VolumeStore.h"
 
 namespace mallowby {
@@ -8,6 +9,7 @@ namespace mallowby {
 class LinuxPlatform {
 public:
     static VolumeStore::Platform volumeStore();
+    static DriveMonitor::Platform driveMonitor();
 };
 
 } // namespace mallowby

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <sys/sysmacros.h>
 
@@ -43,15 +44,25 @@ std::optional<QString> Sysfs::kernelName(const QString& devName) const
     return std::nullopt;
 }
 
-std::optional<QString> Sysfs::attribute(const QString& name, const QString& relativePath) const
+std::optional<QString> Sysfs::line(const QString& name, const QString& relativePath) const
 {
     QFile file(classPath(name) + QLatin1Char('/') + relativePath);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray data = file.read(4096);
+    QByteArray data = file.read(8192);
     if (data.isEmpty() && file.error() != QFileDevice::NoError)
         return std::nullopt;
-    return QString::fromUtf8(data).trimmed();
+    if (data.endsWith('\n'))
+        data.chop(1);
+    return QString::fromUtf8(data);
+}
+
+std::optional<QString> Sysfs::attribute(const QString& name, const QString& relativePath) const
+{
+    auto text = line(name, relativePath);
+    if (text)
+        *text = text->trimmed();
+    return text;
 }
 
 bool Sysfs::isPartition(const QString& name) const
@@ -83,21 +94,40 @@ QStringList Sysfs::holders(const QString& name) const
     return links(name, QStringLiteral("holders"));
 }
 
+QStringList Sysfs::partitions(const QString& disk) const
+{
+    if (!exists(disk) || isPartition(disk))
+        return {};
+    QStringList result;
+    const QDir dir(QFileInfo(classPath(disk)).canonicalFilePath());
+    for (const QString& entry : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+        if (entry.startsWith(disk) && QFileInfo::exists(dir.filePath(entry) + QStringLiteral("/partition")))
+            result.append(entry);
+    return result;
+}
+
+bool Sysfs::isStacked(const QString& name) const
+{
+    return QFileInfo::exists(classPath(name) + QStringLiteral("/dm")) || QFileInfo::exists(classPath(name) + QStringLiteral("/md"));
+}
+
 QStringList Sysfs::physicalDisks(const QString& name) const
 {
     QStringList result;
+    QSet<QString> visited;
     QStringList pending{name};
-    int visits = 0;
-    while (!pending.isEmpty() && visits < visitLimit) {
-        ++visits;
+    while (!pending.isEmpty()) {
         const QString disk = wholeDisk(pending.takeFirst());
+        if (visited.contains(disk))
+            continue;
+        visited.insert(disk);
+        if (visited.size() > visitLimit)
+            break;
         const QStringList below = slaves(disk);
-        if (below.isEmpty()) {
-            if (!result.contains(disk))
-                result.append(disk);
-        } else {
+        if (below.isEmpty())
+            result.append(disk);
+        else
             pending.append(below);
-        }
     }
     return result;
 }

@@ -24,12 +24,19 @@ public:
     bool exists(const QString& name) const;
     // A file below the device's sysfs directory, trimmed; none when unreadable.
     std::optional<QString> attribute(const QString& name, const QString& relativePath) const;
+    // The same with only the final line break removed, for values such as paths.
+    std::optional<QString> line(const QString& name, const QString& relativePath) const;
     bool isPartition(const QString& name) const;
     // The whole disk a partition belongs to; the name itself for a whole disk.
     QString wholeDisk(const QString& name) const;
     QStringList slaves(const QString& name) const;
     QStringList holders(const QString& name) const;
+    // The partitions of a whole disk, in name order.
+    QStringList partitions(const QString& disk) const;
+    // A device-mapper or md device: a disk made of other disks rather than a physical one.
+    bool isStacked(const QString& name) const;
     // The whole disks with no slaves below a device (through partitions, dm and md), in order.
+    // Each disk is visited once, and at most visitLimit disks in all.
     QStringList physicalDisks(const QString& name) const;
     // The device number "major:minor" as dev_t.
     std::optional<quint64> deviceNumber(const QString& name) const;

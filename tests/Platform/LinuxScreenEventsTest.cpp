@@ -1,0 +1,140 @@
+#include "Platform/Linux/LinuxScreenEvents.h"
+
+#include "support/TestEnvironment.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace mallowby;
+using namespace mallowby::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A private bus daemon of its own, ended with the test.
+class PrivateBus {
+public:
+    PrivateBus()
+    {
+        m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                       QStringLiteral("--print-address=1")});
+        if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))
+            m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    }
+    ~PrivateBus()
+    {
+        for (const QString& name : std::as_const(m_names))
+            QDBusConnection::disconnectFromBus(name);
+        m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+
+    bool isReady() const { return !m_address.isEmpty(); }
+
+    QDBusConnection connect(const QString& name)
+    {
+        const QString unique = name + QString::number(quintptr(this));
+        m_names.append(unique);
+        return QDBusConnection::connectToBus(m_address, unique);
+    }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+    QStringList m_names;
+};
+
+// Just enough of logind's manager to hand out a session.
+class FakeLogind : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+public:
+    QStringList asked;
+public Q_SLOTS:
+    QDBusObjectPath GetSession(const QString& id)
+    {
+        asked.append(id);
+        return QDBusObjectPath(QStringLiteral("/org/freedesktop/login1/session/_32"));
+    }
+};
+
+const QString sessionPath = QStringLiteral("/org/freedesktop/login1/session/_32");
+
+void sendSignal(QDBusConnection& bus, const QString& path, const QString& interface, const QString& name,
+                const QVariantList& arguments = {})
+{
+    QDBusMessage message = QDBusMessage::createSignal(path, interface, name);
+    message.setArguments(arguments);
+    bus.send(message);
+}
+
+} // namespace
+
+TEST(LinuxScreenEvents, LogindLocksAndTheScreenSaverReachTheMonitor)
+{
+    PrivateBus bus;
+    if (!bus.isReady())
+        GTEST_SKIP() << "dbus-daemon could not be started here";
+    QDBusConnection service = bus.connect("service");
+    FakeLogind logind;
+    ASSERT_TRUE(service.registerService("org.freedesktop.login1"));
+    ASSERT_TRUE(service.registerObject("/org/freedesktop/login1", &logind, QDBusConnection::ExportAllSlots));
+
+    QDBusConnection system = bus.connect("system");
+    QDBusConnection sessionBus = bus.connect("session");
+    LinuxScreenEvents events(system, sessionBus);
+    QList<bool> received;
+    QObject::connect(&events, &ScreenEvents::screenEvent, [&](bool asleep) { received.append(asleep); });
+    events.start();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !events.sessionPath().isEmpty(); }, 5s));
+    EXPECT_EQ(events.sessionPath(), sessionPath);
+    EXPECT_EQ(logind.asked, QStringList{"auto"});
+    // A round trip on each connection makes sure the daemon has its match rules.
+    system.interface()->registeredServiceNames();
+    sessionBus.interface()->registeredServiceNames();
+
+    const QString session = QStringLiteral("org.freedesktop.login1.Session");
+    const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+    sendSignal(service, sessionPath, session, "Lock");
+    sendSignal(service, sessionPath, session, "Unlock");
+    sendSignal(service, sessionPath, properties, "PropertiesChanged",
+               {session, QVariantMap{{"LockedHint", true}, {"IdleHint", false}}, QStringList{}});
+    // Other interfaces, other properties and other sessions say nothing about this one.
+    sendSignal(service, sessionPath, properties, "PropertiesChanged",
+               {QStringLiteral("org.freedesktop.login1.User"), QVariantMap{{"LockedHint", false}}, QStringList{}});
+    sendSignal(service, sessionPath, properties, "PropertiesChanged", {session, QVariantMap{{"IdleHint", true}}, QStringList{}});
+    sendSignal(service, "/org/freedesktop/login1/session/_77", session, "Unlock");
+    sendSignal(service, "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", {false});
+    sendSignal(service, "/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", {true});
+
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return received.size() >= 5; }, 5s));
+    TestEnvironment::waitUntil([] { return false; }, 200ms);
+    EXPECT_EQ(received, (QList<bool>{true, false, true, false, true}));
+}
+
+TEST(LinuxScreenEvents, AbsentServicesNeverReport)
+{
+    PrivateBus bus;
+    if (!bus.isReady())
+        GTEST_SKIP() << "dbus-daemon could not be started here";
+    LinuxScreenEvents events(bus.connect("system"), bus.connect("session"));
+    int received = 0;
+    QObject::connect(&events, &ScreenEvents::screenEvent, [&] { ++received; });
+    events.start();
+    TestEnvironment::waitUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(events.sessionPath().isEmpty());
+
+    // No bus at all.
+    LinuxScreenEvents unconnected(QDBusConnection(QStringLiteral("no such connection")),
+                                  QDBusConnection(QStringLiteral("no such connection either")));
+    unconnected.start();
+    TestEnvironment::waitUntil([] { return false; }, 100ms);
+    EXPECT_EQ(received, 0);
+}
+
+#include "LinuxScreenEventsTest.moc"
