@@ -52,6 +52,16 @@ TEST(LinuxDiskDescriptions, NvmeDiskIsInternalAndFixed)
     EXPECT_EQ(description->mediaRemovable, false);
 }
 
+TEST(LinuxDiskDescriptions, AVirtualMachineDiskHasNoModelButItsBus)
+{
+    const auto description = fixture("virtio-disk").describe("vda");
+    ASSERT_TRUE(description.has_value());
+    EXPECT_EQ(description->deviceModel, std::nullopt);  // not the PCI vendor number
+    EXPECT_EQ(description->deviceProtocol, QStringLiteral("Virtio"));
+    EXPECT_EQ(description->deviceInternal, true);
+    EXPECT_EQ(description->mediaRemovable, false);
+}
+
 TEST(LinuxDiskDescriptions, SdCardInABuiltInReaderIsRemovableMedia)
 {
     const auto description = fixture("sd-card").describe("mmcblk0p1");

@@ -62,8 +62,8 @@ std::optional<QString> LinuxDiskDescriptions::model(const QString& disk, const Q
         if (!model)
             model = m_sysfs.attribute(disk, QStringLiteral("device/name"));  // MMC cards
     }
-    // ATA disks report the bus as their vendor; it says nothing.
-    if (vendor && !vendor->isEmpty() && *vendor != QLatin1String("ATA"))
+    // ATA disks report the bus as their vendor and virtio disks a PCI vendor number: neither names anything.
+    if (vendor && !vendor->isEmpty() && *vendor != QLatin1String("ATA") && !vendor->startsWith(QLatin1String("0x")))
         parts.append(vendor->replace(QLatin1Char('_'), QLatin1Char(' ')));
     if (model && !model->isEmpty())
         parts.append(model->replace(QLatin1Char('_'), QLatin1Char(' ')));
