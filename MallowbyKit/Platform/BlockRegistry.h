@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 namespace mallowby {
 
@@ -26,6 +27,10 @@ public:
     // The whole disks stacked on top of a disk or its partitions (dm-crypt, LVM, md), all
     // generations, nearest first; the disk itself is not included.
     virtual QStringList wholeMediaBelow(const QString& bsdName) const = 0;
+
+    // The whole disk of a device named below /dev: "sdb" for "sdb1", "dm-0" for "mapper/x"; none
+    // for an unknown name.
+    virtual std::optional<QString> wholeDisk(const QString& bsdName) const = 0;
 
     // Opens a device for reading its counters; none when it is gone (or was replaced by another
     // attachment under the same name).

@@ -93,4 +93,12 @@ QList<AttachedImage> LinuxBlockRegistry::attachedImages() const
     return images;
 }
 
+std::optional<QString> LinuxBlockRegistry::wholeDisk(const QString& bsdName) const
+{
+    const auto name = m_sysfs.kernelName(bsdName);
+    if (!name)
+        return std::nullopt;
+    return m_sysfs.wholeDisk(*name);
+}
+
 } // namespace mallowby

@@ -17,6 +17,7 @@ public:
 
     QList<BlockDevice> members(const QString& bsdName) const override;
     QStringList wholeMediaBelow(const QString& bsdName) const override;
+    std::optional<QString> wholeDisk(const QString& bsdName) const override;
     std::unique_ptr<BlockDriver> open(const BlockDevice& device) const override;
     QList<AttachedImage> attachedImages() const override;
 

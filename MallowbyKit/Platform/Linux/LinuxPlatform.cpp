@@ -5,6 +5,7 @@
 #include "Platform/Linux/LinuxDiskDescriptions.h"
 #include "Platform/Linux/LinuxMountMonitor.h"
 #include "Platform/Linux/LinuxMountTable.h"
+#include "Platform/Linux/UDisks2Service.h"
 #include "Platform/Linux/LinuxScreenEvents.h"
 
 namespace mallowby {
@@ -29,6 +30,11 @@ DriveMonitor::Platform LinuxPlatform::driveMonitor()
         std::make_shared<LinuxBlockRegistry>(),
         []() -> std::unique_ptr<ScreenEvents> { return std::make_unique<LinuxScreenEvents>(); },
     };
+}
+
+DiskArbitrationClient::Platform LinuxPlatform::diskArbitration()
+{
+    return {std::make_shared<LinuxMountTable>(), std::make_shared<LinuxBlockRegistry>(), std::make_shared<UDisks2Service>()};
 }
 
 } // namespace mallowby

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Drives/DriveMonitor.h"
+#include "Eject/DiskArbitrationClient.h"
 #include "Volumes/VolumeStore.h"
 
 namespace mallowby {
@@ -10,6 +11,7 @@ class LinuxPlatform {
 public:
     static VolumeStore::Platform volumeStore();
     static DriveMonitor::Platform driveMonitor();
+    static DiskArbitrationClient::Platform diskArbitration();
 };
 
 } // namespace mallowby
