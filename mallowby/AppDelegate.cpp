@@ -1,8 +1,10 @@
 #include "AppDelegate.h"
 
 #include "DumpModes.h"
+#include "InspectEjectFlow.h"
 
 #include "Drives/DriveMonitor.h"
+#include "Eject/Ejector.h"
 #include "Platform/Linux/LinuxPlatform.h"
 #include "Settings/Preferences.h"
 #include "Support/LaunchEnvironment.h"
@@ -10,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QSettings>
+#include <QTimer>
 
 namespace mallowby {
 
@@ -22,6 +25,7 @@ AppDelegate& AppDelegate::shared()
 AppDelegate::AppDelegate(QObject* parent)
     : QObject(parent),
       m_volumes(new VolumeStore(SpaceReader{std::chrono::seconds(2)}, LinuxPlatform::volumeStore(), Clock::system(), this)),
+      m_ejector(new Ejector(LinuxPlatform::ejector(), Clock::system(), this)),
       m_defaults(new QSettings(Preferences::userStorePath(), QSettings::IniFormat, this)),
       m_preferences(new Preferences(*m_defaults, this))
 {
@@ -42,6 +46,20 @@ void AppDelegate::applicationDidFinishLaunching()
     if (LaunchEnvironment::shared().isDumpMode()) {
         DumpModes::dispatch(*m_volumes, drives());
         return;
+    }
+
+    QTimer::singleShot(500, this, &AppDelegate::applyLaunchModes);
+}
+
+void AppDelegate::applyLaunchModes()
+{
+    const LaunchEnvironment& environment = LaunchEnvironment::shared();
+    const auto inspect = environment.value(QStringLiteral("MALLOWBY_INSPECT"));
+    const auto eject = environment.value(QStringLiteral("MALLOWBY_EJECT"));
+    if (const auto path = inspect ? inspect : eject) {
+        // With both keys present the path comes from MALLOWBY_INSPECT and the action is eject.
+        const auto action = eject ? InspectEjectFlow::Action::eject : InspectEjectFlow::Action::inspect;
+        InspectEjectFlow::run(*m_volumes, drives(), *m_ejector, *path, action, [](const QString&) {}, Clock::system());
     }
 }
 

@@ -8,8 +8,9 @@ class QSettings;
 
 namespace mallowby {
 
-class Preferences;
 class DriveMonitor;
+class Ejector;
+class Preferences;
 class VolumeStore;
 
 // Owns the long-lived objects and runs the launch sequence. Exactly one exists.
@@ -20,6 +21,7 @@ public:
     static AppDelegate& shared();
 
     VolumeStore& volumes() const { return *m_volumes; }
+    Ejector& ejector() const { return *m_ejector; }
     Preferences& preferences() const { return *m_preferences; }
     // Created on first use.
     DriveMonitor& drives();
@@ -30,7 +32,11 @@ public:
 private:
     explicit AppDelegate(QObject* parent);
 
+    // The developer modes of an interactive launch, half a second after it.
+    void applyLaunchModes();
+
     VolumeStore* m_volumes;
+    Ejector* m_ejector;
     QSettings* m_defaults;  // the user's settings file
     Preferences* m_preferences;
     DriveMonitor* m_drives = nullptr;

@@ -7,10 +7,10 @@ namespace mallowby {
 
 DiskArbitrationClient::DiskArbitrationClient(Platform platform) : m_platform(std::move(platform)) {}
 
-DiskArbitrationClient& DiskArbitrationClient::shared()
+std::shared_ptr<DiskArbitrationClient> DiskArbitrationClient::shared()
 {
-    static DiskArbitrationClient* const client = new DiskArbitrationClient(LinuxPlatform::diskArbitration());
-    return *client;
+    static const auto client = std::make_shared<DiskArbitrationClient>(LinuxPlatform::diskArbitration());
+    return client;
 }
 
 QList<VolumeStore::Mount> DiskArbitrationClient::mounts(const EjectTarget& target) const

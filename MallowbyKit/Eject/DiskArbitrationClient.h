@@ -27,7 +27,7 @@ public:
     explicit DiskArbitrationClient(Platform platform);
 
     // The process-wide client over the real system services.
-    static DiskArbitrationClient& shared();
+    static std::shared_ptr<DiskArbitrationClient> shared();
 
     QCoro::Task<std::optional<EjectFailure>> eject(EjectTarget target, bool force) const;
 

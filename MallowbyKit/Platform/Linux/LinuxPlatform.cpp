@@ -1,10 +1,14 @@
 #include "Platform/Linux/LinuxPlatform.h"
 
+#include "Eject/BlockerScanner.h"
+#include "Platform/Linux/DesktopApplications.h"
 #include "Platform/Linux/LinuxBlockMonitor.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxDiskDescriptions.h"
 #include "Platform/Linux/LinuxMountMonitor.h"
 #include "Platform/Linux/LinuxMountTable.h"
+#include "Platform/Linux/LinuxProcessControl.h"
+#include "Platform/Linux/ProcfsProcessTable.h"
 #include "Platform/Linux/UDisks2Service.h"
 #include "Platform/Linux/LinuxScreenEvents.h"
 
@@ -35,6 +39,20 @@ DriveMonitor::Platform LinuxPlatform::driveMonitor()
 DiskArbitrationClient::Platform LinuxPlatform::diskArbitration()
 {
     return {std::make_shared<LinuxMountTable>(), std::make_shared<LinuxBlockRegistry>(), std::make_shared<UDisks2Service>()};
+}
+
+Ejector::Platform LinuxPlatform::ejector()
+{
+    const auto client = DiskArbitrationClient::shared();
+    const auto registry = client->platform().registry;
+    const BlockerScanner scanner(std::make_shared<ProcfsProcessTable>(), std::make_shared<DesktopApplications>(), [registry] {
+        QList<ImageBlocker> images;
+        for (const AttachedImage& image : registry->attachedImages())
+            images.append(ImageBlocker{image.imagePath, image.bsdName});
+        return images;
+    });
+    return {client, [scanner](ScanTarget target) { return scanner.scan(std::move(target)); },
+            std::make_shared<LinuxProcessControl>()};
 }
 
 } // namespace mallowby

@@ -2,6 +2,7 @@
 
 #include "Drives/DriveMonitor.h"
 #include "Eject/DiskArbitrationClient.h"
+#include "Eject/Ejector.h"
 #include "Volumes/VolumeStore.h"
 
 namespace mallowby {
@@ -12,6 +13,8 @@ public:
     static VolumeStore::Platform volumeStore();
     static DriveMonitor::Platform driveMonitor();
     static DiskArbitrationClient::Platform diskArbitration();
+    // The ejector over the shared client, the procfs blocker scanner and pidfd exit watches.
+    static Ejector::Platform ejector();
 };
 
 } // namespace mallowby

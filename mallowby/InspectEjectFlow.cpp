@@ -1,0 +1,107 @@
+#include "InspectEjectFlow.h"
+
+#include "Drives/DriveMonitor.h"
+#include "Eject/Ejector.h"
+#include "Support/Clock.h"
+#include "Support/Console.h"
+#include "Volumes/VolumeStore.h"
+
+#include <QPointer>
+
+#include <charconv>
+
+namespace mallowby {
+
+namespace {
+
+// The drive whose volumes include one mounted at `path`.
+const Drive* driveAt(const VolumeStore& volumes, const DriveMonitor& drives, const QString& path)
+{
+    for (const Drive& drive : drives.drives()) {
+        for (const QString& id : drive.volumeIDs) {
+            const Volume* volume = volumes.volume(id);
+            if (volume && volume->mountPath == path)
+                return &drive;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QString InspectEjectFlow::shortestDecimal(double value)
+{
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    QString text = QString::fromLatin1(buffer, result.ptr - buffer);
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')) && !text.contains(QLatin1Char('n')))
+        text += QStringLiteral(".0");
+    return text;
+}
+
+QString InspectEjectFlow::ejectedLine(bool ejected, const std::optional<EjectFailure>& failure)
+{
+    return QStringLiteral("ejected: %1 %2")
+        .arg(QLatin1String(ejected ? "true" : "false"), failure ? failure->debugDescription() : QStringLiteral("-"));
+}
+
+QString InspectEjectFlow::scanLine(qint64 processCount, std::chrono::nanoseconds duration)
+{
+    const double seconds = std::chrono::duration<double>(duration).count();
+    return QStringLiteral("scan: %1 processes, %2 seconds").arg(processCount).arg(shortestDecimal(seconds));
+}
+
+QString InspectEjectFlow::blockerLine(const Blocker& blocker)
+{
+    QStringList uses;
+    for (const Blocker::Use& use : blocker.uses)
+        uses.append(QStringLiteral("\"%1 %2\"").arg(Blocker::reasonText(use.reason), use.path));
+    return QStringLiteral("%1 %2 %3 %4 [%5]")
+        .arg(blocker.pid)
+        .arg(blocker.processName, blocker.app ? blocker.app->name : QStringLiteral("-"),
+             QLatin1String(blocker.isAppProcess ? "true" : "false"), uses.join(QStringLiteral(", ")));
+}
+
+QCoro::Task<> InspectEjectFlow::run(VolumeStore& volumeStore, DriveMonitor& driveMonitor, Ejector& theEjector, QString path,
+                                    Action action, std::function<void(const QString&)> focus, Clock& clock)
+{
+    QPointer<VolumeStore> volumes(&volumeStore);
+    QPointer<DriveMonitor> drives(&driveMonitor);
+    QPointer<Ejector> ejector(&theEjector);
+
+    // Wait, without limit, for the path to be mounted on a drive.
+    const Drive* drive = nullptr;
+    while (volumes && drives && !(drive = driveAt(*volumes, *drives, path)))
+        co_await clock.sleep(std::chrono::milliseconds(50));
+    if (!volumes || !drives || !ejector)
+        co_return;
+    const EjectTarget target = EjectTarget::fromDrive(*drive);
+
+    if (action == Action::inspect) {
+        focus(target.id);
+        co_await ejector->inspect(target);
+    } else {
+        const bool ejected = co_await ejector->eject(target, false);
+        if (!ejector)
+            co_return;
+        const Ejector::Status* status = ejector->status(target.id);
+        Console::printLine(ejectedLine(ejected, status ? status->failure : std::nullopt));
+        if (!ejected)
+            focus(target.id);
+    }
+    if (!ejector)
+        co_return;
+
+    const Ejector::Status* status = ejector->status(target.id);
+    const std::optional<BlockerReport> report = status ? status->report : std::nullopt;
+    Console::printLine(scanLine(report ? report->processCount : 0, report ? report->duration : std::chrono::nanoseconds(0)));
+    if (report) {
+        for (const Blocker& blocker : report->blockers)
+            Console::printLine(blockerLine(blocker));
+        for (const ImageBlocker& image : report->images)
+            Console::printLine(QStringLiteral("image %1 %2").arg(image.bsdName, image.imagePath));
+    }
+    Console::flush();
+}
+
+} // namespace mallowby

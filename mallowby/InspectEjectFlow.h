@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+namespace mallowby {
+
+class Clock;
+class DriveMonitor;
+class Ejector;
+class VolumeStore;
+struct Blocker;
+class EjectFailure;
+
+// The MALLOWBY_INSPECT and MALLOWBY_EJECT modes: wait until a path is mounted on a drive, then
+// scan for what holds the drive or eject it, and print the outcome. The application goes on.
+class InspectEjectFlow {
+public:
+    enum class Action { inspect, eject };
+
+    static QCoro::Task<> run(VolumeStore& volumes, DriveMonitor& drives, Ejector& ejector, QString path, Action action,
+                             std::function<void(const QString& driveID)> focus, Clock& clock);
+
+    // "ejected: true -", "ejected: false busy".
+    static QString ejectedLine(bool ejected, const std::optional<EjectFailure>& failure);
+    // "scan: 12 processes, 0.034 seconds".
+    static QString scanLine(qint64 processCount, std::chrono::nanoseconds duration);
+    // `501 bash Terminal false ["working directory /media/usb"]`.
+    static QString blockerLine(const Blocker& blocker);
+    // The shortest decimal that reads back as the same double, "0.0" for zero.
+    static QString shortestDecimal(double value);
+};
+
+} // namespace mallowby

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+
+namespace mallowby::test {
+
+// The mallowby binary run as a user would, with no display of its own (offscreen), its own
+// settings and runtime folders, and extra environment variables. Ended on destruction.
+class AppProcess {
+public:
+    explicit AppProcess(const QList<std::pair<QString, QString>>& environment);
+    ~AppProcess();
+
+    // The lines printed so far.
+    QStringList lines();
+    // Waits until some printed line satisfies the condition; answers that line, or an empty text.
+    QString waitForLine(const std::function<bool(const QString&)>& condition, std::chrono::milliseconds timeout);
+    QProcess& process() { return m_process; }
+
+private:
+    QTemporaryDir m_home;
+    QProcess m_process;
+    QString m_out;
+};
+
+} // namespace mallowby::test
