@@ -1,0 +1,322 @@
+#include "Eject/Ejector.h"
+
+#include "Eject/DiskArbitrationClient.h"
+#include "Platform/BlockRegistry.h"
+
+#include <QFileInfo>
+
+#include <csignal>
+
+namespace mallowby {
+
+Ejector::ScanSummary Ejector::ScanSummary::of(const BlockerReport& report)
+{
+    return ScanSummary{report.duration, report.processCount, report.blockers.size(), report.images.size(),
+                       report.scannedMappedFiles};
+}
+
+Ejector::Ejector(Platform platform, Clock& clock, QObject* parent)
+    : QObject(parent), m_platform(std::move(platform)), m_clock(clock)
+{
+}
+
+Ejector::~Ejector() = default;
+
+const Ejector::Status* Ejector::status(const QString& id) const
+{
+    const auto it = m_statuses.constFind(id);
+    return it == m_statuses.constEnd() ? nullptr : &*it;
+}
+
+void Ejector::store(const QString& id, const Status& status)
+{
+    const auto it = m_statuses.constFind(id);
+    if (it != m_statuses.constEnd() && *it == status)
+        return;
+    m_statuses.insert(id, status);
+    emit statusesChanged();
+}
+
+void Ejector::remove(const QString& id)
+{
+    if (m_statuses.remove(id) > 0)
+        emit statusesChanged();
+}
+
+void Ejector::appendLog(const EjectTarget& target, const EjectFailure& failure)
+{
+    m_log.append(LogEntry{QDateTime::currentDateTime(), target.name, target.kind, failure});
+    while (m_log.size() > logLimit)
+        m_log.removeFirst();
+    emit logChanged();
+}
+
+void Ejector::setLastScan(const BlockerReport& report)
+{
+    const ScanSummary summary = ScanSummary::of(report);
+    if (m_lastScan == summary)
+        return;
+    m_lastScan = summary;
+    emit lastScanChanged();
+}
+
+QStringList Ejector::stillMounted(const QList<VolumeStore::Mount>& mounts) const
+{
+    QStringList names;
+    for (const auto& mount : mounts)
+        if (!mount.isHidden)
+            names.append(mount.path == QLatin1String("/") ? mount.path : QFileInfo(mount.path).fileName());
+    return names;
+}
+
+ScanTarget Ejector::scanTarget(const QList<VolumeStore::Mount>& mounts)
+{
+    ScanTarget target;
+    for (const auto& mount : mounts) {
+        target.devices.insert(mount.device);
+        target.mountPaths.append(mount.path);
+    }
+    return target;
+}
+
+QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
+{
+    const QString id = target.id;
+    if (const Status* current = status(id); current && current->phase == Phase::ejecting)
+        co_return false;
+    stopWatching(id);
+    store(id, Status{target, Phase::ejecting, std::nullopt, std::nullopt, {}});
+
+    QPointer<Ejector> self(this);
+    const auto client = m_platform.client;
+    const auto failure = co_await client->eject(target, force);
+    if (!self)
+        co_return !failure;
+    if (!failure) {
+        remove(id);
+        co_return true;
+    }
+
+    appendLog(target, *failure);
+    const auto mounts = client->mounts(target);
+    Status settled{target, Phase::idle, failure, std::nullopt, stillMounted(mounts)};
+    if (!failure->isBusy()) {
+        store(id, settled);
+        co_return false;
+    }
+
+    settled.phase = Phase::scanning;
+    store(id, settled);
+    const auto scan = m_platform.scan;
+    const BlockerReport report = co_await scan(scanTarget(mounts));
+    if (!self)
+        co_return false;
+    setLastScan(report);
+    if (const Status* current = status(id); current && current->phase == Phase::scanning) {
+        Status done = *current;
+        done.report = report;
+        done.phase = Phase::idle;
+        store(id, done);
+        watchBlockers(done);
+    }
+    co_return false;
+}
+
+QCoro::Task<Ejector::EjectAllResult> Ejector::ejectAll(QList<EjectTarget> targets)
+{
+    EjectAllResult result;
+    QPointer<Ejector> self(this);
+    for (const EjectTarget& target : std::as_const(targets)) {
+        if (!self)
+            break;
+        if (co_await eject(target, false))
+            result.ejected.append(target.name);
+        else
+            result.failed.append(target.id);
+    }
+    co_return result;
+}
+
+QCoro::Task<> Ejector::inspect(EjectTarget target)
+{
+    const QString id = target.id;
+    const Status* existing = status(id);
+    if (existing && existing->phase == Phase::ejecting)
+        co_return;
+    const auto client = m_platform.client;
+    const auto mounts = client->mounts(target);
+    Status scanning = existing ? *existing : Status{target, Phase::scanning, std::nullopt, std::nullopt, {}};
+    scanning.phase = Phase::scanning;
+    store(id, scanning);
+
+    QPointer<Ejector> self(this);
+    const auto scan = m_platform.scan;
+    const BlockerReport report = co_await scan(scanTarget(mounts));
+    if (!self)
+        co_return;
+    setLastScan(report);
+    if (const Status* current = status(id); current && *current == scanning) {
+        Status done = scanning;
+        done.report = report;
+        done.phase = Phase::idle;
+        done.stillMounted = stillMounted(mounts);
+        store(id, done);
+    }
+}
+
+QCoro::Task<bool> Ejector::retry(QString id, bool force)
+{
+    const Status* current = status(id);
+    if (!current)
+        co_return false;
+    co_return co_await eject(current->target, force);
+}
+
+QCoro::Task<> Ejector::rescan(QString id)
+{
+    const Status* current = status(id);
+    if (!current)
+        co_return;
+    const auto mounts = m_platform.client->mounts(current->target);
+
+    QPointer<Ejector> self(this);
+    const auto scan = m_platform.scan;
+    const BlockerReport report = co_await scan(scanTarget(mounts));
+    if (!self)
+        co_return;
+    setLastScan(report);
+    if (const Status* after = status(id); after && after->phase == Phase::idle) {
+        Status updated = *after;
+        updated.report = report;
+        updated.stillMounted = stillMounted(mounts);
+        store(id, updated);
+        if (updated.failure)
+            watchBlockers(updated);
+    }
+}
+
+void Ejector::setLiveRescan(const QString& id, bool enabled)
+{
+    m_rescanTimers.erase(id);
+    if (!enabled)
+        return;
+    QPointer<Ejector> self(this);
+    m_rescanTimers[id] = m_clock.schedule(rescanInterval, rescanInterval, [self, id] {
+        if (!self)
+            return;
+        // While an eject or a scan runs the tick does nothing.
+        if (const Status* current = self->status(id); current && current->phase == Phase::idle)
+            self->rescan(id);
+    });
+}
+
+void Ejector::stopWatching(const QString& id)
+{
+    m_exitWatches.erase(id);
+    m_waitingFor.remove(id);
+    m_rescanTimers.erase(id);
+}
+
+void Ejector::dismiss(const QString& id)
+{
+    stopWatching(id);
+    remove(id);
+}
+
+void Ejector::watchBlockers(const Status& status)
+{
+    const QString id = status.target.id;
+    m_exitWatches.erase(id);
+    if (!status.report || status.report->blockers.isEmpty())
+        return;
+    const QList<Blocker> blockers = status.report->blockers;
+
+    QSet<qint32> pids;
+    for (const Blocker& blocker : blockers)
+        pids.insert(blocker.pid);
+    m_waitingFor.insert(id, pids);
+
+    QPointer<Ejector> self(this);
+    std::vector<std::unique_ptr<ProcessControl::Watch>> watches;
+    for (const Blocker& blocker : blockers) {
+        const qint32 pid = blocker.pid;
+        auto watch = m_platform.processes->watchExit(pid, blocker.executablePath, [self, pid, id] {
+            if (self)
+                self->processExited(pid, id);
+        });
+        if (watch)
+            watches.push_back(std::move(watch));
+    }
+    m_exitWatches[id] = std::move(watches);
+
+    // A blocker that ended between the scan and the watch is not awaited forever.
+    for (const Blocker& blocker : blockers)
+        if (m_platform.processes->isGone(blocker.pid))
+            processExited(blocker.pid, id);
+}
+
+void Ejector::processExited(qint32 pid, const QString& id)
+{
+    const auto it = m_waitingFor.find(id);
+    if (it == m_waitingFor.end() || !it->contains(pid))
+        return;
+    it->remove(pid);
+    if (!it->isEmpty())
+        return;
+    if (const Status* current = status(id); current && current->phase == Phase::idle) {
+        m_waitingFor.remove(id);
+        retryAfterExit(id);
+    }
+}
+
+QCoro::Task<> Ejector::retryAfterExit(QString id)
+{
+    QPointer<Ejector> self(this);
+    Clock& clock = m_clock;
+    for (int attempt = 1;; ++attempt) {
+        if (co_await retry(id, false) || !self)
+            co_return;
+        // Still refused as busy although nobody holds the drive: try again a little later.
+        const Status* current = status(id);
+        if (!current || !current->failure || !current->failure->isBusy() || !current->report
+            || !current->report->isEmpty() || attempt == retryAttempts)
+            co_return;
+        co_await clock.sleep(std::chrono::seconds(1));
+        if (!self)
+            co_return;
+        if (const Status* after = status(id); !after || after->phase != Phase::idle)
+            co_return;
+    }
+}
+
+QCoro::Task<bool> Ejector::ejectImage(ImageBlocker image, QString forId)
+{
+    const auto client = m_platform.client;
+    QList<BlockDevice> members = client->platform().registry->members(image.bsdName);
+    if (members.isEmpty())
+        members = {BlockDevice{0, image.bsdName}};
+    const EjectTarget target{image.bsdName, QFileInfo(image.imagePath).fileName(), VolumeKind::diskImage, members, std::nullopt};
+
+    QPointer<Ejector> self(this);
+    const auto failure = co_await client->eject(target, false);
+    if (failure || !self)
+        co_return false;
+    if (const Status* owner = status(forId); owner && owner->phase == Phase::idle)
+        co_await rescan(forId);
+    co_return true;
+}
+
+bool Ejector::quit(const Blocker& blocker)
+{
+    if (!blocker.isAppProcess || !blocker.app)
+        return false;
+    // The polite stop a session sends its applications at logout.
+    return m_platform.processes->signal(blocker.app->pid, SIGTERM);
+}
+
+bool Ejector::signal(const Blocker& blocker, bool kill)
+{
+    return m_platform.processes->signal(blocker.pid, kill ? SIGKILL : SIGTERM);
+}
+
+} // namespace mallowby

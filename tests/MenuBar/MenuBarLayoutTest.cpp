@@ -1,0 +1,233 @@
+#include "MenuBar/MenuBarRenderer.h"
+
+#include "MenuBar/PointMetrics.h"
+
+#include "support/Printers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace mallowby;
+
+namespace {
+
+using Piece = MenuBarRenderer::Piece;
+using Inputs = MenuBarRenderer::Inputs;
+
+Inputs inputs(MenuBarStyle style, QList<MenuBarStyle> reserved)
+{
+    Inputs in;
+    in.style = style;
+    in.reserved = std::move(reserved);
+    in.pinnedName = QStringLiteral("Backup");
+    in.pinnedAvailable = 1.5e12;
+    in.readRate = 2'500'000;
+    in.writeRate = 0;
+    return in;
+}
+
+Inputs::Trace trace(QList<double> read, QList<double> write)
+{
+    return Inputs::Trace{std::move(read), std::move(write)};
+}
+
+const Piece::Trace& tracePiece(const QList<Piece>& pieces)
+{
+    for (const Piece& piece : pieces)
+        if (const auto* trace = std::get_if<Piece::Trace>(&piece.value))
+            return *trace;
+    static const Piece::Trace none;
+    ADD_FAILURE() << "no trace piece";
+    return none;
+}
+
+qsizetype captionMax()
+{
+    return qsizetype(MenuBarRenderer::stackedWidth() / MenuBarRenderer::advance(MenuBarRenderer::captionFont()));
+}
+
+} // namespace
+
+TEST(MenuBarLayout, MeasurementsAreWholePointsRoundedUp)
+{
+    const QFont& rates = MenuBarRenderer::ratesFont();
+    const double raw = PointMetrics(rates).horizontalAdvance(QStringLiteral("R 8888"));
+    const double measured = MenuBarRenderer::measure(QStringLiteral("R 8888"), rates);
+    EXPECT_EQ(measured, std::ceil(measured));
+    EXPECT_GE(measured, raw);
+    EXPECT_LT(measured, raw + 1);
+    // Cached: the same answer again, and a monospace advance that adds up to the measured text.
+    EXPECT_EQ(MenuBarRenderer::measure(QStringLiteral("R 8888"), rates), measured);
+    EXPECT_NEAR(MenuBarRenderer::advance(rates) * 6, raw, 0.01);
+    // Sizes come from the font, not from the engine's whole-pixel rounding: 9.5 pt is not 10.
+    EXPECT_NEAR(MenuBarRenderer::advance(rates) / MenuBarRenderer::advance(MenuBarRenderer::captionFont()), 9.5 / 8, 0.01);
+}
+
+TEST(MenuBarLayout, EachStyleHasItsPiecesAndWidth)
+{
+    const double glyph = MenuBarRenderer::glyphWidth();
+    const double stacked = MenuBarRenderer::stackedWidth();
+    const double rates = MenuBarRenderer::ratesWidth();
+    EXPECT_EQ(glyph, 22);
+    EXPECT_GE(stacked, MenuBarRenderer::measure(QStringLiteral("88888888"), MenuBarRenderer::captionFont()));
+    EXPECT_GE(stacked, MenuBarRenderer::measure(QStringLiteral("8888"), MenuBarRenderer::valueFont()));
+    EXPECT_EQ(rates, MenuBarRenderer::measure(QStringLiteral("R 8888"), MenuBarRenderer::ratesFont()));
+
+    Inputs in = inputs(MenuBarStyle::icon, {MenuBarStyle::icon});
+    MenuBarRenderer::Layout layout = MenuBarRenderer::layout(in);
+    EXPECT_EQ(layout.pieces, QList<Piece>{Piece::glyph(false)});
+    EXPECT_EQ(layout.width, glyph);
+
+    in.anyLow = true;
+    EXPECT_EQ(MenuBarRenderer::layout(in).pieces, QList<Piece>{Piece::glyph(true)});
+
+    in = inputs(MenuBarStyle::space, {MenuBarStyle::space});
+    layout = MenuBarRenderer::layout(in);
+    EXPECT_EQ(layout.pieces, QList<Piece>{Piece::stacked("Backup", "1.5T")});
+    EXPECT_EQ(layout.width, stacked);
+
+    in = inputs(MenuBarStyle::activity, {MenuBarStyle::activity});
+    layout = MenuBarRenderer::layout(in);
+    EXPECT_EQ(layout.pieces, QList<Piece>{Piece::rates("R 2.5M", "W    0")});
+    EXPECT_EQ(layout.width, rates);
+
+    in.trace = trace({0, 0}, {0, 0});
+    layout = MenuBarRenderer::layout(in);
+    ASSERT_EQ(layout.pieces.size(), 2);
+    EXPECT_TRUE(std::holds_alternative<Piece::Trace>(layout.pieces[0].value));
+    EXPECT_EQ(layout.pieces[1], Piece::rates("R 2.5M", "W    0"));
+    EXPECT_EQ(layout.width, std::ceil(28 + 4 + rates));
+
+    in = inputs(MenuBarStyle::spaceActivity, {MenuBarStyle::spaceActivity});
+    EXPECT_EQ(MenuBarRenderer::layout(in).width, std::ceil(stacked + 6 + rates));
+    in.trace = trace({1}, {1});
+    layout = MenuBarRenderer::layout(in);
+    ASSERT_EQ(layout.pieces.size(), 3);
+    EXPECT_EQ(layout.pieces[0], Piece::stacked("Backup", "1.5T"));
+    EXPECT_TRUE(std::holds_alternative<Piece::Trace>(layout.pieces[1].value));
+    EXPECT_EQ(layout.width, std::ceil(stacked + 6 + 28 + 4 + rates));
+
+    EXPECT_EQ(MenuBarRenderer::width(QList<Piece>{}), 0);
+}
+
+TEST(MenuBarLayout, WidthCoversEveryReservedStyle)
+{
+    Inputs in = inputs(MenuBarStyle::activity, {MenuBarStyle::space, MenuBarStyle::icon, MenuBarStyle::activity});
+    const MenuBarRenderer::Layout layout = MenuBarRenderer::layout(in);
+    EXPECT_EQ(layout.pieces, QList<Piece>{Piece::rates("R 2.5M", "W    0")});
+    EXPECT_EQ(layout.width, std::max({MenuBarRenderer::stackedWidth(), MenuBarRenderer::glyphWidth(), MenuBarRenderer::ratesWidth()}));
+
+    // Only the rates are drawn, but the trace the activity style would show counts for the width.
+    in = inputs(MenuBarStyle::icon, {MenuBarStyle::icon, MenuBarStyle::activity});
+    in.trace = trace({}, {});
+    EXPECT_EQ(MenuBarRenderer::layout(in).pieces, QList<Piece>{Piece::glyph(false)});
+    EXPECT_EQ(MenuBarRenderer::layout(in).width, std::ceil(28 + 4 + MenuBarRenderer::ratesWidth()));
+
+    // A style missing from the reserved list still gets room for its own pieces.
+    in = inputs(MenuBarStyle::spaceActivity, {MenuBarStyle::icon});
+    EXPECT_EQ(MenuBarRenderer::layout(in).width, std::ceil(MenuBarRenderer::stackedWidth() + 6 + MenuBarRenderer::ratesWidth()));
+}
+
+TEST(MenuBarLayout, RatesArePaddedToFourCharactersAndNeverCut)
+{
+    Inputs in = inputs(MenuBarStyle::activity, {MenuBarStyle::activity});
+    in.readRate = 0;
+    in.writeRate = 12'300'000;
+    EXPECT_EQ(MenuBarRenderer::layout(in).pieces, QList<Piece>{Piece::rates("R    0", "W  12M")});
+
+    in.readRate = 512;
+    in.writeRate = 5e18;  // more than the last unit holds: five characters, kept whole
+    EXPECT_EQ(MenuBarRenderer::layout(in).pieces, QList<Piece>{Piece::rates("R 512B", "W 5000P")});
+
+    in.readRate = 1'048'576 * 3;
+    in.units = ByteUnits::binary;
+    in.writeRate = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(MenuBarRenderer::layout(in).pieces, QList<Piece>{Piece::rates("R 3.0M", "W    0")});
+}
+
+TEST(MenuBarLayout, TraceIsScaledToTheLargestSampleButAtLeastOneMegabytePerSecond)
+{
+    Inputs in = inputs(MenuBarStyle::activity, {MenuBarStyle::activity});
+
+    // Quiet drive: everything against 1 MB/s, reads secondary, writes primary.
+    in.trace = trace({0, 250'000, 500'000}, {1'000, 1'000'000, 999'999});
+    Piece::Trace quiet = tracePiece(MenuBarRenderer::layout(in).pieces);
+    EXPECT_EQ(quiet.secondary, (QList<double>{0, 0.25, 0.5}));
+    EXPECT_EQ(quiet.primary, (QList<double>{0, 1, 1}));
+
+    // Busy drive: the largest sample, read or write, maps to 1.
+    in.trace = trace({40e6, 10e6}, {20e6, 0});
+    Piece::Trace busy = tracePiece(MenuBarRenderer::layout(in).pieces);
+    EXPECT_EQ(busy.secondary, (QList<double>{1, 0.25}));
+    EXPECT_EQ(busy.primary, (QList<double>{0.5, 0}));
+
+    // Multiples of 1/32, halves away from zero: 1/64 → 1/32, 3/64 → 2/32, just under 1/64 → 0.
+    in.trace = trace({15'625, 46'875, 15'624, 510'000}, {});
+    Piece::Trace quantised = tracePiece(MenuBarRenderer::layout(in).pieces);
+    EXPECT_EQ(quantised.secondary, (QList<double>{1.0 / 32, 2.0 / 32, 0, 16.0 / 32}));
+    EXPECT_TRUE(quantised.primary.isEmpty());
+
+    // Tiny changes give an equal layout, so the image is not drawn again.
+    Inputs nudged = in;
+    nudged.trace = trace({15'700, 46'900, 15'000, 505'000}, {});
+    EXPECT_EQ(MenuBarRenderer::layout(in), MenuBarRenderer::layout(nudged));
+    nudged.trace = trace({15'700, 46'900, 15'000, 530'000}, {});
+    EXPECT_NE(MenuBarRenderer::layout(in), MenuBarRenderer::layout(nudged));
+}
+
+TEST(MenuBarLayout, UnusableSamplesCountAsIdle)
+{
+    Inputs in = inputs(MenuBarStyle::activity, {MenuBarStyle::activity});
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    in.trace = trace({nan, -5e6, 2e6}, {inf, 500'000});
+    const MenuBarRenderer::Layout layout = MenuBarRenderer::layout(in);
+    const Piece::Trace& piece = tracePiece(layout.pieces);
+    EXPECT_EQ(piece.secondary, (QList<double>{0, 0, 1}));
+    EXPECT_EQ(piece.primary, (QList<double>{0, 0.25}));
+    // Equal to itself, so a NaN sample cannot force a redraw on every tick.
+    EXPECT_EQ(layout, MenuBarRenderer::layout(in));
+}
+
+TEST(MenuBarLayout, CaptionIsCutOnCharactersToFitItsSlot)
+{
+    ASSERT_EQ(captionMax(), 8);
+    EXPECT_EQ(MenuBarRenderer::fitCaption("ABCDEFGH", false), "ABCDEFGH");
+    EXPECT_EQ(MenuBarRenderer::fitCaption("ABCDEFGHI", false), "ABCDEFG…");
+    EXPECT_EQ(MenuBarRenderer::fitCaption("Photos 2024", false), "Photos …");
+    // Low: one character less, then "!".
+    EXPECT_EQ(MenuBarRenderer::fitCaption("ABCDEFG", true), "ABCDEFG!");
+    EXPECT_EQ(MenuBarRenderer::fitCaption("ABCDEFGH", true), "ABCDEF…!");
+    EXPECT_EQ(MenuBarRenderer::fitCaption("Photos 2024", true), "Photos…!");
+    EXPECT_EQ(MenuBarRenderer::fitCaption("", false), "");
+    EXPECT_EQ(MenuBarRenderer::fitCaption("", true), "!");
+
+    Inputs in = inputs(MenuBarStyle::space, {MenuBarStyle::space});
+    in.pinnedName = QStringLiteral("Photos 2024");
+    in.pinnedLow = true;
+    in.pinnedAvailable = 812e6;
+    EXPECT_EQ(MenuBarRenderer::layout(in).pieces, QList<Piece>{Piece::stacked("Photos…!", "812M")});
+}
+
+TEST(MenuBarLayout, CaptionCountsGraphemeClustersNotCodeUnits)
+{
+    // "é" as e + combining acute: eight characters, sixteen code units, shown whole.
+    const QString accented = QString(QStringLiteral("e\u0301")).repeated(8);
+    EXPECT_EQ(MenuBarRenderer::fitCaption(accented, false), accented);
+    EXPECT_EQ(MenuBarRenderer::fitCaption(accented + QStringLiteral("x"), false),
+              QString(QStringLiteral("e\u0301")).repeated(7) + QStringLiteral("…"));
+
+    // A family (one cluster of seven code points) and flags (pairs of regional indicators).
+    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466");
+    const QString flag = QStringLiteral("\U0001F1E9\U0001F1EA");
+    EXPECT_EQ(MenuBarRenderer::characters(family + flag + QStringLiteral("a")), (QStringList{family, flag, "a"}));
+    EXPECT_EQ(MenuBarRenderer::fitCaption(family.repeated(8), false), family.repeated(8));
+    EXPECT_EQ(MenuBarRenderer::fitCaption(flag.repeated(9), true), flag.repeated(6) + QStringLiteral("…!"));
+    // Indicators pair up from the start of a run: three make a flag and a lone half.
+    const QString lone = QStringLiteral("\U0001F1E9");
+    EXPECT_EQ(MenuBarRenderer::characters(flag + lone + QStringLiteral("x")), (QStringList{flag, lone, "x"}));
+    EXPECT_EQ(MenuBarRenderer::characters(lone + flag), (QStringList{lone + lone, QStringLiteral("\U0001F1EA")}));
+    EXPECT_EQ(MenuBarRenderer::characters("\r\n"), QStringList{"\r\n"});
+}

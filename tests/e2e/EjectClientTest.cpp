@@ -1,0 +1,88 @@
+#include "Eject/DiskArbitrationClient.h"
+#include "Platform/BlockRegistry.h"
+#include "Platform/Linux/LinuxPlatform.h"
+
+#include "support/LoopImage.h"
+#include "support/TestEnvironment.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace mallowby;
+using namespace mallowby::test;
+
+namespace {
+
+class EjectClient : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const auto missing = TestEnvironment::missingForLoopDevices())
+            GTEST_SKIP() << missing->toStdString();
+        if (!TestEnvironment::udisksRuns())
+            GTEST_SKIP() << "udisksd is not running on the system bus (scripts/services starts it)";
+        image = std::make_unique<LoopImage>(QStringLiteral("ClientTest"));
+        ASSERT_TRUE(image->isReady()) << image->error().toStdString();
+        ASSERT_TRUE(image->mount()) << image->error().toStdString();
+        ASSERT_TRUE(TestEnvironment::waitUntil(
+            [&] { return TestEnvironment::run("udisksctl", {"info", "-b", image->device()}).exitCode == 0; },
+            std::chrono::seconds(10)));
+        const QString bsdName = image->device().mid(5);
+        target = EjectTarget{bsdName, QStringLiteral("ClientTest"), VolumeKind::diskImage,
+                             client.platform().registry->members(bsdName), std::nullopt};
+        ASSERT_EQ(target.members.size(), 1);
+    }
+
+    bool attached() const
+    {
+        return QFile::exists(QStringLiteral("/sys/block/%1/loop/backing_file").arg(image->device().mid(5)));
+    }
+
+    DiskArbitrationClient client{LinuxPlatform::diskArbitration()};
+    std::unique_ptr<LoopImage> image;
+    EjectTarget target;
+};
+
+} // namespace
+
+TEST_F(EjectClient, AnIdleImageIsUnmountedAndDetached)
+{
+    ASSERT_EQ(client.mounts(target).size(), 1);
+    const auto failure = TestEnvironment::await(client.eject(target, false));
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(*failure, std::nullopt);
+    EXPECT_TRUE(client.mounts(target).isEmpty());
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !attached(); }, std::chrono::seconds(5)));
+}
+
+TEST_F(EjectClient, AHolderMakesItBusyAndForceWins)
+{
+    QProcess holder;
+    holder.setWorkingDirectory(image->mountPath());
+    holder.start(QStringLiteral("/bin/sleep"), {QStringLiteral("300")});
+    ASSERT_TRUE(holder.waitForStarted());
+
+    const auto refused = TestEnvironment::await(client.eject(target, false));
+    ASSERT_TRUE(refused.has_value() && refused->has_value());
+    EXPECT_EQ(**refused, EjectFailure::busy());
+    EXPECT_EQ((*refused)->explanation(), "Files on the drive are in use.");
+    EXPECT_EQ(client.mounts(target).size(), 1);
+    EXPECT_TRUE(attached());
+
+    const auto forced = TestEnvironment::await(client.eject(target, true));
+    ASSERT_TRUE(forced.has_value());
+    EXPECT_EQ(*forced, std::nullopt);
+    EXPECT_TRUE(client.mounts(target).isEmpty());
+    holder.kill();
+    holder.waitForFinished();
+}
+
+TEST_F(EjectClient, AShareWhoseMountWentIsNotFound)
+{
+    const EjectTarget share{QStringLiteral("//nas/gone"), QStringLiteral("gone"), VolumeKind::network, {}, QStringLiteral("/mnt/never-mounted")};
+    const auto failure = TestEnvironment::await(client.eject(share, false));
+    ASSERT_TRUE(failure.has_value() && failure->has_value());
+    EXPECT_EQ(**failure, EjectFailure::other(Dissent::notFound, QStringLiteral("/mnt/never-mounted not found")));
+}
