@@ -2,9 +2,13 @@
 
 #include "DumpModes.h"
 
+#include "Diagnostics/Diagnostics.h"
 #include "Drives/DriveMonitor.h"
+#include "Eject/Ejector.h"
+#include "Notifications/Notifier.h"
 #include "Platform/Linux/LinuxPlatform.h"
 #include "Settings/Preferences.h"
+#include "Support/Console.h"
 #include "Support/LaunchEnvironment.h"
 #include "Volumes/VolumeStore.h"
 
@@ -22,6 +26,7 @@ AppDelegate& AppDelegate::shared()
 AppDelegate::AppDelegate(QObject* parent)
     : QObject(parent),
       m_volumes(new VolumeStore(SpaceReader{std::chrono::seconds(2)}, LinuxPlatform::volumeStore(), Clock::system(), this)),
+      m_ejector(new Ejector(LinuxPlatform::ejector(), Clock::system(), this)),
       m_defaults(new QSettings(Preferences::userStorePath(), QSettings::IniFormat, this)),
       m_preferences(new Preferences(*m_defaults, this))
 {
@@ -34,6 +39,14 @@ DriveMonitor& AppDelegate::drives()
     return *m_drives;
 }
 
+Notifier& AppDelegate::notifier()
+{
+    if (!m_notifier)
+        m_notifier = new Notifier(*m_volumes, drives(), *m_preferences, LinuxPlatform::notificationServer(),
+                                  Clock::system(), LaunchEnvironment::shared(), this);
+    return *m_notifier;
+}
+
 void AppDelegate::applicationDidFinishLaunching()
 {
     m_volumes->start();
@@ -43,6 +56,26 @@ void AppDelegate::applicationDidFinishLaunching()
         DumpModes::dispatch(*m_volumes, drives());
         return;
     }
+
+    notifier().start();
+    m_launchModesTimer = Clock::system().schedule(std::chrono::milliseconds(500), std::nullopt, [this] { applyLaunchModes(); });
+}
+
+void AppDelegate::applyLaunchModes()
+{
+    if (LaunchEnvironment::shared().contains(QStringLiteral("MALLOWBY_DIAGNOSTICS"))) {
+        m_diagnosticsTimer = Clock::system().schedule(std::chrono::seconds(2), std::nullopt, [this] {
+            Console::printLine(diagnosticsText());
+            Console::flush();
+            QCoreApplication::quit();
+        });
+    }
+}
+
+QString AppDelegate::diagnosticsText()
+{
+    return Diagnostics::report(Diagnostics::Environment::current(m_preferences->settingsSummary()), m_volumes->volumes(),
+                               drives().drives(), m_ejector->log(), m_ejector->lastScan(), QDateTime::currentDateTime());
 }
 
 } // namespace mallowby

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "Support/Clock.h"
+
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
@@ -8,8 +11,10 @@ class QSettings;
 
 namespace mallowby {
 
-class Preferences;
 class DriveMonitor;
+class Ejector;
+class Notifier;
+class Preferences;
 class VolumeStore;
 
 // Owns the long-lived objects and runs the launch sequence. Exactly one exists.
@@ -20,20 +25,32 @@ public:
     static AppDelegate& shared();
 
     VolumeStore& volumes() const { return *m_volumes; }
+    Ejector& ejector() const { return *m_ejector; }
     Preferences& preferences() const { return *m_preferences; }
     // Created on first use.
     DriveMonitor& drives();
+    Notifier& notifier();
 
     // Called once, when the event loop runs.
     void applicationDidFinishLaunching();
 
+    // The diagnostics report of the live objects, as of now.
+    QString diagnosticsText();
+
 private:
     explicit AppDelegate(QObject* parent);
 
+    // The developer run modes, half a second after launch.
+    void applyLaunchModes();
+
     VolumeStore* m_volumes;
+    Ejector* m_ejector;
     QSettings* m_defaults;  // the user's settings file
     Preferences* m_preferences;
     DriveMonitor* m_drives = nullptr;
+    Notifier* m_notifier = nullptr;
+    std::unique_ptr<Clock::Timer> m_launchModesTimer;
+    std::unique_ptr<Clock::Timer> m_diagnosticsTimer;
 };
 
 } // namespace mallowby

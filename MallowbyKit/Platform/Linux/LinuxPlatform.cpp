@@ -1,10 +1,15 @@
 #include "Platform/Linux/LinuxPlatform.h"
 
+#include "Eject/BlockerScanner.h"
+#include "Platform/Linux/DesktopApplications.h"
 #include "Platform/Linux/LinuxBlockMonitor.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxDiskDescriptions.h"
 #include "Platform/Linux/LinuxMountMonitor.h"
 #include "Platform/Linux/LinuxMountTable.h"
+#include "Platform/Linux/LinuxNotificationServer.h"
+#include "Platform/Linux/LinuxProcessControl.h"
+#include "Platform/Linux/ProcfsProcessTable.h"
 #include "Platform/Linux/UDisks2Service.h"
 #include "Platform/Linux/LinuxScreenEvents.h"
 
@@ -35,6 +40,27 @@ DriveMonitor::Platform LinuxPlatform::driveMonitor()
 DiskArbitrationClient::Platform LinuxPlatform::diskArbitration()
 {
     return {std::make_shared<LinuxMountTable>(), std::make_shared<LinuxBlockRegistry>(), std::make_shared<UDisks2Service>()};
+}
+
+Ejector::Platform LinuxPlatform::ejector()
+{
+    auto registry = std::make_shared<LinuxBlockRegistry>();
+    auto scanner = std::make_shared<BlockerScanner>(std::make_shared<ProcfsProcessTable>(), std::make_shared<DesktopApplications>(),
+                                                    [registry] {
+                                                        QList<ImageBlocker> images;
+                                                        for (const AttachedImage& image : registry->attachedImages())
+                                                            images.append({image.imagePath, image.bsdName});
+                                                        return images;
+                                                    });
+    // The shared client lives for the whole process.
+    std::shared_ptr<const DiskArbitrationClient> client(&DiskArbitrationClient::shared(), [](const DiskArbitrationClient*) {});
+    return {std::move(client), [scanner](ScanTarget target) { return scanner->scan(std::move(target)); },
+            std::make_shared<LinuxProcessControl>()};
+}
+
+std::shared_ptr<NotificationServer> LinuxPlatform::notificationServer()
+{
+    return std::make_shared<LinuxNotificationServer>();
 }
 
 } // namespace mallowby

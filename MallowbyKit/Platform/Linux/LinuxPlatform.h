@@ -2,9 +2,12 @@
 
 #include "Drives/DriveMonitor.h"
 #include "Eject/DiskArbitrationClient.h"
+#include "Eject/Ejector.h"
 #include "Volumes/VolumeStore.h"
 
 namespace mallowby {
+
+class NotificationServer;
 
 // The real Linux adapters, wired for the services that read them.
 class LinuxPlatform {
@@ -12,6 +15,9 @@ public:
     static VolumeStore::Platform volumeStore();
     static DriveMonitor::Platform driveMonitor();
     static DiskArbitrationClient::Platform diskArbitration();
+    // The process-wide eject client, the procfs blocker scan and pidfd exit watches.
+    static Ejector::Platform ejector();
+    static std::shared_ptr<NotificationServer> notificationServer();
 };
 
 } // namespace mallowby
