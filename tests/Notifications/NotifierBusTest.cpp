@@ -315,12 +315,3 @@ TEST(LinuxNotificationServer, NoBusOrNoDaemonIsDenied)
     EXPECT_EQ(authorizationOf(server), Authorization::denied);
     EXPECT_FALSE(TestEnvironment::await(server.requestAuthorization()).value_or(true));
 }
-
-TEST(LinuxNotificationServer, TheSettingsProgramFollowsTheDesktop)
-{
-    EXPECT_EQ(LinuxNotificationServer::settingsCommandFor("ubuntu:GNOME"), (QStringList{"gnome-control-center", "notifications"}));
-    EXPECT_EQ(LinuxNotificationServer::settingsCommandFor("KDE"), (QStringList{"systemsettings", "kcm_notifications"}));
-    EXPECT_EQ(LinuxNotificationServer::settingsCommandFor("X-Cinnamon"), (QStringList{"cinnamon-settings", "notifications"}));
-    EXPECT_EQ(LinuxNotificationServer::settingsCommandFor("sway"), std::nullopt);
-    EXPECT_EQ(LinuxNotificationServer::settingsCommandFor(""), std::nullopt);
-}
