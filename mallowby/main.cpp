@@ -38,6 +38,7 @@ int main(int argc, char* argv[])
     }
     QCoreApplication::setApplicationName(QStringLiteral("mallowby"));
     QCoreApplication::setOrganizationName(QStringLiteral("mallowby"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MALLOWBY_VERSION));
 
     AppDelegate& delegate = AppDelegate::shared();
     QMetaObject::invokeMethod(&delegate, &AppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);
