@@ -79,6 +79,17 @@ ScanTarget Ejector::scanTarget(const QList<VolumeStore::Mount>& mounts)
     return target;
 }
 
+QCoro::Task<std::optional<BlockerReport>> Ejector::scanAndRecord(QList<VolumeStore::Mount> mounts)
+{
+    QPointer<Ejector> self(this);
+    const auto scan = m_platform.scan;
+    BlockerReport report = co_await scan(scanTarget(mounts));
+    if (!self)
+        co_return std::nullopt;  // the ejector is gone
+    setLastScan(report);
+    co_return report;
+}
+
 QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
 {
     const QString id = target.id;
@@ -107,11 +118,9 @@ QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
 
     settled.phase = Phase::scanning;
     store(id, settled);
-    const auto scan = m_platform.scan;
-    const BlockerReport report = co_await scan(scanTarget(mounts));
-    if (!self)
+    const auto report = co_await scanAndRecord(mounts);
+    if (!report || !self)
         co_return false;
-    setLastScan(report);
     if (const Status* current = status(id); current && current->phase == Phase::scanning) {
         Status done = *current;
         done.report = report;
@@ -149,12 +158,9 @@ QCoro::Task<> Ejector::inspect(EjectTarget target)
     scanning.phase = Phase::scanning;
     store(id, scanning);
 
-    QPointer<Ejector> self(this);
-    const auto scan = m_platform.scan;
-    const BlockerReport report = co_await scan(scanTarget(mounts));
-    if (!self)
+    const auto report = co_await scanAndRecord(mounts);
+    if (!report)
         co_return;
-    setLastScan(report);
     if (const Status* current = status(id); current && *current == scanning) {
         Status done = scanning;
         done.report = report;
@@ -179,12 +185,9 @@ QCoro::Task<> Ejector::rescan(QString id)
         co_return;
     const auto mounts = m_platform.client->mounts(current->target);
 
-    QPointer<Ejector> self(this);
-    const auto scan = m_platform.scan;
-    const BlockerReport report = co_await scan(scanTarget(mounts));
-    if (!self)
+    const auto report = co_await scanAndRecord(mounts);
+    if (!report)
         co_return;
-    setLastScan(report);
     if (const Status* after = status(id); after && after->phase == Phase::idle) {
         Status updated = *after;
         updated.report = report;

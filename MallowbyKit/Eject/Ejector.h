@@ -124,6 +124,8 @@ private:
     void setLastScan(const BlockerReport& report);
     QStringList stillMounted(const QList<VolumeStore::Mount>& mounts) const;
     static ScanTarget scanTarget(const QList<VolumeStore::Mount>& mounts);
+    // Scans the mounts and records the summary; none when the ejector went away meanwhile.
+    QCoro::Task<std::optional<BlockerReport>> scanAndRecord(QList<VolumeStore::Mount> mounts);
 
     void stopWatching(const QString& id);
     void watchBlockers(const Status& status);

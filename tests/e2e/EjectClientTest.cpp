@@ -19,16 +19,12 @@ class EjectClient : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (const auto missing = TestEnvironment::missingForLoopDevices())
+        if (const auto missing = TestEnvironment::missingForEjects())
             GTEST_SKIP() << missing->toStdString();
-        if (!TestEnvironment::udisksRuns())
-            GTEST_SKIP() << "udisksd is not running on the system bus (scripts/services starts it)";
         image = std::make_unique<LoopImage>(QStringLiteral("ClientTest"));
         ASSERT_TRUE(image->isReady()) << image->error().toStdString();
         ASSERT_TRUE(image->mount()) << image->error().toStdString();
-        ASSERT_TRUE(TestEnvironment::waitUntil(
-            [&] { return TestEnvironment::run("udisksctl", {"info", "-b", image->device()}).exitCode == 0; },
-            std::chrono::seconds(10)));
+        ASSERT_TRUE(image->waitForUdisks());
         const QString bsdName = image->device().mid(5);
         target = EjectTarget{bsdName, QStringLiteral("ClientTest"), VolumeKind::diskImage,
                              client.platform().registry->members(bsdName), std::nullopt};

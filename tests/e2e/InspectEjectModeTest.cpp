@@ -15,16 +15,12 @@ class InspectEjectMode : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (const auto missing = TestEnvironment::missingForLoopDevices())
+        if (const auto missing = TestEnvironment::missingForEjects())
             GTEST_SKIP() << missing->toStdString();
-        if (!TestEnvironment::udisksRuns())
-            GTEST_SKIP() << "udisksd is not running on the system bus (scripts/services starts it)";
         image = std::make_unique<LoopImage>(QStringLiteral("ModeTest"));
         ASSERT_TRUE(image->isReady()) << image->error().toStdString();
         ASSERT_TRUE(image->mount()) << image->error().toStdString();
-        ASSERT_TRUE(TestEnvironment::waitUntil(
-            [&] { return TestEnvironment::run("udisksctl", {"info", "-b", image->device()}).exitCode == 0; },
-            std::chrono::seconds(10)));
+        ASSERT_TRUE(image->waitForUdisks());
     }
 
     bool mounted() const

@@ -34,10 +34,8 @@ class UDisks2 : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (const auto missing = TestEnvironment::missingForLoopDevices())
+        if (const auto missing = TestEnvironment::missingForEjects())
             GTEST_SKIP() << missing->toStdString();
-        if (!TestEnvironment::udisksRuns())
-            GTEST_SKIP() << "udisksd is not running on the system bus (scripts/services starts it)";
     }
 
     // Attaches and mounts an image, and waits until udisks2 knows the loop device.
@@ -46,9 +44,7 @@ protected:
         auto image = std::make_unique<LoopImage>(QStringLiteral("UDisksTest"));
         EXPECT_TRUE(image->isReady()) << image->error().toStdString();
         EXPECT_TRUE(image->mount()) << image->error().toStdString();
-        EXPECT_TRUE(TestEnvironment::waitUntil(
-            [&] { return TestEnvironment::run("udisksctl", {"info", "-b", image->device()}).exitCode == 0; },
-            std::chrono::seconds(10)));
+        EXPECT_TRUE(image->waitForUdisks());
         return image;
     }
 

@@ -48,6 +48,15 @@ bool LoopImage::mount()
     return m_mounted;
 }
 
+bool LoopImage::waitForUdisks() const
+{
+    return TestEnvironment::waitUntil(
+        [&] {
+            return TestEnvironment::run(QStringLiteral("udisksctl"), {QStringLiteral("info"), QStringLiteral("-b"), m_device}).exitCode == 0;
+        },
+        std::chrono::seconds(10));
+}
+
 bool LoopImage::unmount()
 {
     if (!m_mounted)

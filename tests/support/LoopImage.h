@@ -25,6 +25,8 @@ public:
     const QString& mountPath() const { return m_mountPath; }
 
     bool mount();
+    // Waits until udisks2 has taken in the loop device; false after 10 seconds.
+    bool waitForUdisks() const;
     bool unmount();
     bool isMounted() const { return m_mounted; }
 

@@ -59,6 +59,15 @@ bool TestEnvironment::udisksRuns()
     return reply.exitCode == 0 && reply.out.contains(QLatin1String("boolean true"));
 }
 
+std::optional<QString> TestEnvironment::missingForEjects()
+{
+    if (auto missing = missingForLoopDevices())
+        return missing;
+    if (!udisksRuns())
+        return QStringLiteral("udisksd is not running on the system bus (scripts/services starts it)");
+    return std::nullopt;
+}
+
 TestEnvironment::Result TestEnvironment::run(const QString& program, const QStringList& arguments,
                                              std::chrono::milliseconds timeout)
 {

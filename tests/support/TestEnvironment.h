@@ -33,6 +33,8 @@ public:
     static bool udevdRuns();
     // udisksd owns its name on the system bus.
     static bool udisksRuns();
+    // Why an end-to-end test of ejects (root, loop devices, udisks2) cannot run here, or none.
+    static std::optional<QString> missingForEjects();
 
     // Runs a program with an argument list (no shell) and waits for it.
     static Result run(const QString& program, const QStringList& arguments,

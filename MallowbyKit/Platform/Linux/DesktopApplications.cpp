@@ -1,5 +1,7 @@
 #include "Platform/Linux/DesktopApplications.h"
 
+#include "Platform/Linux/UdevProperties.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -10,26 +12,6 @@
 namespace mallowby {
 
 namespace {
-
-// systemd escapes bytes of unit names as "\xNN".
-QString unescapeUnit(const QString& text)
-{
-    QByteArray out;
-    const QByteArray in = text.toUtf8();
-    for (qsizetype i = 0; i < in.size(); ++i) {
-        bool ok = false;
-        if (in[i] == '\\' && i + 3 < in.size() && in[i + 1] == 'x') {
-            const int byte = in.mid(i + 2, 2).toInt(&ok, 16);
-            if (ok) {
-                out.append(char(byte));
-                i += 3;
-                continue;
-            }
-        }
-        out.append(in[i]);
-    }
-    return QString::fromUtf8(out);
-}
 
 QString canonical(const QString& path)
 {
@@ -73,7 +55,7 @@ std::optional<QString> DesktopApplications::unitApplicationId(const QString& uni
     } else {
         return std::nullopt;
     }
-    rest = unescapeUnit(rest);
+    rest = UdevProperties::decode(rest);  // systemd escapes bytes as \xNN too
     if (rest.isEmpty())
         return std::nullopt;
     return rest;

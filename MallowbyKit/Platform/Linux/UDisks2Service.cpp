@@ -149,14 +149,28 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::call(QString path, QString i
     co_return std::nullopt;
 }
 
+QCoro::Task<UDisks2Service::Found> UDisks2Service::find(QString bsdName)
+{
+    Found found;
+    const auto objects = co_await managedObjects();
+    if (!objects) {
+        found.refusal = unavailable();
+        co_return found;
+    }
+    found.objects = *objects;
+    found.disk = blockObject(found.objects, bsdName);
+    if (found.disk.isEmpty())
+        found.refusal = notFound(bsdName);
+    co_return found;
+}
+
 QCoro::Task<std::optional<Dissent>> UDisks2Service::unmountDisk(QString bsdName, bool force)
 {
-    const auto objects = co_await managedObjects();
-    if (!objects)
-        co_return unavailable();
-    const QString disk = blockObject(*objects, bsdName);
-    if (disk.isEmpty())
-        co_return notFound(bsdName);
+    const Found found = co_await find(bsdName);
+    if (found.refusal)
+        co_return found.refusal;
+    const ManagedObjects* objects = &found.objects;
+    const QString& disk = found.disk;
 
     // The disk itself and its partitions, each file system mounted anywhere.
     QStringList blocks{disk};
@@ -191,12 +205,11 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::unmountDisk(QString bsdName,
 
 QCoro::Task<std::optional<Dissent>> UDisks2Service::ejectDisk(QString bsdName)
 {
-    const auto objects = co_await managedObjects();
-    if (!objects)
-        co_return unavailable();
-    const QString disk = blockObject(*objects, bsdName);
-    if (disk.isEmpty())
-        co_return notFound(bsdName);
+    const Found found = co_await find(bsdName);
+    if (found.refusal)
+        co_return found.refusal;
+    const ManagedObjects* objects = &found.objects;
+    const QString& disk = found.disk;
     const Interfaces interfaces = objects->value(QDBusObjectPath(disk));
     if (interfaces.contains(loopInterface))
         co_return co_await call(disk, loopInterface, QStringLiteral("Delete"), {});

@@ -30,7 +30,15 @@ public:
     static Dissent dissentOfCommand(const QString& errorOutput);
 
 private:
+    // udisks2's objects and the one of /dev/NAME, or why there is none.
+    struct Found {
+        ManagedObjects objects;
+        QString disk;
+        std::optional<Dissent> refusal;
+    };
+
     QCoro::Task<std::optional<ManagedObjects>> managedObjects();
+    QCoro::Task<Found> find(QString bsdName);
     QCoro::Task<std::optional<Dissent>> call(QString path, QString interface, QString method, QVariantMap options);
 
     QDBusConnection m_bus;

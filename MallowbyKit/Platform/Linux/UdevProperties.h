@@ -11,7 +11,8 @@ class UdevProperties {
 public:
     static QHash<QString, QString> ofBlockDevice(quint64 deviceNumber);
 
-    // Undoes udev's "\xNN" escaping of the *_ENC properties (bytes, then UTF-8).
+    // Undoes the "\xNN" escaping of udev's *_ENC properties and of systemd unit names (bytes,
+    // then UTF-8).
     static QString decode(const QString& encoded);
 };
 
