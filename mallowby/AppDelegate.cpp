@@ -3,10 +3,13 @@
 #include "DumpModes.h"
 #include "InspectEjectFlow.h"
 
+#include "Diagnostics/Diagnostics.h"
 #include "Drives/DriveMonitor.h"
 #include "Eject/Ejector.h"
+#include "Notifications/Notifier.h"
 #include "Platform/Linux/LinuxPlatform.h"
 #include "Settings/Preferences.h"
+#include "Support/Console.h"
 #include "Support/LaunchEnvironment.h"
 #include "Volumes/VolumeStore.h"
 
@@ -38,6 +41,14 @@ DriveMonitor& AppDelegate::drives()
     return *m_drives;
 }
 
+Notifier& AppDelegate::notifier()
+{
+    if (!m_notifier)
+        m_notifier = new Notifier(*m_volumes, drives(), *m_preferences, LinuxPlatform::notificationServer(),
+                                  Clock::system(), LaunchEnvironment::shared(), this);
+    return *m_notifier;
+}
+
 void AppDelegate::applicationDidFinishLaunching()
 {
     m_volumes->start();
@@ -48,12 +59,20 @@ void AppDelegate::applicationDidFinishLaunching()
         return;
     }
 
-    QTimer::singleShot(500, this, &AppDelegate::applyLaunchModes);
+    notifier().start();
+    m_launchModesTimer = Clock::system().schedule(std::chrono::milliseconds(500), std::nullopt, [this] { applyLaunchModes(); });
 }
 
 void AppDelegate::applyLaunchModes()
 {
     const LaunchEnvironment& environment = LaunchEnvironment::shared();
+    if (environment.contains(QStringLiteral("MALLOWBY_DIAGNOSTICS"))) {
+        m_diagnosticsTimer = Clock::system().schedule(std::chrono::seconds(2), std::nullopt, [this] {
+            Console::printLine(diagnosticsText());
+            Console::flush();
+            QCoreApplication::quit();
+        });
+    }
     const auto inspect = environment.value(QStringLiteral("MALLOWBY_INSPECT"));
     const auto eject = environment.value(QStringLiteral("MALLOWBY_EJECT"));
     if (const auto path = inspect ? inspect : eject) {
@@ -61,6 +80,12 @@ void AppDelegate::applyLaunchModes()
         const auto action = eject ? InspectEjectFlow::Action::eject : InspectEjectFlow::Action::inspect;
         InspectEjectFlow::run(*m_volumes, drives(), *m_ejector, *path, action, [](const QString&) {}, Clock::system());
     }
+}
+
+QString AppDelegate::diagnosticsText()
+{
+    return Diagnostics::report(Diagnostics::Environment::current(m_preferences->settingsSummary()), m_volumes->volumes(),
+                               drives().drives(), m_ejector->log(), m_ejector->lastScan(), QDateTime::currentDateTime());
 }
 
 } // namespace mallowby

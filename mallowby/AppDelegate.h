@@ -1,6 +1,9 @@
 #pragma once
 
+#include "Support/Clock.h"
+
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
@@ -10,6 +13,7 @@ namespace mallowby {
 
 class DriveMonitor;
 class Ejector;
+class Notifier;
 class Preferences;
 class VolumeStore;
 
@@ -25,9 +29,13 @@ public:
     Preferences& preferences() const { return *m_preferences; }
     // Created on first use.
     DriveMonitor& drives();
+    Notifier& notifier();
 
     // Called once, when the event loop runs.
     void applicationDidFinishLaunching();
+
+    // The diagnostics report of the live objects, as of now.
+    QString diagnosticsText();
 
 private:
     explicit AppDelegate(QObject* parent);
@@ -40,6 +48,9 @@ private:
     QSettings* m_defaults;  // the user's settings file
     Preferences* m_preferences;
     DriveMonitor* m_drives = nullptr;
+    Notifier* m_notifier = nullptr;
+    std::unique_ptr<Clock::Timer> m_launchModesTimer;
+    std::unique_ptr<Clock::Timer> m_diagnosticsTimer;
 };
 
 } // namespace mallowby

@@ -280,7 +280,6 @@ TEST_F(EjectorTest, TheLastExitDuringAScanStartsNoRetry)
 
     // A rescan is under way when the blocker exits.
     scanGate = OneShot<bool>::make();
-    [](Ejector& e) -> QCoro::Task<> { co_await e.inspect(EjectTarget{}); }(*ejector);  // unknown target: harmless
     [](Ejector& e, EjectTarget t) -> QCoro::Task<> { co_await e.inspect(t); }(*ejector, usb);
     ASSERT_EQ(ejector->status("12")->phase, Ejector::Phase::scanning);
     processes->exit(801);

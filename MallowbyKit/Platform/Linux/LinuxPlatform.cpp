@@ -7,6 +7,7 @@
 #include "Platform/Linux/LinuxDiskDescriptions.h"
 #include "Platform/Linux/LinuxMountMonitor.h"
 #include "Platform/Linux/LinuxMountTable.h"
+#include "Platform/Linux/LinuxNotificationServer.h"
 #include "Platform/Linux/LinuxProcessControl.h"
 #include "Platform/Linux/ProcfsProcessTable.h"
 #include "Platform/Linux/UDisks2Service.h"
@@ -53,6 +54,11 @@ Ejector::Platform LinuxPlatform::ejector()
     });
     return {client, [scanner](ScanTarget target) { return scanner.scan(std::move(target)); },
             std::make_shared<LinuxProcessControl>()};
+}
+
+std::shared_ptr<NotificationServer> LinuxPlatform::notificationServer()
+{
+    return std::make_shared<LinuxNotificationServer>();
 }
 
 } // namespace mallowby

@@ -7,6 +7,8 @@
 
 namespace mallowby {
 
+class NotificationServer;
+
 // The real Linux adapters, wired for the services that read them.
 class LinuxPlatform {
 public:
@@ -15,6 +17,7 @@ public:
     static DiskArbitrationClient::Platform diskArbitration();
     // The ejector over the shared client, the procfs blocker scanner and pidfd exit watches.
     static Ejector::Platform ejector();
+    static std::shared_ptr<NotificationServer> notificationServer();
 };
 
 } // namespace mallowby

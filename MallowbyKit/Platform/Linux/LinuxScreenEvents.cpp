@@ -1,9 +1,10 @@
 #include "Platform/Linux/LinuxScreenEvents.h"
 
+#include "Platform/Linux/SessionBus.h"
+
 #include <QCoro/QCoroDBusPendingCall>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QFileInfo>
 
 namespace mallowby {
 
@@ -20,22 +21,7 @@ LinuxScreenEvents::LinuxScreenEvents(QDBusConnection systemBus, QDBusConnection 
 {
 }
 
-namespace {
-
-// The user's session bus, only where one is announced: asking libdbus for it otherwise may
-// start a bus daemon of its own (X11 autolaunch).
-QDBusConnection userSessionBus()
-{
-    const QString runtimeBus = qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/bus");
-    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")
-        && (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") || !QFileInfo(runtimeBus).exists()))
-        return QDBusConnection(QStringLiteral("mallowby-no-session-bus"));
-    return QDBusConnection::sessionBus();
-}
-
-} // namespace
-
-LinuxScreenEvents::LinuxScreenEvents() : LinuxScreenEvents(QDBusConnection::systemBus(), userSessionBus()) {}
+LinuxScreenEvents::LinuxScreenEvents() : LinuxScreenEvents(QDBusConnection::systemBus(), SessionBus::user()) {}
 
 void LinuxScreenEvents::start()
 {

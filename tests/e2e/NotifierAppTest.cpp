@@ -1,0 +1,154 @@
+#include "support/LoopImage.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/statvfs.h>
+
+using namespace mallowby::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The interactive app without a display or a session bus, with settings of its own.
+QProcessEnvironment appEnvironment(const QTemporaryDir& home)
+{
+    auto environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& key : environment.keys())
+        if (key.startsWith(QLatin1String("MALLOWBY_")))
+            environment.remove(key);
+    for (const char* key : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+        environment.remove(QString::fromLatin1(key));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+    return environment;
+}
+
+bool writeSettings(const QTemporaryDir& home, const QByteArray& text)
+{
+    const QString folder = home.filePath(QStringLiteral("config/mallowby"));
+    QFile file(folder + QStringLiteral("/mallowby.conf"));
+    return QDir().mkpath(folder) && file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+void stop(QProcess& app)
+{
+    if (app.state() == QProcess::NotRunning)
+        return;
+    app.terminate();
+    if (!app.waitForFinished(5000)) {
+        app.kill();
+        app.waitForFinished(5000);
+    }
+}
+
+} // namespace
+
+TEST(DiagnosticsMode, PrintsTheReportWithoutADisplayAndQuitsByItself)
+{
+    QTemporaryDir home;
+    QProcess app;
+    auto environment = appEnvironment(home);
+    environment.insert(QStringLiteral("MALLOWBY_DIAGNOSTICS"), QStringLiteral("1"));
+    app.setProcessEnvironment(environment);
+    QElapsedTimer clock;
+    clock.start();
+    app.start(TestEnvironment::mallowbyBinary(), {});
+    const bool finished = app.waitForFinished(15000);
+    const qint64 elapsed = clock.elapsed();
+    if (!finished)
+        stop(app);
+    ASSERT_TRUE(finished) << "the diagnostics mode did not end";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().toStdString();
+    // 0.5 s to the launch modes, then 2.0 s; coarse timers may fire a little early.
+    EXPECT_GE(elapsed, 2300);
+    EXPECT_LT(elapsed, 6000);
+
+    const QString out = QString::fromUtf8(app.readAllStandardOutput());
+    const QStringList lines = out.split(QLatin1Char('\n'));
+    EXPECT_TRUE(out.startsWith(QLatin1String("mallowby "))) << out.toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^mallowby \\S+ \\(\\S+\\)$")).match(lines.value(0)).hasMatch());
+    EXPECT_TRUE(lines.value(3).startsWith(QLatin1String("Report time: ")));
+    for (const char* section : {"Drives", "Recent eject failures", "Last blocker scan"})
+        EXPECT_TRUE(lines.contains(QString::fromLatin1(section))) << section << " missing from\n" << out.toStdString();
+    // "/" is listed, on its drive or without one, and marked as the boot volume.
+    const QRegularExpression root(QStringLiteral("^ {2,4}/ \u00B7 .* \u00B7 boot$"));
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const QString& line) { return root.match(line).hasMatch(); }), 1)
+        << out.toStdString();
+    // Nothing happened to eject here.
+    EXPECT_EQ(lines.mid(lines.indexOf(QStringLiteral("Recent eject failures")) + 1, 1), QStringList{"  none"});
+    EXPECT_EQ(lines.mid(lines.indexOf(QStringLiteral("Last blocker scan")) + 1, 1), QStringList{"  none"});
+}
+
+TEST(LowSpaceNotice, AnImageFilledWhileTheAppRunsIsAnnouncedOnce)
+{
+    if (const auto missing = TestEnvironment::missingForLoopDevices())
+        GTEST_SKIP() << missing->toStdString();
+    const QString label = QStringLiteral("LowSpaceNotice");
+    LoopImage image(label, 64);
+    ASSERT_TRUE(image.isReady()) << image.error().toStdString();
+    ASSERT_TRUE(image.mount()) << image.error().toStdString();
+
+    QTemporaryDir home;
+    ASSERT_TRUE(writeSettings(home, "[General]\nnotifyLowSpace=true\nlowSpaceThreshold=percent:20\n"));
+    QProcess app;
+    auto environment = appEnvironment(home);
+    environment.insert(QStringLiteral("MALLOWBY_LOG_NOTIFICATIONS"), QStringLiteral("1"));
+    app.setProcessEnvironment(environment);
+    QElapsedTimer clock;
+    clock.start();
+    app.start(TestEnvironment::mallowbyBinary(), {});
+    ASSERT_TRUE(app.waitForStarted(5000));
+    // The image is first seen with plenty of room, which announces nothing.
+    TestEnvironment::waitUntil([] { return false; }, 3s);
+    ASSERT_EQ(app.state(), QProcess::Running) << app.readAllStandardError().toStdString();
+
+    // Fill it to 5 % free.
+    struct statvfs figures {};
+    ASSERT_EQ(::statvfs(image.mountPath().toLocal8Bit().constData(), &figures), 0);
+    const qint64 total = qint64(figures.f_blocks) * qint64(figures.f_frsize);
+    const qint64 available = qint64(figures.f_bavail) * qint64(figures.f_frsize);
+    const qint64 fill = available - total / 20;
+    ASSERT_GT(fill, 0);
+    const auto allocated = TestEnvironment::run(
+        QStringLiteral("fallocate"), {QStringLiteral("-l"), QString::number(fill), image.mountPath() + QStringLiteral("/filler")});
+    ASSERT_EQ(allocated.exitCode, 0) << allocated.err.toStdString();
+
+    // Read again within half a minute; then one more round, which must stay quiet.
+    QString out;
+    const QString prefix = QStringLiteral("notification: %1 is low on space | ").arg(label);
+    const bool announced = TestEnvironment::waitUntil(
+        [&] {
+            out += QString::fromUtf8(app.readAllStandardOutput());
+            return out.contains(prefix);
+        },
+        45s);
+    const qint64 announcedAt = clock.elapsed();
+    if (announced)
+        TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(qMax<qint64>(0, 64'000 - announcedAt)));
+    const bool stillRunning = app.state() == QProcess::Running;
+    stop(app);
+    out += QString::fromUtf8(app.readAllStandardOutput());
+    image.unmount();
+
+    ASSERT_TRUE(announced) << "no notice within 48 s; output:\n" << out.toStdString() << app.readAllStandardError().toStdString();
+    EXPECT_TRUE(stillRunning);
+    const QStringList notices = out.split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^notification: ")));
+    ASSERT_EQ(notices.size(), 1) << out.toStdString();
+    // No session bus here: not authorized, so only the echo.
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^notification: LowSpaceNotice is low on space \\| [\\d.]+ [KM]B free of "
+                                                  "[\\d.]+ MB, below 20 %\\. \\| authorization 1$"))
+                    .match(notices.first())
+                    .hasMatch())
+        << notices.first().toStdString();
+    std::cout << "low-space notice after " << announcedAt - 3000 << " ms from the fill\n";
+}
