@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QScreen>
@@ -34,6 +35,7 @@ StatusItem::StatusItem(QObject* parent) : QObject(parent), m_tray(new QSystemTra
         const Qt::KeyboardModifiers modifiers = QGuiApplication::queryKeyboardModifiers();
         switch (reason) {
         case QSystemTrayIcon::Trigger:
+        case QSystemTrayIcon::DoubleClick:  // the second press of two quick ones: a click too
             emit clicked(Qt::LeftButton, modifiers);
             break;
         case QSystemTrayIcon::Context:
@@ -42,7 +44,7 @@ StatusItem::StatusItem(QObject* parent) : QObject(parent), m_tray(new QSystemTra
         case QSystemTrayIcon::MiddleClick:
             emit clicked(Qt::MiddleButton, modifiers);
             break;
-        default:  // a double click follows its first click, which already acted
+        default:
             break;
         }
     });
@@ -56,6 +58,13 @@ StatusItem::~StatusItem()
         qApp->removeEventFilter(this);
 }
 
+bool StatusItem::hasPlatformTray()
+{
+    // The offscreen platform (tests, the developer modes without a display) has no tray to
+    // wait for; the item is kept all the same.
+    return QGuiApplication::platformName() != QStringLiteral("offscreen");
+}
+
 bool StatusItem::isTrayAvailable()
 {
     return QSystemTrayIcon::isSystemTrayAvailable();
@@ -66,9 +75,12 @@ void StatusItem::setVisible(bool visible)
     if (m_visible == visible)
         return;
     m_visible = visible;
-    m_tray->setVisible(visible);
-    if (visible)
-        followTrayWindow();
+    // A tray shows an item only once it has an image.
+    if (!m_image.isNull() && hasPlatformTray()) {
+        m_tray->setVisible(visible);
+        if (visible && followTrayWindow())
+            m_tray->setIcon(picture());
+    }
 }
 
 void StatusItem::setLength(double points)
@@ -154,8 +166,16 @@ bool StatusItem::eventFilter(QObject* watched, QEvent* event)
             m_appearance = appearance;
             emit appearanceChanged();
         }
-    } else if (watched == m_trayWindow && event->type() == QEvent::Resize) {
+    } else if (event->type() == QEvent::MouseButtonDblClick && watched == m_trayWindow
+               && static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+        // The XEmbed icon reports double clicks of the left button only.
+        emit clicked(Qt::RightButton, static_cast<QMouseEvent*>(event)->modifiers());
+    } else if (event->type() == QEvent::Resize && watched == m_trayWindow) {
         // The host gave the icon its slot; fit the picture to it again.
+        updateIcon();
+    } else if (event->type() == QEvent::Show && !m_trayWindow && watched->isWidgetType()
+               && qstrcmp(watched->metaObject()->className(), "QSystemTrayIconSys") == 0) {
+        // Embedded later than the item was shown: a tray host that started after the app.
         updateIcon();
     }
     return false;
@@ -173,11 +193,11 @@ QWidget* StatusItem::trayWindow() const
     return m_trayWindow;
 }
 
-void StatusItem::followTrayWindow()
+bool StatusItem::followTrayWindow()
 {
     QWidget* window = trayWindow();
     if (!window || !window->windowHandle() || window->windowHandle() == m_followedWindow)
-        return;
+        return false;
     m_followedWindow = window->windowHandle();
     connect(m_followedWindow, &QWindow::screenChanged, this, &StatusItem::backingChanged);
     window->setAccessibleName(m_accessibilityLabel);
@@ -185,16 +205,14 @@ void StatusItem::followTrayWindow()
         window->setMinimumWidth(int(std::ceil(m_length)));
         window->resize(int(std::ceil(m_length)), window->height());
     }
+    return true;
 }
 
-void StatusItem::updateIcon()
+QIcon StatusItem::picture() const
 {
-    if (m_image.isNull())
-        return;
-    followTrayWindow();
-    // The picture fills the item: the image at its frame, centred vertically in the height the
-    // host gave the icon, so nothing is scaled on the way.
-    const QWidget* window = trayWindow();
+    // The image at its frame, centred vertically in the height the host gave the icon, so that
+    // nothing is scaled on the way.
+    const QWidget* window = m_trayWindow;
     const double height = window ? window->height() : buttonHeight;
     const double width = std::max(m_length, m_imageFrame.right());
     const double scale = m_imageScale;
@@ -206,7 +224,19 @@ void StatusItem::updateIcon()
         const double y = std::round((height - m_imageFrame.height()) / 2);
         painter.drawImage(QPointF(m_imageFrame.x(), y), m_image);
     }
-    m_tray->setIcon(QIcon(QPixmap::fromImage(picture)));
+    return QIcon(QPixmap::fromImage(picture));
+}
+
+void StatusItem::updateIcon()
+{
+    if (m_image.isNull())
+        return;
+    m_tray->setIcon(picture());
+    if (hasPlatformTray() && m_visible != m_tray->isVisible())
+        m_tray->setVisible(m_visible);
+    // The tray embeds a new icon window when the item is first shown (or the tray restarts).
+    if (followTrayWindow())
+        m_tray->setIcon(picture());
 }
 
 } // namespace mallowby

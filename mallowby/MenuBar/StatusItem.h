@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
@@ -69,10 +70,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    static bool hasPlatformTray();
     void updateIcon();
+    QIcon picture() const;
     // The XEmbed icon's window, once the tray has embedded it.
     QWidget* trayWindow() const;
-    void followTrayWindow();
+    // Takes up a newly embedded icon window: true when there was one.
+    bool followTrayWindow();
 
     QSystemTrayIcon* m_tray;
     bool m_visible = false;

@@ -237,7 +237,9 @@ void Updater::showMessageBox(const Message& message)
     } else {
         box->addButton(QMessageBox::Ok);
     }
-    box->open();
+    // Not modal: the tray item and its popover stay usable while it is open.
+    box->setWindowModality(Qt::NonModal);
+    box->show();
     box->raise();
     box->activateWindow();
 }
