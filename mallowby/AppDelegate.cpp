@@ -2,8 +2,11 @@
 
 #include "DumpModes.h"
 #include "InspectEjectFlow.h"
+#include "LaunchAtLoginOffer.h"
+#include "LoginItem.h"
+#include "MenuBar/StatusItemController.h"
+#include "Updates/Updater.h"
 
-#include "Diagnostics/Diagnostics.h"
 #include "Drives/DriveMonitor.h"
 #include "Eject/Ejector.h"
 #include "Notifications/Notifier.h"
@@ -14,8 +17,9 @@
 #include "Volumes/VolumeStore.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QPointer>
 #include <QSettings>
-#include <QTimer>
 
 namespace mallowby {
 
@@ -60,15 +64,29 @@ void AppDelegate::applicationDidFinishLaunching()
     }
 
     notifier().start();
+    m_updater = new Updater(Updater::defaultConfiguration(), Clock::system(), this);
+    m_statusItem = new StatusItemController(*m_volumes, drives(), *m_ejector, *m_preferences, notifier(), *m_updater,
+                                            Clock::system(), LaunchEnvironment::shared(), this);
+    offerLaunchAtLoginIfNeeded();
     m_launchModesTimer = Clock::system().schedule(std::chrono::milliseconds(500), std::nullopt, [this] { applyLaunchModes(); });
+}
+
+void AppDelegate::offerLaunchAtLoginIfNeeded()
+{
+    const LoginItem item;
+    if (!LaunchAtLoginOffer::shouldOffer(*m_defaults, QCoreApplication::applicationFilePath(), QDir::homePath(), item))
+        return;
+    m_offerTimer = Clock::system().schedule(std::chrono::seconds(1), std::nullopt, [item] { LaunchAtLoginOffer::show(item); });
 }
 
 void AppDelegate::applyLaunchModes()
 {
     const LaunchEnvironment& environment = LaunchEnvironment::shared();
+    if (const auto popover = environment.value(QStringLiteral("MALLOWBY_POPOVER")))
+        m_statusItem->showPopover(std::nullopt, *popover == QStringLiteral("settings"));
     if (environment.contains(QStringLiteral("MALLOWBY_DIAGNOSTICS"))) {
         m_diagnosticsTimer = Clock::system().schedule(std::chrono::seconds(2), std::nullopt, [this] {
-            Console::printLine(diagnosticsText());
+            Console::printLine(m_statusItem->diagnosticsText());
             Console::flush();
             QCoreApplication::quit();
         });
@@ -78,14 +96,14 @@ void AppDelegate::applyLaunchModes()
     if (const auto path = inspect ? inspect : eject) {
         // With both keys present the path comes from MALLOWBY_INSPECT and the action is eject.
         const auto action = eject ? InspectEjectFlow::Action::eject : InspectEjectFlow::Action::inspect;
-        InspectEjectFlow::run(*m_volumes, drives(), *m_ejector, *path, action, [](const QString&) {}, Clock::system());
+        const QPointer<StatusItemController> statusItem = m_statusItem;
+        InspectEjectFlow::run(*m_volumes, drives(), *m_ejector, *path, action,
+                              [statusItem](const QString& driveID) {
+                                  if (statusItem)
+                                      statusItem->showPopover(driveID, false);
+                              },
+                              Clock::system());
     }
-}
-
-QString AppDelegate::diagnosticsText()
-{
-    return Diagnostics::report(Diagnostics::Environment::current(m_preferences->settingsSummary()), m_volumes->volumes(),
-                               drives().drives(), m_ejector->log(), m_ejector->lastScan(), QDateTime::currentDateTime());
 }
 
 } // namespace mallowby

@@ -15,6 +15,8 @@ class DriveMonitor;
 class Ejector;
 class Notifier;
 class Preferences;
+class StatusItemController;
+class Updater;
 class VolumeStore;
 
 // Owns the long-lived objects and runs the launch sequence. Exactly one exists.
@@ -34,12 +36,15 @@ public:
     // Called once, when the event loop runs.
     void applicationDidFinishLaunching();
 
-    // The diagnostics report of the live objects, as of now.
-    QString diagnosticsText();
+    // Interactive launches only.
+    Updater* updater() const { return m_updater; }
+    StatusItemController* statusItem() const { return m_statusItem; }
 
 private:
     explicit AppDelegate(QObject* parent);
 
+    // Once the program runs from an installed place: asks whether to start it at login.
+    void offerLaunchAtLoginIfNeeded();
     // The developer modes of an interactive launch, half a second after it.
     void applyLaunchModes();
 
@@ -49,8 +54,11 @@ private:
     Preferences* m_preferences;
     DriveMonitor* m_drives = nullptr;
     Notifier* m_notifier = nullptr;
+    Updater* m_updater = nullptr;
+    StatusItemController* m_statusItem = nullptr;
     std::unique_ptr<Clock::Timer> m_launchModesTimer;
     std::unique_ptr<Clock::Timer> m_diagnosticsTimer;
+    std::unique_ptr<Clock::Timer> m_offerTimer;
 };
 
 } // namespace mallowby

@@ -1,0 +1,140 @@
+#include "LaunchAtLoginOffer.h"
+#include "LoginItem.h"
+
+#include "support/Printers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace mallowby;
+
+namespace {
+
+class LoginOfferTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir(home.path()).mkpath(".local/bin"));
+        ASSERT_TRUE(QDir(home.path()).mkpath("src/mallowby/build/mallowby"));
+        installed = touch(".local/bin/mallowby");
+        built = touch("src/mallowby/build/mallowby/mallowby");
+        touch("src/mallowby/build/CMakeCache.txt");
+    }
+    QString touch(const QString& relative)
+    {
+        QFile file(home.filePath(relative));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        return file.fileName();
+    }
+
+    QTemporaryDir home;
+    QString installed;
+    QString built;
+    QSettings store{home.filePath("mallowby.conf"), QSettings::IniFormat};
+    LoginItem item{home.filePath("autostart/mallowby.desktop"), installed};
+};
+
+} // namespace
+
+TEST_F(LoginOfferTest, OutsideAnInstalledPlaceNothingHappensAndTheOfferWaits)
+{
+    EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, built, home.path(), item));
+    EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, "/tmp/mallowby", home.path(), item));
+    EXPECT_FALSE(store.contains(LaunchAtLoginOffer::offeredKey));
+    EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
+
+    // Installed later: offered once, never again.
+    EXPECT_TRUE(LaunchAtLoginOffer::shouldOffer(store, installed, home.path(), item));
+    EXPECT_TRUE(store.value(LaunchAtLoginOffer::offeredKey).toBool());
+    EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, installed, home.path(), item));
+}
+
+TEST_F(LoginOfferTest, AnEnabledLoginItemSetsTheFlagAndShowsNothing)
+{
+    ASSERT_EQ(item.registerItem(), std::nullopt);
+    ASSERT_EQ(item.status(), LoginItem::Status::enabled);
+    EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, installed, home.path(), item));
+    EXPECT_TRUE(store.value(LaunchAtLoginOffer::offeredKey).toBool());
+}
+
+TEST_F(LoginOfferTest, InstalledPlacesAreTheSystemTreesAndTheHomesLocalTree)
+{
+    EXPECT_TRUE(LaunchAtLoginOffer::isInstalledLocation("/usr/bin/mallowby", "/home/me"));
+    EXPECT_TRUE(LaunchAtLoginOffer::isInstalledLocation("/usr/local/bin/mallowby", "/home/me"));
+    EXPECT_TRUE(LaunchAtLoginOffer::isInstalledLocation("/opt/mallowby/bin/mallowby", "/home/me"));
+    EXPECT_TRUE(LaunchAtLoginOffer::isInstalledLocation(installed, home.path()));
+    EXPECT_FALSE(LaunchAtLoginOffer::isInstalledLocation(built, home.path()));
+    EXPECT_FALSE(LaunchAtLoginOffer::isInstalledLocation("/usrlocal/mallowby", "/home/me"));
+    EXPECT_FALSE(LaunchAtLoginOffer::isInstalledLocation("/home/me/.localbin/mallowby", "/home/me"));
+    EXPECT_FALSE(LaunchAtLoginOffer::isInstalledLocation("/home/me/.local/../Downloads/mallowby", "/home/me"));
+    EXPECT_FALSE(LaunchAtLoginOffer::isInstalledLocation("/.local/bin/mallowby", "/"));
+}
+
+TEST_F(LoginOfferTest, TheAlertAsksOnceAndRegistersOnAcceptance)
+{
+    QMessageBox* box = LaunchAtLoginOffer::show(item);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), QStringLiteral("Start mallowby when you log in?"));
+    EXPECT_EQ(box->informativeText(), QStringLiteral("mallowby lives in the menu bar. You can change this any time in its settings."));
+    QStringList titles;
+    for (QAbstractButton* button : box->buttons())
+        titles << button->text();
+    EXPECT_EQ(titles, (QStringList{"Start at Login", "Not Now"}));
+    EXPECT_TRUE(box->isVisible());
+
+    qobject_cast<QPushButton*>(box->buttons().at(1))->click();  // Not Now
+    EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
+
+    box = LaunchAtLoginOffer::show(item);
+    qobject_cast<QPushButton*>(box->buttons().at(0))->click();  // Start at Login
+    EXPECT_EQ(item.status(), LoginItem::Status::enabled);
+}
+
+TEST(LoginItem, TheEntryStartsTheExecutableAndHiddenEntriesAreOff)
+{
+    QTemporaryDir dir;
+    const QString executable = dir.filePath("my apps/mallowby $HOME \"x\"");
+    LoginItem item(dir.filePath("config/autostart/mallowby.desktop"), executable);
+    EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
+    ASSERT_EQ(item.registerItem(), std::nullopt);
+    EXPECT_EQ(item.status(), LoginItem::Status::enabled);
+
+    // Read back as a desktop would: the string escapes first, then the Exec quoting.
+    QFile file(item.entryPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(text.startsWith("[Desktop Entry]\nType=Application\nName=mallowby\n"));
+    const QString exec = text.section("\nExec=", 1).section('\n', 0, 0);
+    QString unescaped;
+    for (qsizetype i = 0; i < exec.size(); ++i) {
+        if (exec[i] == '\\' && i + 1 < exec.size() && exec[i + 1] == '\\')
+            ++i;
+        unescaped += exec[i];
+    }
+    ASSERT_TRUE(unescaped.startsWith('"') && unescaped.endsWith('"')) << unescaped.toStdString();
+    QString argument;
+    for (qsizetype i = 1; i + 1 < unescaped.size(); ++i) {
+        if (unescaped[i] == '\\')
+            ++i;
+        argument += unescaped[i];
+    }
+    EXPECT_EQ(argument, executable);
+    EXPECT_EQ(LoginItem::execArgument("/usr/bin/mallowby"), "/usr/bin/mallowby");
+    EXPECT_EQ(LoginItem::execArgument("/opt/100%/mallowby"), "\"/opt/100%%/mallowby\"");
+
+    // Turned off by the desktop's session settings.
+    file.close();
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("Hidden=true\n");
+    file.close();
+    EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
+    ASSERT_EQ(item.unregisterItem(), std::nullopt);
+    EXPECT_FALSE(QFile::exists(item.entryPath()));
+    EXPECT_EQ(item.unregisterItem(), std::nullopt);
+}
