@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -102,6 +103,8 @@ TEST_F(UDisks2, AShareLikeFuseMountUnmountsThroughTheNetworkPath)
     QProcess fuse;
     fuse.start(TestEnvironment::hangfsBinary(), {path});
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return mountAt(path).has_value(); }, std::chrono::seconds(10)));
+    // Mounted is not yet serving: wait until the file system answers (its root's attributes).
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return QFileInfo(path).isDir(); }, std::chrono::seconds(10)));
     const auto mount = *mountAt(path);
     EXPECT_TRUE(mount.type.startsWith(QLatin1String("fuse")));
 
