@@ -1,5 +1,6 @@
 #include "Eject/BlockerScanner.h"
 #include "Platform/Linux/DesktopApplications.h"
+#include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxMountTable.h"
 #include "Platform/Linux/ProcfsProcessTable.h"
 
@@ -57,7 +58,13 @@ protected:
 
     BlockerReport scan() const
     {
-        const BlockerScanner scanner(std::make_shared<ProcfsProcessTable>(), std::make_shared<DesktopApplications>(), {});
+        const auto registry = std::make_shared<LinuxBlockRegistry>();
+        const BlockerScanner scanner(std::make_shared<ProcfsProcessTable>(), std::make_shared<DesktopApplications>(), [registry] {
+            QList<ImageBlocker> images;
+            for (const AttachedImage& image : registry->attachedImages())
+                images.append(ImageBlocker{image.imagePath, image.bsdName});
+            return images;
+        });
         auto report = TestEnvironment::await(scanner.scan(target));
         EXPECT_TRUE(report.has_value());
         return report.value_or(BlockerReport{});
@@ -126,4 +133,19 @@ TEST_F(BlockerScan, AnIdleDriveHasNoBlockers)
     EXPECT_TRUE(report.isEmpty());
     EXPECT_TRUE(report.scannedMappedFiles);
     EXPECT_GT(report.processCount, 0);
+}
+
+TEST_F(BlockerScan, AnImageAttachedFromAFileOnTheDriveIsListedAsAnImage)
+{
+    const QString inner = image->mountPath() + "/inner.img";
+    ASSERT_EQ(TestEnvironment::run("truncate", {"-s", "8M", inner}).exitCode, 0);
+    const auto attach = TestEnvironment::run("losetup", {"--find", "--show", inner});
+    ASSERT_EQ(attach.exitCode, 0) << attach.err.toStdString();
+    const QString device = attach.out.trimmed();
+
+    const auto report = scan();
+    TestEnvironment::run("losetup", {"-d", device});
+    EXPECT_EQ(report.images, (QList<ImageBlocker>{{inner, device.mid(5)}}));
+    EXPECT_FALSE(report.scannedMappedFiles);  // an image was kept: no second pass
+    EXPECT_FALSE(report.isEmpty());
 }
