@@ -21,7 +21,9 @@
 #include "support/SysfsTree.h"
 #include "support/TestEnvironment.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QPalette>
 #include <QFile>
 #include <QLocale>
 #include <QMenu>
@@ -243,6 +245,24 @@ TEST_F(StatusItemControllerTest, EqualInputsRenderOnceAndEveryRenderIsSnapshotte
     const QRectF frame = item().imageFrame();
     EXPECT_EQ(frame, QRectF(4, 0, item().image().width() / scale, 22));
     EXPECT_EQ(item().length(), frame.width() + 8);
+
+    // A dark desktop palette: drawn again in light ink.
+    EXPECT_EQ(controller->lastRender()->appearance, "light");
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    QApplication::setPalette(dark);
+    settle();
+    EXPECT_EQ(controller->lastRender()->appearance, "dark");
+    const QImage drawn = item().image();
+    bool lightInk = false;
+    for (int y = 0; y < drawn.height() && !lightInk; ++y)
+        for (int x = 0; x < drawn.width() && !lightInk; ++x)
+            lightInk = qAlpha(drawn.pixel(x, y)) == 255 && qGray(drawn.pixel(x, y)) > 200;
+    EXPECT_TRUE(lightInk);
+    QApplication::setPalette(light);
+    settle();
+    EXPECT_EQ(controller->lastRender()->appearance, "light");
 }
 
 TEST_F(StatusItemControllerTest, HiddenWithoutExternalDrivesWhenAskedUntilOneArrives)

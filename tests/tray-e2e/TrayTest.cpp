@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRect>
@@ -33,7 +34,7 @@ class TrayDesktop {
 public:
     TrayDesktop()
     {
-        for (const char* tool : {"Xvfb", "trayer", "xdotool", "xwininfo", "dbus-run-session"})
+        for (const char* tool : {"Xvfb", "trayer", "xdotool", "dbus-run-session"})
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
                 m_missing = QStringLiteral("%1 is not installed (scripts/install-deps installs it)").arg(tool);
                 return;
@@ -58,10 +59,16 @@ public:
 
         m_xvfb.setProcessEnvironment(m_environment);
         m_xvfb.start(QStringLiteral("Xvfb"), {m_display, QStringLiteral("-screen"), QStringLiteral("0"),
-                                              QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                                              QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                                              // no reset when the last client leaves, which drops those connecting
+                                              QStringLiteral("-noreset")});
         const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(m_display.mid(1));
-        if (!m_xvfb.waitForStarted() || !TestEnvironment::waitUntil([&] { return QFile::exists(socket); }, 10s)) {
-            m_missing = QStringLiteral("Xvfb did not start on %1").arg(m_display);
+        // The socket shows up before the server takes clients; ask it something until it answers.
+        const auto answers = [&] {
+            return QFile::exists(socket) && x(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")}).exitCode == 0;
+        };
+        if (!m_xvfb.waitForStarted() || !TestEnvironment::waitUntil(answers, 10s)) {
+            m_failure = QStringLiteral("Xvfb did not start on %1: %2").arg(m_display, QString::fromUtf8(m_xvfb.readAllStandardError()));
             return;
         }
         m_trayer.setProcessEnvironment(m_environment);
@@ -70,8 +77,12 @@ public:
                         QStringLiteral("--widthtype"), QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("22"),
                         QStringLiteral("--SetDockType"), QStringLiteral("true"), QStringLiteral("--transparent"),
                         QStringLiteral("false"), QStringLiteral("--tint"), QStringLiteral("0x333333")});
-        if (!m_trayer.waitForStarted() || !TestEnvironment::waitUntil([&] { return !windowsNamed("panel").isEmpty(); }, 10s))
-            m_missing = QStringLiteral("trayer did not start");
+        if (!m_trayer.waitForStarted() || !TestEnvironment::waitUntil([&] { return !windowsNamed(QStringLiteral("^panel$")).isEmpty(); }, 10s))
+            m_failure = QStringLiteral("trayer did not start on %1 (%2): %3")
+                            .arg(m_display, m_trayer.state() == QProcess::NotRunning
+                                                ? QStringLiteral("exited with %1, %2").arg(m_trayer.exitCode()).arg(m_trayer.exitStatus() == QProcess::CrashExit ? "crashed" : "normal")
+                                                : QStringLiteral("running"),
+                                 QString::fromUtf8(m_trayer.readAllStandardError() + m_trayer.readAllStandardOutput()));
     }
 
     ~TrayDesktop()
@@ -87,7 +98,10 @@ public:
             }
     }
 
+    // A tool this needs is not installed.
     const std::optional<QString>& missing() const { return m_missing; }
+    // The display or the tray host did not come up.
+    const std::optional<QString>& failure() const { return m_failure; }
     QProcess& app() { return m_app; }
 
     void startApp(const QList<std::pair<QString, QString>>& extra = {})
@@ -134,34 +148,32 @@ public:
         return result;
     }
 
-    // The windows of the tree with this WM_NAME (mapped or not), from xwininfo.
-    QList<Window> windowsNamed(const QString& name, bool viewableOnly = false, bool partial = false)
+    // The viewable windows that xdotool finds with these search options, in root coordinates.
+    QList<Window> search(const QStringList& options)
     {
         QList<Window> found;
-        const QString tree = x(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}).out;
-        static const QRegularExpression line(QStringLiteral(R"re(^\s*(0x[0-9a-f]+) "([^"]*)".*\s(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)\s*$)re"));
-        for (const QString& text : tree.split(QLatin1Char('\n'))) {
-            const auto match = line.match(text);
-            if (!match.hasMatch() || !(match.captured(2) == name || (partial && match.captured(2).contains(name))))
-                continue;
-            const Window window{match.captured(1), QRect(match.captured(5).toInt(), match.captured(6).toInt(),
-                                                         match.captured(3).toInt(), match.captured(4).toInt())};
-            if (viewableOnly && !isViewable(window.id))
-                continue;
-            found.append(window);
+        const QString ids = x(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + options).out;
+        for (const QString& id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            QHash<QString, int> fields;
+            const QString shell = x(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id}).out;
+            for (const QString& line : shell.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                fields.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
+            if (fields.contains(QStringLiteral("WIDTH")))
+                found.append({id, QRect(fields.value(QStringLiteral("X")), fields.value(QStringLiteral("Y")),
+                                        fields.value(QStringLiteral("WIDTH")), fields.value(QStringLiteral("HEIGHT")))});
         }
         return found;
     }
-    bool isViewable(const QString& id)
+    QList<Window> windowsNamed(const QString& pattern)
     {
-        return x(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}).out.contains(QLatin1String("Map State: IsViewable"));
+        return search({QStringLiteral("--onlyvisible"), QStringLiteral("--name"), pattern});
     }
 
     // The app's icon in the tray: its window inside trayer's panel.
     std::optional<Window> trayIcon()
     {
-        const QList<Window> panels = windowsNamed(QStringLiteral("panel"));
-        for (const Window& window : windowsNamed(QStringLiteral("mallowby"), true))
+        const QList<Window> panels = windowsNamed(QStringLiteral("^panel$"));
+        for (const Window& window : search({QStringLiteral("--onlyvisible"), QStringLiteral("--classname"), QStringLiteral("^mallowby$")}))
             for (const Window& panel : panels)
                 if (panel.geometry.contains(window.geometry) && window.geometry.width() >= 16)
                     return window;
@@ -172,7 +184,7 @@ public:
     {
         QList<Window> result;
         const auto icon = trayIcon();
-        for (const Window& window : windowsNamed(QStringLiteral("mallowby"), true))
+        for (const Window& window : search({QStringLiteral("--onlyvisible"), QStringLiteral("--classname"), QStringLiteral("^mallowby$")}))
             if (window.geometry.width() > 10 && window.geometry.height() > 10 && (!icon || window.id != icon->id))
                 result.append(window);
         return result;
@@ -211,6 +223,7 @@ public:
 
 private:
     std::optional<QString> m_missing;
+    std::optional<QString> m_failure;
     QString m_display;
     QTemporaryDir m_home;
     QProcessEnvironment m_environment;
@@ -227,6 +240,7 @@ protected:
         desktop = std::make_unique<TrayDesktop>();
         if (desktop->missing())
             GTEST_SKIP() << desktop->missing()->toStdString();
+        ASSERT_FALSE(desktop->failure()) << desktop->failure()->toStdString();
         desktop->startApp();
         ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->trayIcon().has_value(); }, 15s))
             << "the icon never appeared in the tray";
@@ -257,7 +271,7 @@ TEST_F(Tray, TheIconSitsInTheTrayAndALeftClickOpensThePopoverUnderIt)
 
     desktop->click(icon.geometry.center(), 1);
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->popover().has_value(); }, 5s))
-        << "no popover among\n" << desktop->x("xwininfo", {"-root", "-tree"}).out.toStdString();
+        << "the popover did not open";
     const Window popover = *desktop->popover();
     EXPECT_GE(popover.geometry.top(), icon.geometry.bottom());
     EXPECT_LE(popover.geometry.top(), icon.geometry.bottom() + 10);
@@ -306,15 +320,15 @@ TEST_F(Tray, ARightClickOrAControlClickOpensTheMenuWithItsItemsInOrder)
         desktop->key(QStringLiteral("Down"));
     desktop->key(QStringLiteral("Return"));
     ASSERT_TRUE(TestEnvironment::waitUntil(
-        [&] { return !desktop->windowsNamed(QStringLiteral("up to date!"), true, true).isEmpty(); }, 5s));
+        [&] { return !desktop->windowsNamed(QStringLiteral("up to date!")).isEmpty(); }, 5s));
     desktop->key(QStringLiteral("Return"));
     ASSERT_TRUE(TestEnvironment::waitUntil(
-        [&] { return desktop->windowsNamed(QStringLiteral("up to date!"), true, true).isEmpty(); }, 5s));
+        [&] { return desktop->windowsNamed(QStringLiteral("up to date!")).isEmpty(); }, 5s));
 
     // Up from the top wraps to the last item: "Quit mallowby".
     desktop->click(icon.geometry.center(), 3);
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->menu().has_value(); }, 5s))
-        << "no menu among\n" << desktop->x("xwininfo", {"-root", "-tree"}).out.toStdString();
+        << "the menu did not open";
     desktop->key(QStringLiteral("Up"));
     desktop->key(QStringLiteral("Return"));
     ASSERT_TRUE(desktop->app().waitForFinished(10000)) << "the last item did not quit";
