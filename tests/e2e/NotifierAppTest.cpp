@@ -1,3 +1,4 @@
+#include "support/AppProcess.h"
 #include "support/LoopImage.h"
 #include "support/TestEnvironment.h"
 
@@ -17,55 +18,18 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The interactive app without a display or a session bus, with settings of its own.
-QProcessEnvironment appEnvironment(const QTemporaryDir& home)
-{
-    auto environment = QProcessEnvironment::systemEnvironment();
-    for (const QString& key : environment.keys())
-        if (key.startsWith(QLatin1String("MALLOWBY_")))
-            environment.remove(key);
-    for (const char* key : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
-        environment.remove(QString::fromLatin1(key));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
-    return environment;
-}
-
-bool writeSettings(const QTemporaryDir& home, const QByteArray& text)
-{
-    const QString folder = home.filePath(QStringLiteral("config/mallowby"));
-    QFile file(folder + QStringLiteral("/mallowby.conf"));
-    return QDir().mkpath(folder) && file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
-
-void stop(QProcess& app)
-{
-    if (app.state() == QProcess::NotRunning)
-        return;
-    app.terminate();
-    if (!app.waitForFinished(5000)) {
-        app.kill();
-        app.waitForFinished(5000);
-    }
-}
-
 } // namespace
 
 TEST(DiagnosticsMode, PrintsTheReportWithoutADisplayAndQuitsByItself)
 {
-    QTemporaryDir home;
-    QProcess app;
-    auto environment = appEnvironment(home);
-    environment.insert(QStringLiteral("MALLOWBY_DIAGNOSTICS"), QStringLiteral("1"));
-    app.setProcessEnvironment(environment);
     QElapsedTimer clock;
     clock.start();
-    app.start(TestEnvironment::mallowbyBinary(), {});
+    AppProcess process({{QStringLiteral("MALLOWBY_DIAGNOSTICS"), QStringLiteral("1")}});
+    QProcess& app = process.process();
     const bool finished = app.waitForFinished(15000);
     const qint64 elapsed = clock.elapsed();
     if (!finished)
-        stop(app);
+        process.stop();
     ASSERT_TRUE(finished) << "the diagnostics mode did not end";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().toStdString();
@@ -98,15 +62,10 @@ TEST(LowSpaceNotice, AnImageFilledWhileTheAppRunsIsAnnouncedOnce)
     ASSERT_TRUE(image.isReady()) << image.error().toStdString();
     ASSERT_TRUE(image.mount()) << image.error().toStdString();
 
-    QTemporaryDir home;
-    ASSERT_TRUE(writeSettings(home, "[General]\nnotifyLowSpace=true\nlowSpaceThreshold=percent:20\n"));
-    QProcess app;
-    auto environment = appEnvironment(home);
-    environment.insert(QStringLiteral("MALLOWBY_LOG_NOTIFICATIONS"), QStringLiteral("1"));
-    app.setProcessEnvironment(environment);
     QElapsedTimer clock;
     clock.start();
-    app.start(TestEnvironment::mallowbyBinary(), {});
+    AppProcess process({{QStringLiteral("MALLOWBY_LOG_NOTIFICATIONS"), QStringLiteral("1")}}, "[General]\nnotifyLowSpace=true\nlowSpaceThreshold=percent:20\n");
+    QProcess& app = process.process();
     ASSERT_TRUE(app.waitForStarted(5000));
     // The image is first seen with plenty of room, which announces nothing.
     TestEnvironment::waitUntil([] { return false; }, 3s);
@@ -136,7 +95,7 @@ TEST(LowSpaceNotice, AnImageFilledWhileTheAppRunsIsAnnouncedOnce)
     if (announced)
         TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(qMax<qint64>(0, 64'000 - announcedAt)));
     const bool stillRunning = app.state() == QProcess::Running;
-    stop(app);
+    process.stop();
     out += QString::fromUtf8(app.readAllStandardOutput());
     image.unmount();
 

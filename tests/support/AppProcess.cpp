@@ -3,17 +3,26 @@
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace mallowby::test {
 
-AppProcess::AppProcess(const QList<std::pair<QString, QString>>& environment)
+AppProcess::AppProcess(const QList<std::pair<QString, QString>>& environment, const QByteArray& settings)
 {
     auto env = QProcessEnvironment::systemEnvironment();
-    for (const char* key : {"DISPLAY", "WAYLAND_DISPLAY", "MALLOWBY_DUMP_VOLUMES", "MALLOWBY_DUMP_RATES"})
+    for (const QString& key : env.keys())
+        if (key.startsWith(QLatin1String("MALLOWBY_")))
+            env.remove(key);
+    for (const char* key : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
         env.remove(QString::fromLatin1(key));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    QDir(m_home.path()).mkpath(QStringLiteral("config"));
+    QDir(m_home.path()).mkpath(QStringLiteral("config/mallowby"));
     QDir(m_home.path()).mkpath(QStringLiteral("runtime"));
+    if (!settings.isEmpty()) {
+        QFile file(m_home.filePath(QStringLiteral("config/mallowby/mallowby.conf")));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(settings);
+    }
     QFile::setPermissions(m_home.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("runtime")));
@@ -24,6 +33,11 @@ AppProcess::AppProcess(const QList<std::pair<QString, QString>>& environment)
 }
 
 AppProcess::~AppProcess()
+{
+    stop();
+}
+
+void AppProcess::stop()
 {
     if (m_process.state() != QProcess::NotRunning) {
         m_process.terminate();

@@ -9,12 +9,18 @@
 
 namespace mallowby::test {
 
-// The mallowby binary run as a user would, with no display of its own (offscreen), its own
-// settings and runtime folders, and extra environment variables. Ended on destruction.
+// The mallowby binary run as a user would, with no display of its own (offscreen), no session
+// bus, its own settings and runtime folders, the given settings file text and extra environment
+// variables. Ended on destruction.
 class AppProcess {
 public:
-    explicit AppProcess(const QList<std::pair<QString, QString>>& environment);
+    explicit AppProcess(const QList<std::pair<QString, QString>>& environment, const QByteArray& settings = {});
     ~AppProcess();
+
+    // A path in the app's private home folder.
+    QString homePath(const QString& relative) const { return m_home.filePath(relative); }
+    // Asks the app to quit, and kills it when it does not within 5 seconds.
+    void stop();
 
     // The lines printed so far.
     QStringList lines();

@@ -1,3 +1,4 @@
+#include "support/AppProcess.h"
 #include "support/LoopImage.h"
 #include "support/TestEnvironment.h"
 
@@ -46,35 +47,16 @@ TEST(SnapshotMode, ThePinnedImageIsDrawnWithItsFreeSpaceAndTheRates)
         TestEnvironment::run("blkid", {"-o", "value", "-s", "UUID", image.device()}).out.trimmed().toUpper();
     ASSERT_FALSE(uuid.isEmpty());
 
-    QTemporaryDir home;
-    QDir(home.path()).mkpath("config/mallowby");
-    QDir(home.path()).mkpath("runtime");
-    QFile settings(home.filePath("config/mallowby/mallowby.conf"));
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write(QStringLiteral("[General]\nmenuBarStyle=spaceActivity\npinnedVolumeID=%1\n").arg(uuid).toUtf8());
-    settings.close();
-    const QString snapshot = home.filePath("tray.png");
-
-    auto environment = QProcessEnvironment::systemEnvironment();
-    for (const QString& key : environment.keys())
-        if (key.startsWith(QLatin1String("MALLOWBY_")))
-            environment.remove(key);
-    for (const char* key : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
-        environment.remove(QString::fromLatin1(key));
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    environment.insert("XDG_RUNTIME_DIR", home.filePath("runtime"));
-    environment.insert("MALLOWBY_SNAPSHOT", snapshot);
-    QProcess app;
-    app.setProcessEnvironment(environment);
-    app.start(TestEnvironment::mallowbyBinary(), {});
-    ASSERT_TRUE(app.waitForStarted(5000));
+    QTemporaryDir folder;
+    const QString snapshot = folder.filePath("tray.png");
+    AppProcess process({{"MALLOWBY_SNAPSHOT", snapshot}},
+                       QStringLiteral("[General]\nmenuBarStyle=spaceActivity\npinnedVolumeID=%1\n").arg(uuid).toUtf8());
+    ASSERT_TRUE(process.process().waitForStarted(5000));
 
     // The first image may come before the figures are read; the one after them replaces it.
     const bool drawn = TestEnvironment::waitUntil([&] { return QFile::exists(snapshot); }, 15s);
     TestEnvironment::waitUntil([] { return false; }, 2s);
-    app.terminate();
-    app.waitForFinished(5000);
+    process.stop();
     ASSERT_TRUE(drawn) << "no snapshot at " << snapshot.toStdString();
     const QImage png(snapshot);
     ASSERT_FALSE(png.isNull());
