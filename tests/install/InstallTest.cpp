@@ -77,7 +77,7 @@ TEST_F(Installed, InstallsExactlyTheProgramAndItsDesktopFiles)
     QStringList expected{QStringLiteral(MALLOWBY_INSTALLED_PROGRAM),
                          dataDir + QStringLiteral("/applications/") + appID + QStringLiteral(".desktop"),
                          dataDir + QStringLiteral("/metainfo/") + appID + QStringLiteral(".metainfo.xml"),
-                         prefix + QStringLiteral("/" MALLOWBY_MANDIR "/man1/mallowby.1"),
+                         prefix + QStringLiteral("/" MALLOWBY_MANDIR "/man1/mallowby.1.gz"),
                          dataDir + QStringLiteral("/icons/hicolor/scalable/apps/") + appID + QStringLiteral(".svg"),
                          dataDir + QStringLiteral("/icons/hicolor/symbolic/apps/") + appID + QStringLiteral("-symbolic.svg")};
     const QStringList sizes = QStringLiteral(MALLOWBY_ICON_SIZES).split(QLatin1Char(','));
