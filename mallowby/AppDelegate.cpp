@@ -71,6 +71,12 @@ void AppDelegate::applicationDidFinishLaunching()
     m_launchModesTimer = Clock::system().schedule(std::chrono::milliseconds(500), std::nullopt, [this] { applyLaunchModes(); });
 }
 
+void AppDelegate::activate()
+{
+    if (m_statusItem)
+        m_statusItem->showPopover(std::nullopt, false);
+}
+
 void AppDelegate::offerLaunchAtLoginIfNeeded()
 {
     const LoginItem item;

@@ -35,6 +35,8 @@ public:
 
     // Called once, when the event loop runs.
     void applicationDidFinishLaunching();
+    // Another launch asked for the running program: opens the popover.
+    void activate();
 
     // Interactive launches only.
     Updater* updater() const { return m_updater; }

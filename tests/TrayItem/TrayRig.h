@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MenuBar/StatusItem.h"
 #include "MenuBar/StatusItemController.h"
 #include "Updates/Updater.h"
 
@@ -21,6 +22,8 @@
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QImage>
 #include <QLocale>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -115,6 +118,8 @@ protected:
         settle();
         controller = std::make_unique<StatusItemController>(*store, *drives, *ejector, *preferences, *notifier, *updater,
                                                             clock, LaunchEnvironment(environment));
+        // Not the colour preference of the desktop the tests happen to run on.
+        item().followPanel(QDBusConnection(QStringLiteral("no-session-bus")));
         settle();
     }
 
@@ -159,6 +164,16 @@ protected:
         return nullptr;
     }
     StatusItem& item() const { return controller->statusItem(); }
+    // Some opaque near-white pixel: label ink for a dark panel.
+    bool drawnInLightInk() const
+    {
+        const QImage drawn = item().image();
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x)
+                if (qAlpha(drawn.pixel(x, y)) == 255 && qGray(drawn.pixel(x, y)) > 200)
+                    return true;
+        return false;
+    }
 
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings;

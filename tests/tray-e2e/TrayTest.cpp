@@ -133,6 +133,38 @@ public:
         }
     }
 
+    // Starts the program once more in the app's desktop session (its display and session bus) and
+    // waits for it to end.
+    TestEnvironment::Result launchAgain()
+    {
+        QProcessEnvironment environment = m_environment;
+        // dbus-run-session hands its bus to the app only: read it from the app's environment.
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_app.processId()));
+        if (children.open(QIODevice::ReadOnly))
+            for (const QByteArray& pid : children.readAll().split(' ')) {
+                QFile environ(QStringLiteral("/proc/%1/environ").arg(QString::fromLatin1(pid.trimmed())));
+                if (pid.toInt() > 0 && environ.open(QIODevice::ReadOnly))
+                    for (const QByteArray& entry : environ.readAll().split('\0'))
+                        if (entry.startsWith("DBUS_SESSION_BUS_ADDRESS="))
+                            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromUtf8(entry.mid(25)));
+            }
+        TestEnvironment::Result result;
+        if (!environment.contains(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")))
+            return result;
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(TestEnvironment::mallowbyBinary(), {});
+        if (!process.waitForFinished(15000)) {
+            process.kill();
+            process.waitForFinished(5000);
+            return result;
+        }
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
     // Runs an X tool on this display.
     TestEnvironment::Result x(const QString& program, const QStringList& arguments)
     {
@@ -334,4 +366,17 @@ TEST_F(Tray, ARightClickOrAControlClickOpensTheMenuWithItsItemsInOrder)
     ASSERT_TRUE(desktop->app().waitForFinished(10000)) << "the last item did not quit";
     EXPECT_EQ(desktop->app().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(desktop->app().exitCode(), 0);
+}
+
+TEST_F(Tray, ASecondLaunchOpensThePopoverOfTheFirstAndEnds)
+{
+    ASSERT_FALSE(desktop->popover().has_value());
+    const auto second = desktop->launchAgain();
+    EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
+    EXPECT_EQ(second.out, QStringLiteral("mallowby is already running; opened its popover.\n"));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->popover().has_value(); }, 5s))
+        << "the first instance's popover did not open";
+    // Besides the one icon, the popover is all there is; the first instance runs on.
+    EXPECT_EQ(desktop->appWindows().size(), 1);
+    EXPECT_EQ(desktop->app().state(), QProcess::Running);
 }
