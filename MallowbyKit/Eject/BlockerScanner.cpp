@@ -20,14 +20,14 @@ bool withinAny(const QString& path, const QStringList& roots)
     return std::any_of(roots.cbegin(), roots.cend(), [&](const QString& root) { return BlockerScanner::isWithin(path, root); });
 }
 
-std::optional<OwningApp> appFrom(const RunningApplication& record)
+std::optional<OwningApp> appFrom(const RunningApplication& record, const ProcessTable& processes)
 {
     std::optional<QString> name = record.name;
     if (!name && record.bundlePath)
         name = QFileInfo(*record.bundlePath).completeBaseName();
     if (!name)
         return std::nullopt;
-    return OwningApp{record.pid, *name, record.bundleIdentifier, record.bundlePath};
+    return OwningApp{record.pid, *name, record.bundleIdentifier, record.bundlePath, processes.startTime(record.pid)};
 }
 
 } // namespace
@@ -154,6 +154,7 @@ Blocker BlockerScanner::describe(qint32 pid, std::optional<QString> executablePa
     blocker.app = owningApp(pid);
     blocker.isAppProcess = blocker.app && m_apps && m_apps->forPid(pid).has_value();
     blocker.uses = std::move(uses);
+    blocker.startTime = m_processes->startTime(pid);
     return blocker;
 }
 
@@ -164,14 +165,14 @@ std::optional<OwningApp> BlockerScanner::owningApp(qint32 pid) const
     qint32 current = pid;
     for (int step = 0; step < ancestorLimit; ++step) {
         if (const auto record = m_apps->forPid(current); record && record->isRegular)
-            return appFrom(*record);
+            return appFrom(*record, *m_processes);
         const auto parent = m_processes->parent(current);
         if (!parent || *parent < 2 || *parent == current)
             break;
         current = *parent;
     }
     if (const auto own = m_apps->forPid(pid))
-        return appFrom(*own);
+        return appFrom(*own, *m_processes);
     return std::nullopt;
 }
 

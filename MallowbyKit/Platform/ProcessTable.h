@@ -27,6 +27,9 @@ public:
     // The short command name.
     virtual std::optional<QString> commandName(qint32 pid) const = 0;
     virtual std::optional<qint32> parent(qint32 pid) const = 0;
+    // When the process started, in clock ticks since boot: a pid with another start time now
+    // belongs to a later process.
+    virtual std::optional<quint64> startTime(qint32 pid) const = 0;
     virtual QList<FileRef> openFiles(qint32 pid) const = 0;
     virtual std::optional<FileRef> workingDirectory(qint32 pid) const = 0;
     // File-backed memory regions, in address order, at most `limit` of them.
