@@ -113,12 +113,12 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
 
 std::optional<Blocker> BlockerScanner::inspect(qint32 pid, const ScanTarget& target) const
 {
-    const auto executable = m_processes->executablePath(pid);
+    const auto [executable, files, cwd] = m_processes->holdings(pid, target.devices);
     QList<Blocker::Use> uses;
-    for (const auto& file : m_processes->openFiles(pid))
+    for (const auto& file : files)
         if (target.devices.contains(file.device))
             uses.append({Blocker::Reason::openFile, file.path});
-    if (const auto cwd = m_processes->workingDirectory(pid); cwd && target.devices.contains(cwd->device))
+    if (cwd && target.devices.contains(cwd->device))
         uses.prepend({Blocker::Reason::workingDirectory, cwd->path});
     if (executable && withinAny(*executable, target.mountPaths))
         uses.prepend({Blocker::Reason::mappedFile, *executable});

@@ -50,8 +50,11 @@ public:
     {
         return table.contains(pid) ? std::optional(quint64(pid) * 100) : std::nullopt;
     }
-    QList<FileRef> openFiles(qint32 pid) const override { return table.value(pid).files; }
-    std::optional<FileRef> workingDirectory(qint32 pid) const override { return table.value(pid).cwd; }
+    Holdings holdings(qint32 pid, const QSet<quint64>&) const override
+    {
+        const Process process = table.value(pid);
+        return {process.exe, process.files, process.cwd};
+    }
     QList<FileRef> mappedFiles(qint32 pid, int limit) const override
     {
         ++mapWalks;

@@ -1,7 +1,7 @@
 #include "Eject/BlockerScanner.h"
-#include "Platform/Linux/DesktopApplications.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxMountTable.h"
+#include "Platform/Linux/LinuxPlatform.h"
 #include "Platform/Linux/ProcfsProcessTable.h"
 
 #include "support/LoopImage.h"
@@ -23,13 +23,7 @@ namespace {
 
 BlockerScanner realScanner()
 {
-    const auto registry = std::make_shared<LinuxBlockRegistry>();
-    return BlockerScanner(std::make_shared<ProcfsProcessTable>(), std::make_shared<DesktopApplications>(), [registry] {
-        QList<ImageBlocker> images;
-        for (const AttachedImage& image : registry->attachedImages())
-            images.append(ImageBlocker{image.imagePath, image.bsdName});
-        return images;
-    });
+    return LinuxPlatform::blockerScanner(std::make_shared<LinuxBlockRegistry>());
 }
 
 std::optional<ScanTarget> targetAt(const QString& path)

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -51,21 +51,70 @@ QString withoutDeleted(QByteArray path)
     return QString::fromUtf8(path);
 }
 
-// A file a magic link of procfs (fd/N, cwd) stands for: the link's text and the device of the
-// file system it lies on. Sockets, pipes and anonymous inodes (texts without a leading '/')
-// are none.
-std::optional<ProcessTable::FileRef> fileOfLink(int dirfd, const char* name)
+// The device of the file system a magic link of procfs (fd/N, cwd) stands for. No attribute is
+// asked for and cached ones only: the device comes from the kernel's super block, and a hung
+// FUSE or NFS server is never asked.
+std::optional<quint64> deviceOfLink(int dirfd, const char* name)
 {
+    struct statx info {};
+    if (::statx(dirfd, name, AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT, 0, &info) != 0)
+        return std::nullopt;
+    return quint64(makedev(info.stx_dev_major, info.stx_dev_minor));
+}
+
+// The file a magic link stands for when it lies on one of `devices`. Sockets, pipes and
+// anonymous inodes (texts without a leading '/') are none.
+std::optional<ProcessTable::FileRef> fileOfLink(int dirfd, const char* name, const QSet<quint64>& devices)
+{
+    const auto device = deviceOfLink(dirfd, name);
+    if (!device || !devices.contains(*device))
+        return std::nullopt;
     const auto target = linkText(dirfd, name);
     if (!target || !target->startsWith('/'))
         return std::nullopt;
-    struct statx info {};
-    // No attribute asked for and cached ones only: the device comes from the kernel's super
-    // block, and a hung FUSE or NFS server is never asked.
-    if (::statx(dirfd, name, AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT, 0, &info) != 0)
-        return std::nullopt;
-    return ProcessTable::FileRef{withoutDeleted(*target), quint64(makedev(info.stx_dev_major, info.stx_dev_minor))};
+    return ProcessTable::FileRef{withoutDeleted(*target), *device};
 }
+
+// Calls `entry` with the name of every entry of a directory but "." and "..", read with
+// getdents64 alone: nothing is stat'ed on the way, as a directory listing might.
+template<typename Entry>
+void forEachEntry(int dirfd, Entry&& entry)
+{
+    alignas(dirent64) char buffer[32 * 1024];
+    for (;;) {
+        const ssize_t got = ::getdents64(dirfd, buffer, sizeof buffer);
+        if (got <= 0)
+            return;
+        for (ssize_t offset = 0; offset < got;) {
+            const auto* record = reinterpret_cast<const dirent64*>(buffer + offset);
+            offset += record->d_reclen;
+            const char* name = record->d_name;
+            if (name[0] != '.')
+                entry(name);
+        }
+        // procfs fills the buffer as far as its entries go: room left means none are left.
+        if (got < ssize_t(sizeof buffer) - 1024)
+            return;
+    }
+}
+
+// Owns a descriptor for the length of a scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+    bool isValid() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
 
 // Parses one line of `maps`: "address perms offset major:minor inode path"; the path is the rest
 // of the line and may hold spaces. None for anonymous regions and malformed lines.
@@ -117,16 +166,15 @@ std::optional<uid_t> ProcfsProcessTable::owner(qint32 pid) const
 QList<qint32> ProcfsProcessTable::userProcesses() const
 {
     QList<qint32> pids;
-    DIR* dir = ::opendir(m_root.constData());
-    if (!dir)
+    const Descriptor root(::open(m_root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.isValid())
         return pids;
-    while (const dirent* entry = ::readdir(dir)) {
+    forEachEntry(root.get(), [&](const char* name) {
         bool ok = false;
-        const int pid = QByteArray::fromRawData(entry->d_name, qsizetype(strlen(entry->d_name))).toInt(&ok);
+        const int pid = QByteArray::fromRawData(name, qsizetype(strlen(name))).toInt(&ok);
         if (ok && pid >= 1 && owner(pid) == m_uid)
             pids.append(pid);
-    }
-    ::closedir(dir);
+    });
     std::sort(pids.begin(), pids.end());
     return pids;
 }
@@ -179,36 +227,29 @@ std::optional<quint64> ProcfsProcessTable::startTime(qint32 pid) const
     return ok ? std::optional<quint64>(ticks) : std::nullopt;
 }
 
-QList<ProcessTable::FileRef> ProcfsProcessTable::openFiles(qint32 pid) const
+ProcessTable::Holdings ProcfsProcessTable::holdings(qint32 pid, const QSet<quint64>& devices) const
 {
-    QList<std::pair<int, FileRef>> numbered;
-    // Listed with getdents only: nothing is stat'ed on the way, as a directory listing might.
-    const int dirfd = ::open(path(pid, "fd").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirfd < 0)
-        return {};
-    DIR* dir = ::fdopendir(dirfd);
-    if (!dir) {
-        ::close(dirfd);
-        return {};
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        if (auto file = fileOfLink(dirfd, entry->d_name))
-            numbered.append({atoi(entry->d_name), std::move(*file)});
-    }
-    ::closedir(dir);
-    std::sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    QList<FileRef> files;
-    files.reserve(numbered.size());
-    for (auto& [fd, file] : numbered)
-        files.append(std::move(file));
-    return files;
-}
+    Holdings holdings;
+    const Descriptor process(::open((m_root + '/' + QByteArray::number(pid)).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!process.isValid())
+        return holdings;
+    if (const auto text = linkText(process.get(), "exe"))
+        holdings.executablePath = withoutDeleted(*text);
+    holdings.workingDirectory = fileOfLink(process.get(), "cwd", devices);
 
-std::optional<ProcessTable::FileRef> ProcfsProcessTable::workingDirectory(qint32 pid) const
-{
-    return fileOfLink(AT_FDCWD, path(pid, "cwd").constData());
+    const Descriptor fds(::openat(process.get(), "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fds.isValid())
+        return holdings;
+    QList<std::pair<int, FileRef>> numbered;
+    forEachEntry(fds.get(), [&](const char* name) {
+        if (auto file = fileOfLink(fds.get(), name, devices))
+            numbered.append({atoi(name), std::move(*file)});
+    });
+    std::sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    holdings.openFiles.reserve(numbered.size());
+    for (auto& [fd, file] : numbered)
+        holdings.openFiles.append(std::move(file));
+    return holdings;
 }
 
 QList<ProcessTable::FileRef> ProcfsProcessTable::mappedFiles(qint32 pid, int limit) const

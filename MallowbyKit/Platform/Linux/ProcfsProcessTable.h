@@ -12,7 +12,8 @@ namespace mallowby {
 // from statx of the magic links asking for no attribute with AT_STATX_DONT_SYNC |
 // AT_NO_AUTOMOUNT (the kernel fills in the device from its own records, never asking a file
 // system server) and from the device field of `maps`. No path on a target is ever looked up and
-// no file of a target is ever opened.
+// no file of a target is ever opened. A process is visited through one descriptor of its
+// directory, and a link's text is read only for a file on a device asked about.
 class ProcfsProcessTable final : public ProcessTable {
 public:
     explicit ProcfsProcessTable(QString procRoot = QStringLiteral("/proc"), uid_t uid = currentUid());
@@ -22,8 +23,7 @@ public:
     std::optional<QString> commandName(qint32 pid) const override;
     std::optional<qint32> parent(qint32 pid) const override;
     std::optional<quint64> startTime(qint32 pid) const override;
-    QList<FileRef> openFiles(qint32 pid) const override;
-    std::optional<FileRef> workingDirectory(qint32 pid) const override;
+    Holdings holdings(qint32 pid, const QSet<quint64>& devices) const override;
     QList<FileRef> mappedFiles(qint32 pid, int limit) const override;
 
     // The real user id of a process (the first field of the `Uid:` line of status).
