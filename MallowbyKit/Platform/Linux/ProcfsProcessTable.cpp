@@ -16,7 +16,7 @@ namespace {
 
 constexpr QLatin1String deletedSuffix(" (deleted)");
 
-// A procfs file, whole (procfs reports size 0, so read until a read comes back empty).
+// A procfs file, whole (procfs reports size 0, so read until a read comes back short).
 QByteArray readFile(const char* path, qsizetype limit = 64 * 1024)
 {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
@@ -29,6 +29,8 @@ QByteArray readFile(const char* path, qsizetype limit = 64 * 1024)
         if (got <= 0)
             break;
         data.append(buffer, got);
+        if (got < ssize_t(sizeof buffer))
+            break;  // a short read of a procfs file is its end
     }
     ::close(fd);
     return data.left(limit);
