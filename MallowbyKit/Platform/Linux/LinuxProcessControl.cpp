@@ -120,7 +120,8 @@ std::unique_ptr<ProcessControl::Watch> LinuxProcessControl::watchExit(qint32 pid
         return nullptr;  // gone already: the probe tells
     auto watch = std::make_unique<ExitWatch>(std::move(exited));
     if (pidfd.fd() < 0) {
-        watch->byPolling([this, pid, startTime] { return !isGone(pid, startTime); });
+        // A copy: the watch may outlive this object.
+        watch->byPolling([control = LinuxProcessControl(*this), pid, startTime] { return !control.isGone(pid, startTime); });
         return watch;
     }
     // Checked after opening: the pidfd's process is the scanned one, or the pid was reused.
