@@ -29,6 +29,25 @@ const Drive* driveAt(const VolumeStore& volumes, const DriveMonitor& drives, con
 
 } // namespace
 
+QString InspectEjectFlow::quoted(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() + 2);
+    out += QLatin1Char('"');
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '"': out += QLatin1String("\\\""); break;
+        case '\\': out += QLatin1String("\\\\"); break;
+        case '\n': out += QLatin1String("\\n"); break;
+        case '\r': out += QLatin1String("\\r"); break;
+        case '\t': out += QLatin1String("\\t"); break;
+        default: out += c;
+        }
+    }
+    out += QLatin1Char('"');
+    return out;
+}
+
 QString InspectEjectFlow::shortestDecimal(double value)
 {
     char buffer[64];
@@ -55,7 +74,7 @@ QString InspectEjectFlow::blockerLine(const Blocker& blocker)
 {
     QStringList uses;
     for (const Blocker::Use& use : blocker.uses)
-        uses.append(QStringLiteral("\"%1 %2\"").arg(Blocker::reasonText(use.reason), use.path));
+        uses.append(quoted(Blocker::reasonText(use.reason) + QLatin1Char(' ') + use.path));
     return QStringLiteral("%1 %2 %3 %4 [%5]")
         .arg(blocker.pid)
         .arg(blocker.processName, blocker.app ? blocker.app->name : QStringLiteral("-"),

@@ -30,6 +30,9 @@ public:
     static QString scanLine(qint64 processCount, std::chrono::nanoseconds duration);
     // `501 bash Terminal false ["working directory /media/usb"]`.
     static QString blockerLine(const Blocker& blocker);
+    // An element of the list form: in double quotes, with '"' and '\\' escaped by a backslash, and
+    // line breaks and tabs as \\n, \\r, \\t so that the line stays one line.
+    static QString quoted(const QString& text);
     // The shortest decimal that reads back as the same double, "0.0" for zero.
     static QString shortestDecimal(double value);
 };

@@ -32,6 +32,17 @@ TEST(InspectEjectFlow, PrintedLines)
     EXPECT_EQ(InspectEjectFlow::blockerLine(blocker).left(23), "501 bash Terminal true ");
 }
 
+TEST(InspectEjectFlow, PathsWithQuotesBackslashesAndLineBreaksStayOneWellFormedList)
+{
+    Blocker blocker;
+    blocker.pid = 7;
+    blocker.processName = QStringLiteral("cat");
+    blocker.uses = {{Blocker::Reason::openFile, QStringLiteral("/media/usb/say \"hi\", \\ bye")},
+                    {Blocker::Reason::openFile, QStringLiteral("/media/usb/two\nlines\ttab")}};
+    EXPECT_EQ(InspectEjectFlow::blockerLine(blocker),
+              "7 cat - false [\"open file /media/usb/say \\\"hi\\\", \\\\ bye\", \"open file /media/usb/two\\nlines\\ttab\"]");
+}
+
 TEST(InspectEjectFlow, ShortestDecimalsReadBack)
 {
     for (double value : {0.0, 1.0, 0.1, 0.009632254, 1e-7, 123456.789, 1.0 / 3.0}) {

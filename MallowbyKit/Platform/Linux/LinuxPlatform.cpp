@@ -1,6 +1,5 @@
 #include "Platform/Linux/LinuxPlatform.h"
 
-#include "Eject/BlockerScanner.h"
 #include "Platform/Linux/DesktopApplications.h"
 #include "Platform/Linux/LinuxBlockMonitor.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
@@ -42,16 +41,20 @@ DiskArbitrationClient::Platform LinuxPlatform::diskArbitration()
     return {std::make_shared<LinuxMountTable>(), std::make_shared<LinuxBlockRegistry>(), std::make_shared<UDisks2Service>()};
 }
 
-Ejector::Platform LinuxPlatform::ejector()
+BlockerScanner LinuxPlatform::blockerScanner(std::shared_ptr<const BlockRegistry> registry)
 {
-    const auto client = DiskArbitrationClient::shared();
-    const auto registry = client->platform().registry;
-    const BlockerScanner scanner(std::make_shared<ProcfsProcessTable>(), std::make_shared<DesktopApplications>(), [registry] {
+    return BlockerScanner(std::make_shared<ProcfsProcessTable>(), std::make_shared<DesktopApplications>(), [registry] {
         QList<ImageBlocker> images;
         for (const AttachedImage& image : registry->attachedImages())
             images.append(ImageBlocker{image.imagePath, image.bsdName});
         return images;
     });
+}
+
+Ejector::Platform LinuxPlatform::ejector()
+{
+    const auto client = DiskArbitrationClient::shared();
+    const BlockerScanner scanner = blockerScanner(client->platform().registry);
     return {client, [scanner](ScanTarget target) { return scanner.scan(std::move(target)); },
             std::make_shared<LinuxProcessControl>()};
 }
