@@ -1,10 +1,12 @@
 #include "AppDelegate.h"
+#include "TerminationSignals.h"
 
 #include "Support/LaunchEnvironment.h"
 
 #include <QApplication>
 #include <QMetaObject>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -40,6 +42,8 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("mallowby"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MALLOWBY_VERSION));
 
+    // Logout, Ctrl+C and a closed terminal end the program as Quit does.
+    const TerminationSignals stop({SIGTERM, SIGINT, SIGHUP}, [](int) { QCoreApplication::quit(); });
     AppDelegate& delegate = AppDelegate::shared();
     QMetaObject::invokeMethod(&delegate, &AppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);
     app->exec();
