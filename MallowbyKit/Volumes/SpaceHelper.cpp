@@ -32,6 +32,12 @@ QList<SpaceHelper*>& idleHelpers()
     return helpers;
 }
 
+QList<SpaceHelper*>& liveHelpers()
+{
+    static QList<SpaceHelper*> helpers;
+    return helpers;
+}
+
 QString& chosenProgram()
 {
     static QString program;
@@ -141,11 +147,29 @@ SpaceHelper::SpaceHelper(QString program, qint64 pid, int socket, int pidfd)
 {
     connect(m_socketNotifier, &QSocketNotifier::activated, this, &SpaceHelper::readAnswer);
     connect(m_exitNotifier, &QSocketNotifier::activated, this, &SpaceHelper::reap);
+    static const bool endsWithTheApp =
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &SpaceHelper::endAll);
+    Q_UNUSED(endsWithTheApp);
+    liveHelpers().append(this);
+}
+
+void SpaceHelper::endAll()
+{
+    // Idle helpers wait in a read of their socket, which SIGKILL ends at once: they are reaped
+    // here rather than left to whoever inherits them. Busy ones may be stuck on a mount.
+    for (SpaceHelper* helper : std::as_const(idleHelpers())) {
+        helper->kill();
+        ::waitpid(pid_t(std::exchange(helper->m_pid, 0)), nullptr, 0);
+    }
+    idleHelpers().clear();
+    for (SpaceHelper* helper : std::as_const(liveHelpers()))
+        helper->kill();
 }
 
 SpaceHelper::~SpaceHelper()
 {
     idleHelpers().removeAll(this);
+    liveHelpers().removeAll(this);
     if (m_socket >= 0)
         ::close(m_socket);
     if (m_pidfd >= 0)
@@ -232,15 +256,21 @@ void SpaceHelper::abandon()
         m_socketNotifier->setEnabled(false);
         ::close(std::exchange(m_socket, -1));
     }
-    // Not reaped yet (reap() ends this object), so the pid is still this helper's.
-    ::kill(pid_t(m_pid), SIGKILL);
+    kill();
+}
+
+void SpaceHelper::kill()
+{
+    // Until reaped, the pid is still this helper's.
+    if (m_pid > 0)
+        ::kill(pid_t(m_pid), SIGKILL);
 }
 
 void SpaceHelper::reap()
 {
-    const pid_t reaped = ::waitpid(pid_t(m_pid), nullptr, WNOHANG);
-    if (reaped == 0)
+    if (m_pid > 0 && ::waitpid(pid_t(m_pid), nullptr, WNOHANG) == 0)
         return;  // not gone yet
+    m_pid = 0;
     m_exitNotifier->setEnabled(false);
     idleHelpers().removeAll(this);
     if (m_socket >= 0) {

@@ -55,9 +55,12 @@ private:
     void breakOff();
     void reap();
     void recycle();
+    void kill();
+    // On the way out: idle helpers are ended and reaped, busy ones killed.
+    static void endAll();
 
     QString m_program;
-    qint64 m_pid;
+    qint64 m_pid;  // 0 once reaped
     int m_socket;
     int m_pidfd;
     QSocketNotifier* m_socketNotifier;
