@@ -146,7 +146,9 @@ std::optional<DesktopEntry> DesktopApplications::entryForProgram(const QString& 
             }
         }
     }
-    const QString path = m_byProgram.value(canonical(executable));
+    // The kernel's executable path is resolved already; resolving it again would look it up on
+    // its file system, which may be the dead mount the scan is about.
+    const QString path = m_byProgram.value(executable);
     if (path.isEmpty())
         return std::nullopt;
     return DesktopEntry::load(path, m_localeName);
@@ -181,7 +183,7 @@ std::optional<RunningApplication> DesktopApplications::forPid(qint32 pid) const
     if (!entry)
         return std::nullopt;
     const auto parentExecutable = parent ? m_processes.executablePath(*parent) : std::nullopt;
-    if (parentExecutable && canonical(*parentExecutable) == canonical(*executable))
+    if (parentExecutable && *parentExecutable == *executable)
         return std::nullopt;
     return record(pid, *entry, QFileInfo(entry->path).completeBaseName());
 }
