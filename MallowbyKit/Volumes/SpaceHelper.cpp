@@ -110,13 +110,11 @@ void SpaceHelper::setProgram(const QString& program)
 
 SpaceHelper* SpaceHelper::acquire(const QString& program)
 {
+    // The helper idle the shortest time first.
     QList<SpaceHelper*>& idle = idleHelpers();
-    const auto reusable = std::find_if(idle.begin(), idle.end(), [&](SpaceHelper* h) { return h->m_program == program; });
-    if (reusable != idle.end()) {
-        SpaceHelper* helper = *reusable;
-        idle.erase(reusable);
-        return helper;
-    }
+    for (qsizetype i = idle.size() - 1; i >= 0; --i)
+        if (idle[i]->m_program == program)
+            return idle.takeAt(i);
 
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
@@ -244,18 +242,21 @@ void SpaceHelper::recycle()
         idle.append(this);
         return;
     }
-    // Let go: at the end of its input it ends by itself.
-    m_socketNotifier->setEnabled(false);
-    ::close(std::exchange(m_socket, -1));
+    closeSocket();  // let go: at the end of its input it ends by itself
 }
 
-void SpaceHelper::abandon()
+void SpaceHelper::closeSocket()
 {
     idleHelpers().removeAll(this);
     if (m_socket >= 0) {
         m_socketNotifier->setEnabled(false);
         ::close(std::exchange(m_socket, -1));
     }
+}
+
+void SpaceHelper::abandon()
+{
+    closeSocket();
     kill();
 }
 
@@ -272,11 +273,7 @@ void SpaceHelper::reap()
         return;  // not gone yet
     m_pid = 0;
     m_exitNotifier->setEnabled(false);
-    idleHelpers().removeAll(this);
-    if (m_socket >= 0) {
-        m_socketNotifier->setEnabled(false);
-        ::close(std::exchange(m_socket, -1));
-    }
+    closeSocket();
     deleteLater();
     if (Answer reply = std::exchange(m_answer, {}))
         reply(std::nullopt);

@@ -55,6 +55,8 @@ private:
     void breakOff();
     void reap();
     void recycle();
+    // No further request: out of the idle list, socket closed.
+    void closeSocket();
     void kill();
     // On the way out: idle helpers are ended and reaped, busy ones killed.
     static void endAll();
