@@ -66,3 +66,15 @@ TEST(HungShareRead, OnlyAnAbandonedHelperWaitsOnTheMountAndItsPathStaysBusyUntil
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !SpaceReader::isInFlight(mount.path()); }, 5s));
     EXPECT_TRUE(TestEnvironment::waitUntil([] { return childrenIn('D') == 0 && childrenIn('Z') == 0; }, 2s));
 }
+
+TEST(HungShareRead, FiguresPast64BitsAreAFailedReadNotAWrappedNumber)
+{
+    if (const auto missing = HungMount::missing())
+        GTEST_SKIP() << missing->toStdString();
+    HungMount mount(HungMount::Statfs::absurd);
+    ASSERT_TRUE(mount.isMounted()) << mount.error().toStdString();
+    qint64 ms = 0;
+    EXPECT_EQ(readNow(SpaceReader{2s}, mount.path(), &ms), std::nullopt);
+    EXPECT_LT(ms, 1000);
+    EXPECT_FALSE(SpaceReader::isInFlight(mount.path()));
+}

@@ -24,12 +24,15 @@ QByteArray statField(const QString& statPath, int field)
 
 } // namespace
 
-HungMount::HungMount() : m_path(m_dir.filePath(QStringLiteral("hung share")))
+HungMount::HungMount(Statfs statfs) : m_path(m_dir.filePath(QStringLiteral("hung share")))
 {
     if (missing())
         return;
     QDir().mkpath(m_path);
-    m_server.start(TestEnvironment::hangfsBinary(), {m_path});
+    QStringList arguments{m_path};
+    if (statfs == Statfs::absurd)
+        arguments << QStringLiteral("absurd");
+    m_server.start(TestEnvironment::hangfsBinary(), arguments);
     if (!TestEnvironment::waitUntil([&] { return isMounted(); }, std::chrono::seconds(10)))
         m_error = QStringLiteral("hangfs did not mount: ") + QString::fromUtf8(m_server.readAllStandardError());
 }

@@ -9,11 +9,13 @@
 namespace mallowby::test {
 
 // A FUSE file system whose statfs never answers (hangfs), mounted on a fresh folder whose name
-// has a space, as a share whose server went away. Its connection is aborted on destruction (the
-// server is killed), so whatever still waits on it finishes.
+// has a space, as a share whose server went away; or one whose statfs answers absurd figures.
+// Its connection is aborted on destruction (the server is killed), so whatever still waits on
+// it finishes.
 class HungMount {
 public:
-    HungMount();
+    enum class Statfs { never, absurd };
+    explicit HungMount(Statfs statfs = Statfs::never);
     ~HungMount();
 
     // Why it cannot be mounted here (not root, no FUSE), or none.
