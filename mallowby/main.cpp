@@ -1,12 +1,14 @@
 #include "AppDelegate.h"
 #include "CommandLine.h"
 #include "SingleInstance.h"
+#include "TerminationSignals.h"
 
 #include "Platform/Linux/SessionBus.h"
 #include "Support/LaunchEnvironment.h"
 
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -44,6 +46,9 @@ int main(int argc, char* argv[])
         gui->setQuitOnLastWindowClosed(false);
         app = std::move(gui);
     }
+
+    // Logout, Ctrl+C and a closed terminal end the program as Quit does.
+    const TerminationSignals stop({SIGTERM, SIGINT, SIGHUP}, [](int) { QCoreApplication::quit(); });
 
     // A launch that hands over to a running instance creates nothing of its own.
     SingleInstance instance(SessionBus::user(), LaunchEnvironment::shared());
