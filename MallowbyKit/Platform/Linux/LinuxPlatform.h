@@ -3,6 +3,7 @@
 #include "Drives/DriveMonitor.h"
 #include "Eject/DiskArbitrationClient.h"
 #include "Eject/Ejector.h"
+#include "Eject/FlushWatch.h"
 #include "Volumes/VolumeStore.h"
 
 namespace mallowby {
@@ -18,6 +19,8 @@ public:
     // The ejector over the shared client, the procfs blocker scanner and pidfd exit watches.
     static Ejector::Platform ejector();
     static std::shared_ptr<NotificationServer> notificationServer();
+    // The drives' counters through the block registry, the pending writes from /proc/meminfo.
+    static FlushWatch::Platform flushWatch();
 };
 
 } // namespace mallowby
