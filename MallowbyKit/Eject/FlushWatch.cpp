@@ -50,8 +50,8 @@ void FlushWatch::statusesChanged()
             if (driver)
                 devices.drivers.push_back(std::move(driver));
         }
-        // A share has no device counters of its own.
-        devices.complete = devices.complete && !devices.drivers.empty();
+        devices.sharePath = status->target.networkMountPath;
+        devices.complete = devices.complete && (!devices.drivers.empty() || devices.sharePath);
         Flush flush{status.key(), status->target.name, {}};
         flush.estimate.add(read(devices));
         m_devices.emplace(status.key(), std::move(devices));
@@ -85,6 +85,11 @@ FlushEstimate::Sample FlushWatch::read(const Devices& devices) const
                                  std::nullopt};
     if (!devices.complete)
         return sample;
+    if (devices.sharePath) {
+        if (m_platform.shareBytesWritten)
+            sample.bytesWritten = m_platform.shareBytesWritten(*devices.sharePath);
+        return sample;
+    }
     quint64 written = 0;
     for (const auto& driver : devices.drivers) {
         const auto counters = driver->counters();

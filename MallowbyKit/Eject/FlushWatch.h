@@ -18,7 +18,8 @@ class BlockRegistry;
 class Ejector;
 
 // Follows every eject from the outside: while a target is in its ejecting phase, samples twice a
-// second the data the kernel still has to write and the drive's own write counters, and
+// second the data the kernel still has to write and the drive's own write counters (an NFS
+// share's, for a share), and
 // publishes a FlushEstimate per target. The estimate ends, with nothing left, when the phase
 // does. Main thread only.
 class FlushWatch : public QObject {
@@ -28,6 +29,8 @@ public:
         std::shared_ptr<const BlockRegistry> registry;
         // Dirty plus Writeback of the whole system; none when unreadable.
         std::function<std::optional<quint64>()> pendingWrites;
+        // Bytes a share mounted at the path has written to its server; none where not counted.
+        std::function<std::optional<quint64>(const QString& mountPath)> shareBytesWritten;
     };
 
     struct Flush {
@@ -52,9 +55,11 @@ signals:
     void flushEnded(const mallowby::FlushWatch::Flush& flush, bool ejected);
 
 private:
+    // Where a target's written bytes are counted: its drives, or the share's own statistics.
     struct Devices {
         std::vector<std::unique_ptr<BlockDriver>> drivers;
         bool complete = true;  // every member could be opened
+        std::optional<QString> sharePath;
     };
 
     void statusesChanged();

@@ -90,29 +90,29 @@ TEST_F(FlushWatchTest, AFailedEjectEndsItsFlushAsNotEjected)
     EXPECT_FALSE(rig.watch->estimate("12"));
 }
 
-TEST_F(FlushWatchTest, ATargetWithoutCountersNeverShowsProgress)
+TEST_F(FlushWatchTest, AnNfsShareIsMeasuredByWhatItSendsToTheServerATargetWithoutCountersNeverShowsProgress)
 {
-    // A share has no device, and a drive that vanished cannot be opened: no rate, no time.
-    const EjectTarget share{QStringLiteral("share"), QStringLiteral("share"), VolumeKind::network, {}, QStringLiteral("/mnt/share")};
+    // A FUSE share counts nothing, and a drive that vanished cannot be opened: no rate, no time.
     EjectTarget gone = rig.stick;
     gone.id = QStringLiteral("99");
     gone.members = {BlockDevice{99, QStringLiteral("sdz")}};
-    rig.volumes.table->mounts = {VolumeStore::Mount{QStringLiteral("/mnt/share"), QStringLiteral("server:/share"),
-                                                    QStringLiteral("nfs"), false, 0, false}};
     rig.setPending(400 * MB);
-    rig.eject(share);
+    rig.eject(FlushRig::share("/mnt/nfs"));
+    rig.eject(FlushRig::share("/mnt/fuse"));
     rig.eject(gone);
     for (int i = 1; i <= 4; ++i) {
         rig.setPending((400 - 20 * i) * MB);
+        rig.setShareWritten(20 * i * MB);
         clock.advance(500ms);
     }
-    ASSERT_EQ(rig.watch->flushes().size(), 2);
+    ASSERT_EQ(rig.watch->flushes().size(), 3);
     for (const FlushWatch::Flush& flush : rig.watch->flushes()) {
-        EXPECT_EQ(flush.estimate.remainingBytes(), 320 * MB);
-        EXPECT_EQ(flush.estimate.rate(), 0);
-        EXPECT_FALSE(flush.estimate.showsProgress());
+        EXPECT_EQ(flush.estimate.remainingBytes(), 320 * MB) << flush.targetID.toStdString();
+        const bool measured = flush.targetID == "/mnt/nfs";
+        EXPECT_EQ(flush.estimate.rate(), measured ? 40.0 * MB : 0) << flush.targetID.toStdString();
+        EXPECT_EQ(flush.estimate.showsProgress(), measured) << flush.targetID.toStdString();
     }
     rig.release();
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return rig.ejector->statuses().isEmpty(); }, 2s));
-    EXPECT_EQ(ended.size(), 2);
+    EXPECT_EQ(ended.size(), 3);
 }

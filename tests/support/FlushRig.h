@@ -6,6 +6,7 @@
 #include "Platform/DiskService.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxMeminfo.h"
+#include "Platform/Linux/LinuxMountStats.h"
 #include "Support/OneShot.h"
 
 #include "support/FakeVolumePlatform.h"
@@ -19,8 +20,8 @@
 namespace mallowby::test {
 
 // An ejector whose unmounts wait until the test lets them answer, and a flush watch over it that
-// reads a scripted meminfo file and the counters of a fixture USB stick (sdb) through the real
-// block registry.
+// reads a scripted meminfo file, the counters of a fixture USB stick (sdb) through the real
+// block registry, and a scripted mountstats file with an NFS and a FUSE share.
 class FlushRig {
 public:
     static constexpr quint64 MB = 1'000'000;
@@ -56,12 +57,21 @@ public:
     explicit FlushRig(Clock& clock) : registry(std::make_shared<LinuxBlockRegistry>(Sysfs(tree.root())))
     {
         setPending(0);
+        setShareWritten(0);
+        volumes.table->mounts = {VolumeStore::Mount{QStringLiteral("/mnt/nfs"), QStringLiteral("server:/export"),
+                                                    QStringLiteral("nfs4"), false, 0, false},
+                                 VolumeStore::Mount{QStringLiteral("/mnt/fuse"), QStringLiteral("sshfs"),
+                                                    QStringLiteral("fuse.sshfs"), false, 0, false}};
         auto client = std::make_shared<DiskArbitrationClient>(DiskArbitrationClient::Platform{volumes.table, registry, disks});
         ejector = std::make_unique<Ejector>(
             Ejector::Platform{client, [](ScanTarget) -> QCoro::Task<BlockerReport> { co_return BlockerReport{}; }, nullptr},
             clock);
         watch = std::make_unique<FlushWatch>(
-            *ejector, FlushWatch::Platform{registry, [path = meminfoPath()] { return LinuxMeminfo(path).pendingWrites(); }},
+            *ejector,
+            FlushWatch::Platform{registry, [path = meminfoPath()] { return LinuxMeminfo(path).pendingWrites(); },
+                                 [path = mountStatsPath()](const QString& mountPath) {
+                                     return LinuxMountStats(path).bytesWritten(mountPath);
+                                 }},
             clock);
         stick = EjectTarget{QStringLiteral("12"), QStringLiteral("Stick"), VolumeKind::external,
                             registry->members(QStringLiteral("sdb1")), std::nullopt};
@@ -81,6 +91,22 @@ public:
                            .toLatin1());
     }
     void setWritten(quint64 bytes) { tree.setCounters(QStringLiteral("sdb"), {0, bytes}); }
+    // An NFS share at /mnt/nfs that has written this much to its server, and a FUSE share at
+    // /mnt/fuse, which keeps no count.
+    void setShareWritten(quint64 bytes)
+    {
+        QFile file(mountStatsPath());
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(QStringLiteral("device server:/export mounted on /mnt/nfs with fstype nfs4 statvers=1.1\n"
+                                      "\tbytes:\t0 %1 0 0 0 %1 0 0\n"
+                                      "device sshfs mounted on /mnt/fuse with fstype fuse.sshfs\n")
+                           .arg(bytes)
+                           .toLatin1());
+    }
+    static EjectTarget share(const QString& path)
+    {
+        return EjectTarget{path, path.section(QLatin1Char('/'), -1), VolumeKind::network, {}, path};
+    }
 
     // Starts the eject; its result lands in `ejected`.
     void eject(const EjectTarget& target)
@@ -93,6 +119,7 @@ public:
     void release() { disks->release(); }
 
     QString meminfoPath() const { return dir.filePath(QStringLiteral("meminfo")); }
+    QString mountStatsPath() const { return dir.filePath(QStringLiteral("mountstats")); }
 
     SysfsTree tree{{QStringLiteral("usb-disk")}};
     QTemporaryDir dir;

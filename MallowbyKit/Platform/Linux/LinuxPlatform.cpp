@@ -6,6 +6,7 @@
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxDiskDescriptions.h"
 #include "Platform/Linux/LinuxMeminfo.h"
+#include "Platform/Linux/LinuxMountStats.h"
 #include "Platform/Linux/LinuxMountMonitor.h"
 #include "Platform/Linux/LinuxMountTable.h"
 #include "Platform/Linux/LinuxNotificationServer.h"
@@ -64,7 +65,8 @@ std::shared_ptr<NotificationServer> LinuxPlatform::notificationServer()
 
 FlushWatch::Platform LinuxPlatform::flushWatch()
 {
-    return {std::make_shared<LinuxBlockRegistry>(), [meminfo = LinuxMeminfo()] { return meminfo.pendingWrites(); }};
+    return {std::make_shared<LinuxBlockRegistry>(), [meminfo = LinuxMeminfo()] { return meminfo.pendingWrites(); },
+            [stats = LinuxMountStats()](const QString& mountPath) { return stats.bytesWritten(mountPath); }};
 }
 
 } // namespace mallowby

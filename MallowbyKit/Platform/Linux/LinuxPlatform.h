@@ -19,7 +19,8 @@ public:
     // The ejector over the shared client, the procfs blocker scanner and pidfd exit watches.
     static Ejector::Platform ejector();
     static std::shared_ptr<NotificationServer> notificationServer();
-    // The drives' counters through the block registry, the pending writes from /proc/meminfo.
+    // The drives' counters through the block registry, the pending writes from /proc/meminfo,
+    // the shares' from /proc/self/mountstats.
     static FlushWatch::Platform flushWatch();
 };
 
