@@ -123,15 +123,26 @@ TEST(NotifierOnTheSessionBus, WithoutADaemonNothingIsPostedButEveryNoticeIsEchoe
                    "notification: Finished writing to Stick | 1.0 GB in 5 sec. | authorization 2\n");
 }
 
-TEST(LinuxNotificationServer, ANoticeSentBeforeTheLastOneWasAnsweredStillReplacesIt)
-{
+// A server over a daemon that takes its time over every Notify.
+class BusyNotificationDaemon : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const auto missing = bus.unavailable())
+            GTEST_SKIP() << missing->toStdString();
+        ASSERT_TRUE(bus.startDaemon()) << bus.daemonError().toStdString();
+        ASSERT_TRUE(bus.slowDown());
+        server = std::make_unique<LinuxNotificationServer>(bus.connection());
+        ASSERT_EQ(authorizationOf(*server), Authorization::authorized);
+    }
+
     PrivateSessionBus bus;
-    if (const auto missing = bus.unavailable())
-        GTEST_SKIP() << missing->toStdString();
-    ASSERT_TRUE(bus.startDaemon()) << bus.daemonError().toStdString();
-    ASSERT_TRUE(bus.slowDown());
-    LinuxNotificationServer server(bus.connection());
-    ASSERT_EQ(authorizationOf(server), Authorization::authorized);
+    std::unique_ptr<LinuxNotificationServer> server;
+};
+
+TEST_F(BusyNotificationDaemon, ANoticeSentBeforeTheLastOneWasAnsweredStillReplacesIt)
+{
+    LinuxNotificationServer& server = *this->server;
 
     // Three in a row: the first goes out, the third overtakes the second while the first is on
     // its way, and replaces the first once its id is known.
@@ -177,15 +188,9 @@ TEST(LinuxNotificationServer, NoBusOrNoDaemonIsDenied)
     EXPECT_FALSE(TestEnvironment::await(server.requestAuthorization()).value_or(true));
 }
 
-TEST(LinuxNotificationServer, AWithdrawnNoticeIsClosedAlsoWhenItWasStillOnItsWay)
+TEST_F(BusyNotificationDaemon, AWithdrawnNoticeIsClosedAlsoWhenItWasStillOnItsWay)
 {
-    PrivateSessionBus bus;
-    if (const auto missing = bus.unavailable())
-        GTEST_SKIP() << missing->toStdString();
-    ASSERT_TRUE(bus.startDaemon()) << bus.daemonError().toStdString();
-    ASSERT_TRUE(bus.slowDown());
-    LinuxNotificationServer server(bus.connection());
-    ASSERT_EQ(authorizationOf(server), Authorization::authorized);
+    LinuxNotificationServer& server = *this->server;
 
     // Shown, then taken down.
     server.post({"flush-1", "Writing data to A", "one", false});

@@ -12,15 +12,10 @@ namespace {
 // The value of a "Name:   1234 kB" line in bytes; none when the line is missing or malformed.
 std::optional<quint64> field(QByteArrayView text, QByteArrayView name)
 {
-    for (qsizetype start = 0; start < text.size();) {
-        qsizetype end = text.indexOf('\n', start);
-        if (end < 0)
-            end = text.size();
-        const QByteArrayView line = text.sliced(start, end - start);
-        start = end + 1;
+    for (const QByteArray& line : text.toByteArray().split('\n')) {
         if (!line.startsWith(name) || line.size() <= name.size() || line[name.size()] != ':')
             continue;
-        const QByteArrayView rest = line.sliced(name.size() + 1).trimmed();
+        const QByteArrayView rest = QByteArrayView(line).sliced(name.size() + 1).trimmed();
         quint64 value = 0;
         const auto [ptr, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
         if (error != std::errc() || ptr == rest.data())

@@ -74,12 +74,7 @@ std::optional<quint64> LinuxMountStats::parseBytesWritten(QByteArrayView text, c
 {
     bool inMount = false;
     std::optional<quint64> found;
-    for (qsizetype start = 0; start < text.size();) {
-        qsizetype end = text.indexOf('\n', start);
-        if (end < 0)
-            end = text.size();
-        const QByteArrayView line = text.sliced(start, end - start);
-        start = end + 1;
+    for (const QByteArray& line : text.toByteArray().split('\n')) {
         if (const auto point = mountPoint(line)) {
             // The last mount on a path is the one in use.
             inMount = *point == mountPath;
