@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace mallowby {
 
@@ -70,13 +71,17 @@ double FlushEstimate::fractionDone() const
     return std::clamp(1.0 - double(m_remaining) / double(m_startBytes), 0.0, 1.0);
 }
 
+QString FlushEstimate::remainingText(ByteUnits units) const
+{
+    return Format::bytes(qint64(std::min<quint64>(m_remaining, quint64(std::numeric_limits<qint64>::max()))), units);
+}
+
 QString FlushEstimate::progressText(ByteUnits units) const
 {
     const auto seconds = secondsLeft();
     if (!seconds)
         return {};
-    const qint64 bytes = qint64(std::min<quint64>(m_remaining, quint64(std::numeric_limits<qint64>::max())));
-    return QStringLiteral("writing %1, %2").arg(Format::bytes(bytes, units), timeText(*seconds));
+    return QStringLiteral("writing %1, %2").arg(remainingText(units), timeText(*seconds));
 }
 
 QString FlushEstimate::timeText(qint64 seconds)

@@ -48,6 +48,8 @@ public:
     // Done so far, 0…1, against the amount at the start of the eject.
     double fractionDone() const;
 
+    // "340 MB".
+    QString remainingText(ByteUnits units) const;
     // "writing 340 MB, about 12 s"; empty while no progress shows.
     QString progressText(ByteUnits units) const;
     // "about 12 s", "about 3 min".

@@ -1,7 +1,6 @@
 #include "Notifications/FlushNotices.h"
 
 #include "Notifications/Notifier.h"
-#include "Settings/Format.h"
 #include "Settings/Preferences.h"
 
 namespace mallowby {
@@ -16,10 +15,8 @@ FlushNotices::FlushNotices(FlushWatch& watch, Notifier& notifier, Preferences& p
 QString FlushNotices::writingBody(const FlushEstimate& estimate, ByteUnits units)
 {
     QString body = QStringLiteral("Don't unplug it until this finishes.");
-    if (const auto seconds = estimate.secondsLeft()) {
-        const qint64 bytes = qint64(std::min<quint64>(estimate.remainingBytes(), quint64(std::numeric_limits<qint64>::max())));
-        body += QStringLiteral(" %1 left, %2.").arg(Format::bytes(bytes, units), FlushEstimate::timeText(*seconds));
-    }
+    if (const auto seconds = estimate.secondsLeft())
+        body += QStringLiteral(" %1 left, %2.").arg(estimate.remainingText(units), FlushEstimate::timeText(*seconds));
     return body;
 }
 
