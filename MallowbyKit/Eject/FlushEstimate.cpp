@@ -25,12 +25,19 @@ void FlushEstimate::add(const Sample& sample)
         if (!sample.bytesWritten)
             return;
     }
-    m_readings.append({sample.time, *sample.bytesWritten});
+    const Reading reading{sample.time, *sample.bytesWritten};
+    if (!m_writingSince) {
+        // Writing began at some moment of this interval: the rate counts from here, so that it
+        // is measured over whole intervals of writing only.
+        if (!m_readings.isEmpty() && reading.bytesWritten > m_readings.last().bytesWritten)
+            m_writingSince = sample.time;
+        m_readings = {reading};
+        return;
+    }
+    m_readings.append(reading);
     // Keep the oldest reading that still spans the window.
     while (m_readings.size() > 2 && sample.time - m_readings[1].time >= rateWindow)
         m_readings.removeFirst();
-    if (!m_writingSince && rate() > 0)
-        m_writingSince = sample.time;
 }
 
 void FlushEstimate::finish()

@@ -35,10 +35,11 @@ public:
 
     quint64 startBytes() const { return m_startBytes; }
     quint64 remainingBytes() const { return m_remaining; }
-    // Bytes per second the drive writes; 0 while it stalls or gives no counters.
+    // Bytes per second the drive writes, over the last two seconds since it began writing; 0
+    // before that, while it stalls and while it gives no counters.
     double rate() const;
     bool isFinished() const { return m_finished; }
-    // When the drive was first seen writing during this eject.
+    // When the drive was first seen writing during this eject (its counters rose).
     std::optional<Clock::TimePoint> writingSince() const { return m_writingSince; }
 
     // More than the floor is left and the drive writes.
