@@ -66,7 +66,7 @@ void AppDelegate::applicationDidFinishLaunching()
     }
 
     notifier().start();
-    m_flushWatch = new FlushWatch(*m_ejector, LinuxPlatform::flushWatch(), Clock::system(), this);
+    m_flushWatch = new FlushWatch(*m_ejector, LinuxPlatform::flushWatch(), Clock::system());
     m_flushNotices = new FlushNotices(*m_flushWatch, notifier(), *m_preferences, Clock::system(), this);
     m_updater = new Updater(Updater::defaultConfiguration(), Clock::system(), this);
     m_statusItem = new StatusItemController(*m_volumes, drives(), *m_ejector, *m_preferences, notifier(), *m_updater,

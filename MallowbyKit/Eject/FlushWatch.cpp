@@ -8,14 +8,19 @@
 
 namespace mallowby {
 
-FlushWatch::FlushWatch(Ejector& ejector, Platform platform, Clock& clock, QObject* parent)
-    : QObject(parent), m_ejector(ejector), m_platform(std::move(platform)), m_clock(clock)
+FlushWatch::FlushWatch(Ejector& ejector, Platform platform, Clock& clock)
+    : QObject(&ejector), m_ejector(ejector), m_platform(std::move(platform)), m_clock(clock)
 {
     connect(&m_ejector, &Ejector::statusesChanged, this, &FlushWatch::statusesChanged);
     statusesChanged();
 }
 
 FlushWatch::~FlushWatch() = default;
+
+const FlushWatch* FlushWatch::of(const Ejector& ejector)
+{
+    return ejector.findChild<const FlushWatch*>(QString(), Qt::FindDirectChildrenOnly);
+}
 
 const FlushEstimate* FlushWatch::estimate(const QString& targetID) const
 {

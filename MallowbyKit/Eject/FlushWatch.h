@@ -21,7 +21,8 @@ class Ejector;
 // second the data the kernel still has to write and the drive's own write counters (an NFS
 // share's, for a share), and
 // publishes a FlushEstimate per target. The estimate ends, with nothing left, when the phase
-// does. Main thread only.
+// does. It belongs to the ejector it follows (a child object), where the views find it. Main
+// thread only.
 class FlushWatch : public QObject {
     Q_OBJECT
 public:
@@ -41,8 +42,11 @@ public:
 
     static constexpr Clock::Duration sampleInterval = std::chrono::milliseconds(500);
 
-    FlushWatch(Ejector& ejector, Platform platform, Clock& clock = Clock::system(), QObject* parent = nullptr);
+    FlushWatch(Ejector& ejector, Platform platform, Clock& clock = Clock::system());
     ~FlushWatch() override;
+
+    // The watch following this ejector; none when nobody follows it.
+    static const FlushWatch* of(const Ejector& ejector);
 
     // The targets now ejecting, by target id.
     const QMap<QString, Flush>& flushes() const { return m_flushes; }

@@ -20,8 +20,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(rig.isReady()) << rig.tree.error().toStdString();
-        QObject::connect(rig.watch.get(), &FlushWatch::flushesChanged, [this] { ++changes; });
-        QObject::connect(rig.watch.get(), &FlushWatch::flushEnded,
+        QObject::connect(rig.watch, &FlushWatch::flushesChanged, [this] { ++changes; });
+        QObject::connect(rig.watch, &FlushWatch::flushEnded,
                          [this](const FlushWatch::Flush& flush, bool ejected) { ended.append({flush, ejected}); });
     }
 
@@ -39,6 +39,7 @@ TEST_F(FlushWatchTest, SamplesTwiceASecondWhileEjectingAndEndsWithNothingLeftWhe
 {
     rig.setPending(400 * MB);
     rig.setWritten(1000 * MB);
+    EXPECT_EQ(FlushWatch::of(*rig.ejector), rig.watch);
     rig.eject(rig.stick);
     const FlushEstimate* estimate = rig.watch->estimate("12");
     ASSERT_NE(estimate, nullptr);

@@ -66,7 +66,7 @@ public:
         ejector = std::make_unique<Ejector>(
             Ejector::Platform{client, [](ScanTarget) -> QCoro::Task<BlockerReport> { co_return BlockerReport{}; }, nullptr},
             clock);
-        watch = std::make_unique<FlushWatch>(
+        watch = new FlushWatch(
             *ejector,
             FlushWatch::Platform{registry, [path = meminfoPath()] { return LinuxMeminfo(path).pendingWrites(); },
                                  [path = mountStatsPath()](const QString& mountPath) {
@@ -127,7 +127,7 @@ public:
     std::shared_ptr<HeldDisks> disks = std::make_shared<HeldDisks>();
     std::shared_ptr<LinuxBlockRegistry> registry;
     std::unique_ptr<Ejector> ejector;
-    std::unique_ptr<FlushWatch> watch;
+    FlushWatch* watch;  // owned by the ejector
     EjectTarget stick;
     std::shared_ptr<std::optional<bool>> ejected = std::make_shared<std::optional<bool>>();
 };
