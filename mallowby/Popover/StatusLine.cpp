@@ -26,6 +26,8 @@ StatusLine::StatusLine(const QString& text, QWidget* parent)
     row->addStretch();
     column->addLayout(row);
     column->addWidget(m_bar);
+    // Thinner than a volume's usage bar, which may stand right above it.
+    m_bar->setFixedHeight(3);
     m_bar->hide();
 }
 
