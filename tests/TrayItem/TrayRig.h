@@ -21,6 +21,7 @@
 #include "support/SysfsTree.h"
 #include "support/TestEnvironment.h"
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QImage>
@@ -38,6 +39,19 @@ namespace mallowby::test {
 using namespace std::chrono_literals;
 
 inline constexpr qint64 GB = 1'000'000'000;
+
+// Depth first, over what assistive technology sees: hidden elements and their children are skipped.
+inline QAccessibleInterface* findNamed(QAccessibleInterface* node, const QString& name)
+{
+    if (!node || node->state().invisible)
+        return nullptr;
+    if (node->text(QAccessible::Name) == name)
+        return node;
+    for (int i = 0; i < node->childCount(); ++i)
+        if (QAccessibleInterface* found = findNamed(node->child(i), name))
+            return found;
+    return nullptr;
+}
 
 // udisks2 as the test scripts it: refusals per whole disk, everything else succeeds.
 class ScriptedDisks final : public DiskService {

@@ -20,6 +20,8 @@ TEST(InspectEjectFlow, PrintedLines)
     EXPECT_EQ(InspectEjectFlow::scanLine(81, std::chrono::microseconds(34000)), "scan: 81 processes, 0.034 seconds");
     EXPECT_EQ(InspectEjectFlow::scanLine(3, std::chrono::seconds(2)), "scan: 3 processes, 2.0 seconds");
 
+    EXPECT_EQ(InspectEjectFlow::flushingLine(340'000'000, 27'999'999.6), "flushing: 340000000 bytes left, 28000000 B/s");
+
     Blocker blocker;
     blocker.pid = 501;
     blocker.processName = QStringLiteral("bash");

@@ -4,6 +4,8 @@
 #include "Platform/Linux/LinuxBlockMonitor.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxDiskDescriptions.h"
+#include "Platform/Linux/LinuxMeminfo.h"
+#include "Platform/Linux/LinuxMountStats.h"
 #include "Platform/Linux/LinuxMountMonitor.h"
 #include "Platform/Linux/LinuxMountTable.h"
 #include "Platform/Linux/LinuxNotificationServer.h"
@@ -62,6 +64,12 @@ Ejector::Platform LinuxPlatform::ejector()
 std::shared_ptr<NotificationServer> LinuxPlatform::notificationServer()
 {
     return std::make_shared<LinuxNotificationServer>();
+}
+
+FlushWatch::Platform LinuxPlatform::flushWatch()
+{
+    return {std::make_shared<LinuxBlockRegistry>(), [meminfo = LinuxMeminfo()] { return meminfo.pendingWrites(); },
+            [stats = LinuxMountStats()](const QString& mountPath) { return stats.bytesWritten(mountPath); }};
 }
 
 } // namespace mallowby

@@ -4,6 +4,7 @@
 #include "Eject/BlockerScanner.h"
 #include "Eject/DiskArbitrationClient.h"
 #include "Eject/Ejector.h"
+#include "Eject/FlushWatch.h"
 #include "Volumes/VolumeStore.h"
 
 namespace mallowby {
@@ -21,6 +22,9 @@ public:
     // The ejector over the shared client, the procfs blocker scanner and pidfd exit watches.
     static Ejector::Platform ejector();
     static std::shared_ptr<NotificationServer> notificationServer();
+    // The drives' counters through the block registry, the pending writes from /proc/meminfo,
+    // the shares' from /proc/self/mountstats.
+    static FlushWatch::Platform flushWatch();
 };
 
 } // namespace mallowby
