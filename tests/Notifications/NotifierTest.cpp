@@ -122,31 +122,51 @@ TEST_F(NotifierTest, TheWatchKeepsUpWhileNoticesAreOffAndHiddenKindsAreNeverWatc
     EXPECT_EQ(out, "");
 }
 
-TEST_F(NotifierTest, LowVolumesAreReadAgainWhileTheNoticeIsOn)
+TEST_F(NotifierTest, WhileTheNoticeIsOnNearVolumesAreReadEveryTwoSecondsAndTheRestEveryHalfMinute)
 {
     start();
-    // Reads published within the wait after one interval.
-    const auto reads = [&](std::chrono::milliseconds wait) {
-        int count = 0;
-        const auto connection = QObject::connect(rig.store.get(), &VolumeStore::volumesChanged, [&count] { ++count; });
-        rig.clock.advance(Notifier::lowSpaceRefreshInterval);
-        TestEnvironment::waitUntil([&] { return count >= 2; }, wait);
-        QObject::disconnect(connection);
-        return count;
+    const QString backup = "/run/media/me/Backup";
+    const auto readsAfter = [&](std::chrono::seconds time) {
+        const QHash<QString, int> before{{backup, rig.capacities.reads(backup)},
+                                         {"/", rig.capacities.reads("/")},
+                                         {"/mnt/share", rig.capacities.reads("/mnt/share")}};
+        for (auto elapsed = 0s; elapsed < time; elapsed += 2s) {
+            rig.clock.advance(2s);
+            rig.settle();
+        }
+        QStringList read;
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            for (int i = it.value(); i < rig.capacities.reads(it.key()); ++i)
+                read << it.key();
+        read.sort();
+        return read;
     };
     // Off: nothing reads the figures.
-    EXPECT_EQ(reads(500ms), 0);
+    EXPECT_EQ(readsAfter(60s), QStringList{});
 
+    // On, at 10 %: the backup has 50 GB above its threshold, near; / has 300 GB, far; the share is
+    // not shown. An unchanged read publishes nothing.
     rig.preferences->setNotifyLowSpace(true);
-    rig.setSpace("/run/media/me/Backup", 500 * GB, 1 * GB);
-    // The backup and the root volume; the hidden share is left alone.
-    EXPECT_EQ(reads(5s), 2);
-    ASSERT_EQ(server->posted.size(), 1);
+    const int publications = rig.publications;
+    EXPECT_EQ(readsAfter(2s), QStringList{backup});
+    EXPECT_EQ(readsAfter(26s), QStringList(13, backup));
+    EXPECT_EQ(readsAfter(2s), (QStringList{"/", backup}));
+    EXPECT_EQ(rig.publications, publications);
+
+    // A fall is announced at the next near read.
+    rig.setSpace(backup, 500 * GB, 1 * GB);
+    EXPECT_EQ(readsAfter(2s), QStringList{backup});
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return server->posted.size() == 1; }, 5s));
     EXPECT_EQ(server->posted[0].title, "Backup is low on space");
-    EXPECT_EQ(rig.store->volume(NotifierRig::share)->space, (Space{100 * GB, 50 * GB, 50 * GB, false}));
+
+    // Far from the threshold again: back to the half-minute reads.
+    rig.setSpace(backup, 500 * GB, 400 * GB);
+    EXPECT_EQ(readsAfter(2s), QStringList{backup});
+    EXPECT_EQ(readsAfter(24s), QStringList{});
+    EXPECT_EQ(readsAfter(2s), (QStringList{"/", backup}));
 
     rig.preferences->setNotifyLowSpace(false);
-    EXPECT_EQ(reads(500ms), 0);
+    EXPECT_EQ(readsAfter(60s), QStringList{});
 }
 
 TEST_F(NotifierTest, FinishedTransfersPostWithSoundUnderIdentifiersOfTheirOwn)

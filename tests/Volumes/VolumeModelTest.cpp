@@ -151,3 +151,46 @@ TEST(VolumeStoreMount, NetworkShareIsNetworkWhateverItsSource)
     EXPECT_EQ((VolumeStore::Mount{"/Volumes/s", "/dev/odd", "smbfs", false, 0, false}).toVolume({}).kind,
               VolumeKind::network);
 }
+
+TEST(VolumeStoreMount, OnlyNamesBelowDevAreDeviceNames)
+{
+    EXPECT_EQ(deviceMount("/mnt/a", "/dev/mapper/luks-1").bsdName(), QStringLiteral("mapper/luks-1"));
+    EXPECT_EQ(deviceMount("/mnt/a", "/dev/md/root").bsdName(), QStringLiteral("md/root"));
+    for (const char* source : {"/dev/../mnt/hung/x", "/dev/..", "/dev/mapper/../../tmp", "/dev/./sda1", "/dev/",
+                               "/dev//sda1", "/dev/sda1/", "/devices/sda1"})
+        EXPECT_EQ(deviceMount("/mnt/a", source).bsdName(), std::nullopt) << source;
+}
+
+TEST(VolumeStoreMount, FuseMountsOfNtfsAndExfatAreNamedByWhatTheDeviceHolds)
+{
+    DiskDescription ntfs;
+    ntfs.fileSystemType = QStringLiteral("ntfs");
+    EXPECT_EQ(deviceMount("/media/win", "/dev/sdb1", "fuseblk").toVolume(ntfs).format, "NTFS");
+    DiskDescription exfat;
+    exfat.fileSystemType = QStringLiteral("exfat");
+    EXPECT_EQ(deviceMount("/media/card", "/dev/sdb1", "fuseblk").toVolume(exfat).format, "ExFAT");
+    EXPECT_EQ(deviceMount("/media/card", "/dev/sdb1", "fuseblk").toVolume({}).format, "FUSEBLK");
+    // Only a FUSE block mount defers to the device.
+    EXPECT_EQ(deviceMount("/media/card", "/dev/sdb1", "ext4").toVolume(ntfs).format, "EXT4");
+}
+
+TEST(VolumeStoreMount, IdsAreUniqueAndKeepTheUuidWhereItIsAlone)
+{
+    const auto mount = [](const QString& path, const QString& root) {
+        VolumeStore::Mount m = deviceMount(path, "/dev/loop3");
+        m.root = root;
+        return m;
+    };
+    // btrfs subvolumes at / and /home; an image, its whole bind, a folder bind and a second mount
+    // over the first; a lone stick.
+    const QList<VolumeStore::Mount> mounts{mount("/", "/@"),           mount("/home", "/@home"),
+                                           mount("/mnt/image", "/"),   mount("/srv/image", "/"),
+                                           mount("/photos", "/photos"), mount("/mnt/image", "/"),
+                                           mount("/media/stick", "/")};
+    const QStringList base{"B", "B", "I", "I", "I", "I", "S"};
+    EXPECT_EQ(VolumeStore::Mount::uniqueIDs(mounts, base),
+              (QStringList{"B:/@", "B:/@home", "I@/mnt/image", "I@/srv/image", "I:/photos", "I@/mnt/image#2", "S"}));
+    // A bind of a folder beside the whole file system leaves the whole one its UUID, so pins hold.
+    EXPECT_EQ(VolumeStore::Mount::uniqueIDs({mount("/mnt/image", "/"), mount("/photos", "/photos")}, {"I", "I"}),
+              (QStringList{"I", "I:/photos"}));
+}
