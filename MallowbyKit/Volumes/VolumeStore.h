@@ -74,7 +74,8 @@ public:
     void stop();
     bool isStarted() const { return m_started; }
 
-    // Starts a capacity read for one volume unless one is under way.
+    // Starts a capacity read for one volume unless one is under way. Figures equal to the ones held
+    // publish nothing.
     void refreshSpace(const QString& id);
     void refreshAll();
     // The 30-second refresh of every volume, on while figures are on show.

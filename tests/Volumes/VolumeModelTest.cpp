@@ -24,17 +24,11 @@ VolumeStore::Mount deviceMount(const QString& path, const QString& source, const
 
 } // namespace
 
-TEST(VolumeKind, RawValuesRoundTripExactlyAndCaseSensitively)
+TEST(VolumeKind, RawValuesAreCaseSensitive)
 {
-    for (VolumeKind kind : VolumeKind::allCases())
-        EXPECT_EQ(VolumeKind::fromRawValue(kind.rawValue()), kind);
     EXPECT_EQ(VolumeKind::fromRawValue(QStringLiteral("diskImage")), VolumeKind::diskImage);
     EXPECT_EQ(VolumeKind::fromRawValue(QStringLiteral("DiskImage")), std::nullopt);
     EXPECT_EQ(VolumeKind::fromRawValue(QStringLiteral("")), std::nullopt);
-    EXPECT_EQ(VolumeKind::allCases(),
-              (QList<VolumeKind>{VolumeKind::external, VolumeKind::diskImage, VolumeKind::network, VolumeKind::internal}));
-    EXPECT_LT(VolumeKind(VolumeKind::external), VolumeKind(VolumeKind::diskImage));
-    EXPECT_LT(VolumeKind(VolumeKind::network), VolumeKind(VolumeKind::internal));
 }
 
 TEST(VolumeKind, ClassifyFirstMatchingRuleWins)
@@ -55,17 +49,12 @@ TEST(VolumeKind, ClassifyFirstMatchingRuleWins)
     EXPECT_EQ(VolumeKind::classify(true, false, QStringLiteral("disk image"), std::nullopt, std::nullopt), VolumeKind::internal);
 }
 
-TEST(Volume, FormatNamesKnowMacAndLinuxTypesCaseSensitively)
+TEST(Volume, FormatNamesMatchCaseSensitivelyAndUpperCaseTheRest)
 {
-    const QList<std::pair<QString, QString>> cases{
-        {"apfs", "APFS"},   {"hfs", "HFS+"},   {"hfsplus", "HFS+"}, {"exfat", "ExFAT"}, {"msdos", "FAT"},
-        {"vfat", "FAT"},    {"ntfs", "NTFS"},  {"ntfs3", "NTFS"},   {"smbfs", "SMB"},   {"cifs", "SMB"},
-        {"smb3", "SMB"},    {"nfs", "NFS"},    {"nfs4", "NFS"},     {"afpfs", "AFP"},   {"webdav", "WebDAV"},
-        {"ext4", "EXT4"},   {"btrfs", "BTRFS"}, {"fuse.sshfs", "FUSE.SSHFS"},
-        {"APFS", "APFS"},   {"Vfat", "VFAT"},  {"ExFat", "EXFAT"},  {"", ""},
-    };
-    for (const auto& [type, shown] : cases)
-        EXPECT_EQ(Volume::formatName(type), shown) << type.toStdString();
+    EXPECT_EQ(Volume::formatName("vfat"), "FAT");
+    EXPECT_EQ(Volume::formatName("Vfat"), "VFAT");
+    EXPECT_EQ(Volume::formatName("fuse.sshfs"), "FUSE.SSHFS");
+    EXPECT_EQ(Volume::formatName(""), "");
 }
 
 TEST(Volume, OrderIsKindThenLowerCasedNameAndSortIsStable)
