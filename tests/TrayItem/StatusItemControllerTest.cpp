@@ -265,8 +265,7 @@ TEST_F(StatusItemControllerTest, TheSpokenLabelAndTooltipFollowTheFigures)
     EXPECT_EQ(item().toolTip(), QString());
 
     // A pinned stick, reads and writes under way, two volumes low on space.
-    settings->setValue("lowSpaceThreshold", "gigabytes:100");
-    preferences = std::make_unique<Preferences>(*settings);
+    preferences->setLowSpaceThreshold(LowSpaceThreshold::gigabytes(100));
     controller.reset();
     remount(twoDrives);
     setSpace("/home", {500 * GB, 80 * GB, 80 * GB, false});

@@ -38,12 +38,19 @@ int Capacities::reads(const QString& path) const
     return m_state->reads.value(path);
 }
 
+int Capacities::finished() const
+{
+    std::lock_guard guard(m_state->lock);
+    return m_state->finished;
+}
+
 SpaceReader Capacities::reader() const
 {
     return SpaceReader{std::chrono::seconds(2), [state = m_state](const QString& path) {
                            std::unique_lock guard(state->lock);
                            ++state->reads[path];
                            state->released.wait(guard, [&] { return !state->held; });
+                           ++state->finished;
                            return state->byPath.value(path);
                        }};
 }
@@ -110,6 +117,12 @@ void TestWorld::settle()
         QThread::msleep(3);
     }
     QCoreApplication::processEvents();
+}
+
+void TestWorld::settleReads()
+{
+    TestEnvironment::waitUntil([this] { return capacities.finished() == capacities.reads(); }, std::chrono::seconds(5));
+    settle();
 }
 
 bool TestWorld::waitForFigures() const

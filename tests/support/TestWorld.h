@@ -26,8 +26,10 @@ class Capacities {
 public:
     void set(const QString& path, std::optional<Space> space);
     void hold(bool on);
+    // Reads started, in all or of one path; reads that have returned.
     int reads() const;
     int reads(const QString& path) const;
+    int finished() const;
     SpaceReader reader() const;
 
 private:
@@ -37,6 +39,7 @@ private:
         bool held = false;
         QHash<QString, std::optional<Space>> byPath;
         QHash<QString, int> reads;
+        int finished = 0;
     };
     std::shared_ptr<State> m_state = std::make_shared<State>();
 };
@@ -63,6 +66,8 @@ public:
 
     // Lets queued rebuilds, capacity reads and their continuations run.
     static void settle();
+    // The same, after every read started so far has returned (none may be held).
+    void settleReads();
     // Every volume has figures; false after five seconds.
     bool waitForFigures() const;
     const Volume* volumeAt(const QString& path) const;
