@@ -197,12 +197,15 @@ void PopoverView::fitHeight()
     const QScreen* screen = this->screen();
     const int limit = maxListHeight(screen ? std::optional(screen->availableGeometry().height()) : std::nullopt);
     const int height = std::min(area->widget()->sizeHint().height(), limit);
-    if (m_pages->minimumHeight() == height && m_pages->maximumHeight() == height)
-        return;
     m_pages->setFixedHeight(height);
-    if (QWidget* window = this->window(); window != this) {
-        window->layout()->activate();
-        window->adjustSize();
+    // The window takes the height its content asks for (adjustSize() would cap it at two thirds
+    // of the screen).
+    if (QWidget* window = this->window(); window != this && window->layout()) {
+        // The window's layout learns of the new height now rather than on a later turn.
+        layout()->invalidate();
+        updateGeometry();
+        window->layout()->invalidate();
+        window->resize(window->width(), std::max(window->minimumHeight(), window->sizeHint().height()));
     }
 }
 

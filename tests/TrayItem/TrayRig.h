@@ -17,6 +17,8 @@
 
 #include "support/FakeVolumePlatform.h"
 #include "support/ManualClock.h"
+#include "support/ScriptedDisks.h"
+#include "support/SilentNotificationServer.h"
 #include "support/SysfsTree.h"
 #include "support/TestEnvironment.h"
 
@@ -35,27 +37,6 @@ namespace mallowby::test {
 using namespace std::chrono_literals;
 
 inline constexpr qint64 GB = 1'000'000'000;
-
-// udisks2 as the test scripts it: refusals per whole disk, everything else succeeds.
-class ScriptedDisks final : public DiskService {
-public:
-    QHash<QString, Dissent> refusals;
-    QCoro::Task<std::optional<Dissent>> unmountDisk(QString bsdName, bool) override
-    {
-        co_return refusals.contains(bsdName) ? std::optional(refusals.value(bsdName)) : std::nullopt;
-    }
-    QCoro::Task<std::optional<Dissent>> ejectDisk(QString) override { co_return std::nullopt; }
-    QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount, bool) override { co_return std::nullopt; }
-};
-
-// The controller hands the notifier on to the popover and never posts through it.
-class SilentServer final : public NotificationServer {
-public:
-    QCoro::Task<Authorization> authorization() override { co_return Authorization::denied; }
-    QCoro::Task<bool> requestAuthorization() override { co_return false; }
-    void post(const Notice&) override {}
-    std::optional<QStringList> settingsCommand() const override { return std::nullopt; }
-};
 
 // Capacity by mount path, set by the test, read on the reader threads.
 struct Capacities {
@@ -109,7 +90,7 @@ protected:
                               std::make_shared<LinuxProcessControl>()},
             clock);
         preferences = std::make_unique<Preferences>(*settings);
-        notifier = std::make_unique<Notifier>(*store, *drives, *preferences, std::make_shared<SilentServer>(), clock,
+        notifier = std::make_unique<Notifier>(*store, *drives, *preferences, std::make_shared<SilentNotificationServer>(), clock,
                                               LaunchEnvironment({}));
         updater = std::make_unique<Updater>(Updater::Configuration{QUrl(), dir.filePath("updates.conf"), "0.1.0"}, clock);
         settle();

@@ -1,0 +1,195 @@
+// Writes the popover in a series of scenes as PNG files, for a person to look at:
+// popover_images DIRECTORY. Each scene builds its own made-up machine (no root needed); add a
+// scene by adding an entry to scenes().
+
+#include "PopoverWorld.h"
+
+#include "MenuBar/StatusItemController.h"
+#include "Popover/PopoverState.h"
+#include "Popover/PopoverWindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPalette>
+#include <QStyleFactory>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+using namespace mallowby;
+using namespace mallowby::bench;
+
+namespace {
+
+constexpr qint64 GB = 1'000'000'000;
+
+struct Scene {
+    const char* name;
+    std::function<void(PopoverWorld&)> play;  // builds the machine and opens the popover
+};
+
+void open(PopoverWorld& world, const std::optional<QString>& focus = std::nullopt)
+{
+    world.controller().showPopover(focus, false);
+    world.settle();
+}
+
+void laptop(PopoverWorld& world)
+{
+    world.addFixture(QStringLiteral("nvme-internal"));
+    world.mount(QStringLiteral("/"), QStringLiteral("/dev/nvme0n1p2"));
+    world.setSpace(QStringLiteral("/"), {1000 * GB, 412 * GB, 380 * GB, false});
+}
+
+// A stick with two partitions: one nearly full, one half full; a copy to it swells and ebbs over
+// a minute while a little is read.
+void writingStick(PopoverWorld& world)
+{
+    laptop(world);
+    world.addFixture(QStringLiteral("usb-disk"));
+    world.mount(QStringLiteral("/run/media/me/STICK"), QStringLiteral("/dev/sdb1"), QStringLiteral("vfat"));
+    world.mount(QStringLiteral("/run/media/me/PHOTOS"), QStringLiteral("/dev/sdb2"), QStringLiteral("exfat"));
+    world.setSpace(QStringLiteral("/run/media/me/STICK"), {16 * GB, 9 * GB, 9 * GB, false});
+    world.setSpace(QStringLiteral("/run/media/me/PHOTOS"), {48 * GB, 27 * GB / 10, 27 * GB / 10, false});
+    world.start();
+    open(world);
+    IOCounters counters;
+    for (int second = 0; second < 60; ++second) {
+        const double t = second / 59.0;
+        counters.bytesWritten += quint64(std::max(0.0, 42e6 * std::sin(t * M_PI) + 3e6 * std::sin(second)));
+        counters.bytesRead += quint64(second > 40 ? 9e6 * (1 - t) * 3 : 1.5e6);
+        world.setCounters(QStringLiteral("sdb"), counters);
+        world.advance(1);
+    }
+    world.settle();
+}
+
+QList<Scene> scenes()
+{
+    return {
+        {"no-external", [](PopoverWorld& world) {
+             laptop(world);
+             world.start();
+             open(world);
+         }},
+        {"internal-expanded", [](PopoverWorld& world) {
+             laptop(world);
+             world.start({{QStringLiteral("MALLOWBY_POPOVER"), QStringLiteral("internal")}});
+             open(world);
+         }},
+        {"usb-writing", writingStick},
+        {"raid", [](PopoverWorld& world) {
+             world.addFixture(QStringLiteral("md-raid1-identical"));
+             world.mount(QStringLiteral("/srv/mirror"), QStringLiteral("/dev/md0"));
+             world.setSpace(QStringLiteral("/srv/mirror"), {4000 * GB, 1830 * GB, 1830 * GB, false});
+             world.start({{QStringLiteral("MALLOWBY_POPOVER"), QStringLiteral("internal")}});
+             open(world);
+         }},
+        {"loose-disk-image", [](PopoverWorld& world) {
+             laptop(world);
+             world.addLooseImage(QStringLiteral("loop9"));
+             world.mount(QStringLiteral("/run/media/me/Installer"), QStringLiteral("/dev/loop9"), QStringLiteral("iso9660"));
+             world.setSpace(QStringLiteral("/run/media/me/Installer"), {4 * GB, 0, 0, false});
+             world.start();
+             open(world);
+         }},
+        {"network-unmounting", [](PopoverWorld& world) {
+             laptop(world);
+             world.settings().setValue(QStringLiteral("volumesShown"),
+                                       QStringList{"external", "diskImage", "internal", "network"});
+             world.mount(QStringLiteral("/mnt/media"), QStringLiteral("//nas/media"), QStringLiteral("cifs"), false);
+             world.mount(QStringLiteral("/mnt/backup"), QStringLiteral("nas:/export/backup"), QStringLiteral("nfs4"), false);
+             world.setSpace(QStringLiteral("/mnt/media"), {8000 * GB, 2100 * GB, 2100 * GB, false});
+             world.setSpace(QStringLiteral("/mnt/backup"), {4000 * GB, 950 * GB, 950 * GB, true});
+             world.hangShares();
+             world.start();
+             open(world);
+             for (const Volume& volume : world.store().volumes())
+                 if (volume.mountPath == QStringLiteral("/mnt/backup"))
+                     (void)world.ejector().eject(EjectTarget::fromNetworkVolume(volume), false);
+             world.settle();
+         }},
+        {"eject-failed", [](PopoverWorld& world) {
+             laptop(world);
+             world.addFixture(QStringLiteral("usb-disk"));
+             world.mount(QStringLiteral("/run/media/me/STICK"), QStringLiteral("/dev/sdb1"), QStringLiteral("vfat"));
+             world.setSpace(QStringLiteral("/run/media/me/STICK"), {16 * GB, 9 * GB, 9 * GB, false});
+             world.refuse(QStringLiteral("sdb"), Dissent{Dissent::busy, std::nullopt});
+             BlockerReport report;
+             report.blockers = {
+                 Blocker{4100, QStringLiteral("gedit"), std::nullopt, OwningApp{4100, QStringLiteral("Text Editor"), std::nullopt, std::nullopt}, true,
+                         {{Blocker::Reason::openFile, QStringLiteral("/run/media/me/STICK/notes.txt")}}},
+                 Blocker{4120, QStringLiteral("gvfsd-metadata"), std::nullopt, OwningApp{4100, QStringLiteral("Text Editor"), std::nullopt, std::nullopt},
+                         false,
+                         {{Blocker::Reason::workingDirectory, QStringLiteral("/run/media/me/STICK")},
+                          {Blocker::Reason::openFile, QStringLiteral("/run/media/me/STICK/.meta")},
+                          {Blocker::Reason::mappedFile, QStringLiteral("/run/media/me/STICK/lib.so")}}}};
+             report.images = {ImageBlocker{QStringLiteral("/run/media/me/STICK/debian.iso"), QStringLiteral("loop3")}};
+             world.setReport(report);
+             world.start();
+             open(world);
+             (void)world.ejector().eject(EjectTarget::fromDrive(*world.driveOf(QStringLiteral("/run/media/me/STICK"))), false);
+             world.settle();
+         }},
+        {"eject-all-summary", [](PopoverWorld& world) {
+             laptop(world);
+             world.addUsbDisk(QStringLiteral("sdd"), 1, QStringLiteral("Flash Disk"), 1);
+             world.addUsbDisk(QStringLiteral("sde"), 2, QStringLiteral("Portable SSD"), 2);
+             world.mount(QStringLiteral("/run/media/me/CAMERA"), QStringLiteral("/dev/sdd1"), QStringLiteral("exfat"));
+             world.mount(QStringLiteral("/run/media/me/Archive"), QStringLiteral("/dev/sde1"));
+             world.mount(QStringLiteral("/run/media/me/Scratch"), QStringLiteral("/dev/sde2"));
+             world.setSpace(QStringLiteral("/run/media/me/CAMERA"), {64 * GB, 51 * GB, 51 * GB, false});
+             world.setSpace(QStringLiteral("/run/media/me/Archive"), {1000 * GB, 320 * GB, 320 * GB, false});
+             world.refuse(QStringLiteral("sde"), Dissent{Dissent::notPermitted, QStringLiteral("Not authorized")});
+             world.start();
+             world.controller().ejectAll(world.controller().externalTargets());
+             world.settle();
+         }},
+        {"dark", [](PopoverWorld& world) {
+             QPalette dark(QColor(0x2b, 0x2b, 0x2b), QColor(0x20, 0x20, 0x20));
+             dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+             dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+             dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+             dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+             QApplication::setPalette(dark);
+             writingStick(world);
+         }},
+    };
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: popover_images DIRECTORY\n");
+        return 2;
+    }
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    QCoreApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+    const QPalette light = QApplication::palette();
+    const QDir dir(QString::fromLocal8Bit(argv[1]));
+    if (!dir.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "popover_images: cannot create %s\n", argv[1]);
+        return 1;
+    }
+    int failures = 0;
+    for (const Scene& scene : scenes()) {
+        QApplication::setPalette(light);
+        PopoverWorld world;
+        scene.play(world);
+        PopoverWindow* popover = world.controller().popover();
+        const QString file = dir.filePath(QString::fromLatin1(scene.name) + QStringLiteral(".png"));
+        if (!popover || !popover->grab().save(file)) {
+            std::fprintf(stderr, "popover_images: %s: no popover to write\n", scene.name);
+            ++failures;
+            continue;
+        }
+        std::printf("%s\n", qPrintable(file));
+    }
+    return failures == 0 ? 0 : 1;
+}
