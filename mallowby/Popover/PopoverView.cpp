@@ -197,6 +197,8 @@ void PopoverView::fitHeight()
     const QScreen* screen = this->screen();
     const int limit = maxListHeight(screen ? std::optional(screen->availableGeometry().height()) : std::nullopt);
     const int height = std::min(area->widget()->sizeHint().height(), limit);
+    if (m_pages->minimumHeight() == height && m_pages->maximumHeight() == height)
+        return;  // the common case: a sample changed figures, not heights
     m_pages->setFixedHeight(height);
     // The window takes the height its content asks for (adjustSize() would cap it at two thirds
     // of the screen).
