@@ -56,8 +56,8 @@ private:
     Rate* m_read;
     Rate* m_write;
     TraceView* m_trace;
-    QLabel* m_sessionRead;
-    QLabel* m_sessionWritten;
+    Rate* m_sessionRead;
+    Rate* m_sessionWritten;
     QLabel* m_noStatistics;
     QWidget* m_divider;
     KeyedStack* m_rows;

@@ -103,7 +103,10 @@ void VolumeRow::present(const Volume& volume)
     m_name->setText(volume.name);
     m_badge->setVisible(low);
     m_free->setText(freeText(volume, units));
-    PopoverTheme::setTone(m_free, stale ? Tone::orange : Tone::secondary);
+    if (stale != m_stale) {
+        m_stale = stale;
+        PopoverTheme::setTone(m_free, stale ? Tone::orange : Tone::secondary);
+    }
     m_bar->setVisible(volume.space.has_value());
     if (volume.space)
         m_bar->set(volume.space->usedFraction(), low || stale ? Tone::orange : Tone::accent);

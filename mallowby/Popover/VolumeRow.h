@@ -35,6 +35,7 @@ public:
 private:
     const Preferences& m_preferences;
     Volume m_volume;
+    bool m_stale = false;  // the free text is orange
     QLabel* m_name;
     QLabel* m_badge;
     QLabel* m_free;
