@@ -86,14 +86,14 @@ DriveCard::DriveCard(Ejector& ejector, const Preferences& preferences, bool ejec
     activity->setContentsMargins(0, 0, 0, 0);
     activity->setSpacing(4);
     auto* rates = new QHBoxLayout;
-    rates->setSpacing(14);
+    rates->setSpacing(4);
     rates->addWidget(m_read);
     rates->addWidget(m_write);
     rates->addStretch();
     activity->addLayout(rates);
     activity->addWidget(m_trace);
     auto* session = new QHBoxLayout;
-    session->setSpacing(8);
+    session->setSpacing(4);
     session->addWidget(PopoverTheme::label(QStringLiteral("session"), Font::caption2, Tone::secondary, m_activity));
     session->addWidget(m_sessionRead);
     session->addWidget(m_sessionWritten);

@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTest>
 
 using namespace mallowby;
 using namespace mallowby::test;
@@ -141,6 +142,26 @@ TEST_F(PopoverViewTest, EjectFromACardReachesTheEjectorAndAFailureShowsOnTheCard
     EXPECT_TRUE(status->report.has_value());
     EXPECT_FALSE(card->isHighlighted());
     EXPECT_EQ(panelsOn(card), 1);
+
+    // Every control is on the Tab chain; Ctrl+, turns to the settings page and back.
+    QWidget* window = controller->popover();
+    QSet<QWidget*> chain;
+    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus)
+            chain.insert(w);
+    for (const QString& name : {QStringLiteral("Eject ") + stick->name, QStringLiteral("More for ") + stick->name,
+                                QStringLiteral("eject all"), QStringLiteral("Internal disk, "), QStringLiteral("settings"),
+                                QStringLiteral("quit")}) {
+        QAccessibleInterface* control = named(name);
+        ASSERT_NE(control, nullptr) << name.toStdString();
+        EXPECT_TRUE(chain.contains(qobject_cast<QWidget*>(control->object()))) << name.toStdString();
+    }
+    QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_TRUE(controller->popoverState().showingSettings());
+    settle();
+    EXPECT_NE(named("done"), nullptr);
+    QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_FALSE(controller->popoverState().showingSettings());
 
     // The internal section opens from its header and says so.
     ASSERT_TRUE(press("Internal disk, "));
