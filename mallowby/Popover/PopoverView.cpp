@@ -35,9 +35,10 @@ QScrollArea* makeScrollArea(QWidget* content, QObject* watcher)
     area->setFrameShape(QFrame::NoFrame);
     area->setWidgetResizable(true);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setWidget(content);
+    // Over the window's translucent background (setWidget() turns the content's filling on).
     area->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
-    area->setWidget(content);
     content->installEventFilter(watcher);
     return area;
 }
