@@ -29,7 +29,6 @@ public:
     DriveCard(Ejector& ejector, const Preferences& preferences, bool ejectable, QWidget* parent = nullptr);
 
     void present(const Drive& drive, const QList<Volume>& volumes);
-    const Drive& drive() const { return m_drive; }
 
     // "USB · RAID of 2 · 1 volume".
     static QString subtitle(const Drive& drive, qsizetype volumeCount);

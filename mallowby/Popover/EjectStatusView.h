@@ -22,7 +22,6 @@ public:
     void refresh();
     // The target's last eject failed.
     bool hasFailure() const;
-    BlockersView* blockers() const { return m_blockers; }
 
 private:
     Ejector& m_ejector;

@@ -143,10 +143,6 @@ bool PopoverTheme::increasedContrast()
     return contrast;
 }
 
-void PopoverTheme::setIncreasedContrast(bool on)
-{
-    contrast = on;
-}
 
 } // namespace mallowby
 

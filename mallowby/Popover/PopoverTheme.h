@@ -42,7 +42,6 @@ public:
 
     // The desktop's increased-contrast setting, off until known.
     static bool increasedContrast();
-    static void setIncreasedContrast(bool on);
     // Asks the desktop portal once ("org.freedesktop.appearance" "contrast", 1 = more); without a
     // portal the setting stays off. `repaint` is repainted when the answer changes the setting.
     static QCoro::Task<> readIncreasedContrast(QPointer<QWidget> repaint);

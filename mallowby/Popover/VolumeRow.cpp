@@ -94,7 +94,6 @@ QString VolumeRow::accessibleLabel(const Volume& volume, ByteUnits units, const 
 
 void VolumeRow::present(const Volume& volume)
 {
-    m_volume = volume;
     const ByteUnits units = m_preferences.units();
     const LowSpaceThreshold threshold = m_preferences.lowSpaceThreshold();
     const bool low = isLow(volume, threshold);

@@ -22,7 +22,6 @@ public:
     VolumeRow(const Preferences& preferences, QWidget* accessory = nullptr, QWidget* parent = nullptr);
 
     void present(const Volume& volume);
-    const Volume& volume() const { return m_volume; }
 
     // Low by the threshold's plain rule; never without figures or with a total below 1.
     static bool isLow(const Volume& volume, const LowSpaceThreshold& threshold);
@@ -34,7 +33,6 @@ public:
 
 private:
     const Preferences& m_preferences;
-    Volume m_volume;
     bool m_stale = false;  // the free text is orange
     QLabel* m_name;
     QLabel* m_badge;
