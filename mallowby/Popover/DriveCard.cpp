@@ -140,6 +140,13 @@ QString DriveCard::activityLabel(const Drive& drive, ByteUnits units)
 
 void DriveCard::present(const Drive& drive, const QList<Volume>& volumes)
 {
+    const Ejector::Status* status = m_ejector.status(drive.id);
+    Presented presented{drive, volumes, status ? std::optional(*status) : std::nullopt, m_preferences.units(),
+                        m_preferences.lowSpaceThreshold()};
+    if (presented == m_presented)
+        return;
+    m_presented = std::move(presented);
+
     const bool renamed = drive.name != m_drive.name || m_drive.id.isEmpty();
     m_drive = drive;
     m_icon->setDrive(drive);

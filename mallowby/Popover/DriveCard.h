@@ -3,6 +3,8 @@
 #include "Popover/Card.h"
 
 #include "Drives/Drive.h"
+#include "Eject/Ejector.h"
+#include "Settings/LowSpaceThreshold.h"
 #include "Settings/ByteUnits.h"
 #include "Volumes/Volume.h"
 
@@ -12,7 +14,6 @@ namespace mallowby {
 
 class DriveIcon;
 class EjectStatusView;
-class Ejector;
 class KeyedStack;
 class PopoverButton;
 class Preferences;
@@ -40,10 +41,21 @@ private:
     void eject();
     void inspect();
 
+    // Everything the card shows; a present() of the same is skipped (an idle drive's sample).
+    struct Presented {
+        Drive drive;
+        QList<Volume> volumes;
+        std::optional<Ejector::Status> status;
+        ByteUnits units;
+        LowSpaceThreshold threshold;
+        bool operator==(const Presented&) const = default;
+    };
+
     Ejector& m_ejector;
     const Preferences& m_preferences;
     bool m_ejectable;
     Drive m_drive;
+    std::optional<Presented> m_presented;
 
     DriveIcon* m_icon;
     QLabel* m_name;

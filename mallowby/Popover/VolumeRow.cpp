@@ -96,6 +96,10 @@ void VolumeRow::present(const Volume& volume)
 {
     const ByteUnits units = m_preferences.units();
     const LowSpaceThreshold threshold = m_preferences.lowSpaceThreshold();
+    Presented presented{volume, units, threshold};
+    if (presented == m_presented)
+        return;
+    m_presented = std::move(presented);
     const bool low = isLow(volume, threshold);
     const bool stale = volume.space && volume.space->isStale;
 

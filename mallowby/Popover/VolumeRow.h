@@ -32,7 +32,16 @@ public:
     static QString accessibleLabel(const Volume& volume, ByteUnits units, const LowSpaceThreshold& threshold);
 
 private:
+    // What the row shows; a present() of the same is skipped.
+    struct Presented {
+        Volume volume;
+        ByteUnits units;
+        LowSpaceThreshold threshold;
+        bool operator==(const Presented&) const = default;
+    };
+
     const Preferences& m_preferences;
+    std::optional<Presented> m_presented;
     bool m_stale = false;  // the free text is orange
     QLabel* m_name;
     QLabel* m_badge;
