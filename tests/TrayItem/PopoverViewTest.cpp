@@ -246,3 +246,34 @@ TEST_F(PopoverViewTest, EjectAllWithAFailureSummarisesAndScrollsToTheFailedCard)
     settle();
     EXPECT_EQ(named(summary), nullptr);
 }
+
+TEST_F(PopoverViewTest, UnmountingAShareFromTheNetworkCardShowsUnderItsRow)
+{
+    settings->setValue("volumesShown", QStringList{"external", "internal", "network"});
+    start(homeOnly);
+    fake.table->mounts.append(VolumeStore::Mount{"/mnt/media", "//nas/media", "cifs", false, 0, false});
+    setSpace("/mnt/media", {8000 * GB, 2000 * GB, 2000 * GB, false});
+    store->scheduleRebuild();
+    settle();
+    disks->hangShares = true;
+    open();
+    ASSERT_NE(named("network"), nullptr);
+    EXPECT_EQ(named("Unmounting…"), nullptr);
+
+    ASSERT_TRUE(press("Unmount media"));
+    settle();
+    const Volume* share = volumeAt("/mnt/media");
+    ASSERT_NE(share, nullptr);
+    const Ejector::Status* status = ejector->status(EjectTarget::fromNetworkVolume(*share).id);
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->phase, Ejector::Phase::ejecting);
+    EXPECT_EQ(status->target.networkMountPath, std::optional<QString>("/mnt/media"));
+    EXPECT_NE(named("Unmounting…"), nullptr);
+    // The row offers the same through its menu, with the scan.
+    QWidget* row = view()->viewForTarget(status->target.id);
+    ASSERT_NE(row, nullptr);
+    QStringList items;
+    for (QAction* action : row->actions())
+        items << action->text();
+    EXPECT_EQ(items, (QStringList{"Unmount", "Who's Using This?"}));
+}
