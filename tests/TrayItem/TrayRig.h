@@ -18,6 +18,8 @@
 
 #include "support/FakeVolumePlatform.h"
 #include "support/ManualClock.h"
+#include "support/ScriptedDisks.h"
+#include "support/SilentNotificationServer.h"
 #include "support/SysfsTree.h"
 #include "support/TestEnvironment.h"
 #include "support/TestWorld.h"
@@ -52,27 +54,6 @@ inline QAccessibleInterface* findNamed(QAccessibleInterface* node, const QString
     return nullptr;
 }
 
-// udisks2 as the test scripts it: refusals per whole disk, everything else succeeds.
-class ScriptedDisks final : public DiskService {
-public:
-    QHash<QString, Dissent> refusals;
-    QCoro::Task<std::optional<Dissent>> unmountDisk(QString bsdName, bool) override
-    {
-        co_return refusals.contains(bsdName) ? std::optional(refusals.value(bsdName)) : std::nullopt;
-    }
-    QCoro::Task<std::optional<Dissent>> ejectDisk(QString) override { co_return std::nullopt; }
-    QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount, bool) override { co_return std::nullopt; }
-};
-
-// The controller hands the notifier on to the popover and never posts through it.
-class SilentServer final : public NotificationServer {
-public:
-    QCoro::Task<Authorization> authorization() override { co_return Authorization::denied; }
-    QCoro::Task<bool> requestAuthorization() override { co_return false; }
-    void post(const Notice&) override {}
-    std::optional<QStringList> settingsCommand() const override { return std::nullopt; }
-};
-
 // The whole stack below the tray item: the test world's store, drive monitor, preferences and
 // notifier, and the real ejector over scripted udisks.
 class TrayRig : public ::testing::Test {
@@ -106,7 +87,7 @@ protected:
                               std::make_shared<LinuxProcessControl>()},
             clock);
         preferences = std::make_unique<Preferences>(*settings);  // the settings the test wrote
-        world.startNotifier(std::make_shared<SilentServer>());
+        world.startNotifier(std::make_shared<SilentNotificationServer>());
         updater = std::make_unique<Updater>(Updater::Configuration{QUrl(), dir.filePath("updates.conf"), "0.1.0"}, clock);
         settle();
         controller = std::make_unique<StatusItemController>(*store, *drives, *ejector, *preferences, *notifier, *updater,
