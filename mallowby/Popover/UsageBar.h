@@ -13,6 +13,7 @@ class UsageBar : public QWidget {
 public:
     explicit UsageBar(QWidget* parent = nullptr);
 
+    double fraction() const { return m_fraction; }
     // `fraction` is clamped to 0…1; a value that is not a number draws an empty bar.
     void set(double fraction, PopoverTheme::Tone color);
 
