@@ -20,6 +20,7 @@ namespace {
 const QString appID = QStringLiteral(MALLOWBY_APP_ID);
 const QString prefix = QStringLiteral(MALLOWBY_INSTALL_PREFIX);
 const QString dataDir = prefix + QStringLiteral("/" MALLOWBY_DATADIR);
+const QString helperProgram = prefix + QStringLiteral("/" MALLOWBY_LIBEXECDIR "/mallowby/mallowby-space");
 
 // `cmake --install` of the build tree into a staging folder (DESTDIR), once for all tests.
 class Installed : public ::testing::Test {
@@ -74,7 +75,7 @@ protected:
 
 TEST_F(Installed, InstallsExactlyTheProgramAndItsDesktopFiles)
 {
-    QStringList expected{QStringLiteral(MALLOWBY_INSTALLED_PROGRAM),
+    QStringList expected{QStringLiteral(MALLOWBY_INSTALLED_PROGRAM), helperProgram,
                          dataDir + QStringLiteral("/applications/") + appID + QStringLiteral(".desktop"),
                          dataDir + QStringLiteral("/metainfo/") + appID + QStringLiteral(".metainfo.xml"),
                          prefix + QStringLiteral("/" MALLOWBY_MANDIR "/man1/mallowby.1.gz"),
@@ -92,6 +93,7 @@ TEST_F(Installed, InstallsExactlyTheProgramAndItsDesktopFiles)
     EXPECT_EQ(files, expected);
 
     EXPECT_TRUE(QFileInfo(staged(QStringLiteral(MALLOWBY_INSTALLED_PROGRAM))).isExecutable());
+    EXPECT_TRUE(QFileInfo(staged(helperProgram)).isExecutable());
     // Every bitmap is of the size its folder says, and not a blank square.
     EXPECT_GE(sizes.size(), 6);
     EXPECT_EQ(sizes.first(), QStringLiteral("16"));
@@ -164,4 +166,24 @@ TEST_F(Installed, TheInstalledProgramAnswersItsCommandLineWithoutADisplay)
         EXPECT_TRUE(result.err.contains(QStringLiteral("--help"))) << result.err.toStdString();
         EXPECT_FALSE(result.err.contains(QStringLiteral("display"))) << result.err.toStdString();
     }
+}
+
+// The installed program finds its capacity-read helper where it was installed, not in the build tree.
+TEST_F(Installed, TheInstalledProgramReadsCapacitiesThroughItsInstalledHelper)
+{
+    QProcess process;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("MALLOWBY_DUMP_VOLUMES"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    process.start(staged(QStringLiteral(MALLOWBY_INSTALLED_PROGRAM)), {});
+    ASSERT_TRUE(process.waitForFinished(15000));
+    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    bool rootHasFigures = false;
+    for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList row = line.split(QLatin1Char('\t'));
+        if (row.size() == 9 && row[8] == QStringLiteral("/"))
+            rootHasFigures = row[4] != QStringLiteral("-") && row[4].toLongLong() > 0;
+    }
+    EXPECT_TRUE(rootHasFigures) << out.toStdString();
 }
