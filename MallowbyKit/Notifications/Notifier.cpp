@@ -51,6 +51,10 @@ void Notifier::start()
     });
     checkLowSpace();
     updateRefreshTimer();
+    m_server->setOnServerChanged([self] {
+        if (self)
+            refresh(self);
+    });
     refresh(self);
 }
 
@@ -91,8 +95,10 @@ QCoro::Task<> Notifier::refresh(QPointer<Notifier> self)
     if (!self)
         co_return;
     const std::shared_ptr<NotificationServer> server = self->m_server;
+    const quint64 generation = ++self->m_refreshes;
     const Authorization status = co_await server->authorization();
-    if (self)
+    // An older read that answers late (the server went away meanwhile) must not win.
+    if (self && generation == self->m_refreshes)
         self->setAuthorization(status);
 }
 

@@ -42,7 +42,8 @@ public:
     const LowSpaceWatch& lowSpace() const { return m_lowSpace; }
 
     // Takes the drive monitor's finished transfers, checks low space now and again on every change
-    // of the volumes or the settings it depends on, and reads the authorization. Once only.
+    // of the volumes or the settings it depends on, and reads the authorization, now and whenever
+    // the server appears or goes away. Once only.
     void start();
 
     QCoro::Task<> refreshAuthorization();
@@ -81,6 +82,7 @@ private:
     LowSpaceWatch m_lowSpace;
     bool m_started = false;
     bool m_formattedNotice = false;  // the last check read the units
+    quint64 m_refreshes = 0;         // only the newest read of the status is kept
     std::unique_ptr<Clock::Timer> m_refreshTimer;
 };
 

@@ -14,6 +14,8 @@ namespace mallowby {
 // org.freedesktop.Notifications on the session bus, asynchronous calls only. A server that answers
 // counts as authorization; none (or no session bus) as denied. Notices with an identifier that was
 // shown before replace it through replaces_id; a sound is asked for with the "complete" sound name.
+// The name's owner is followed: a server that starts late or restarts is reported, and the ids of
+// the previous one are forgotten.
 class LinuxNotificationServer final : public QObject, public NotificationServer {
     Q_OBJECT
 public:
@@ -28,6 +30,7 @@ public:
     QCoro::Task<bool> requestAuthorization() override;
     void post(const Notice& notice) override;
     std::optional<QStringList> settingsCommand() const override;
+    void setOnServerChanged(std::function<void()> callback) override;
 
     // The settings program of a desktop named in XDG_CURRENT_DESKTOP form ("ubuntu:GNOME").
     static std::optional<QStringList> settingsCommandFor(const QString& currentDesktop);
@@ -37,6 +40,7 @@ public:
 
 private Q_SLOTS:
     void notificationClosed(uint id, uint reason);
+    void ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
 private:
     void send(const Notice& notice);
@@ -48,6 +52,7 @@ private:
     // it needs the answer's id to replace the one on its way.
     QSet<QString> m_sending;
     QHash<QString, Notice> m_waiting;
+    std::function<void()> m_onServerChanged;
 };
 
 } // namespace mallowby
