@@ -40,9 +40,16 @@ public:
     }
 };
 
-class NoDescriptions final : public DiskDescriptions {
+// A USB disk labelled Backup; the rest is internal.
+class SceneDescriptions final : public DiskDescriptions {
 public:
-    std::optional<DiskDescription> describe(const QString&) const override { return std::nullopt; }
+    std::optional<DiskDescription> describe(const QString& name) const override
+    {
+        if (name == QStringLiteral("sdx1"))
+            return DiskDescription{QStringLiteral("5E1F-0C2A"), QStringLiteral("Backup"), QStringLiteral("Samsung T7"),
+                                   QStringLiteral("USB"), false, true};
+        return DiskDescription{std::nullopt, std::nullopt, QStringLiteral("WD Black"), QStringLiteral("NVMe"), true, false};
+    }
 };
 
 class SceneServer final : public NotificationServer {
@@ -69,6 +76,7 @@ QPalette darkPalette()
     palette.setColor(QPalette::ButtonText, QColor(0xEE, 0xEE, 0xEE));
     palette.setColor(QPalette::Highlight, QColor(0x0A, 0x84, 0xFF));
     palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::Link, QColor(0x4D, 0xA3, 0xFF));
     return palette;
 }
 
@@ -93,7 +101,7 @@ bool render(const Scene& scene, const QDir& out)
                                         return std::optional(path == QStringLiteral("/") ? Space{500 * GB, 212 * GB, 212 * GB, false}
                                                                                          : Space{2000 * GB, 640 * GB, 640 * GB, false});
                                     }},
-                        VolumeStore::Platform{std::make_shared<SceneMounts>(), std::make_shared<NoDescriptions>(), {}});
+                        VolumeStore::Platform{std::make_shared<SceneMounts>(), std::make_shared<SceneDescriptions>(), {}});
     volumes.start();
     DriveMonitor drives(volumes, DriveMonitor::Platform{std::make_shared<LinuxBlockRegistry>(Sysfs(home.path())), {}});
     Notifier notifier(volumes, drives, preferences, std::make_shared<SceneServer>(scene.authorization), Clock::system(),

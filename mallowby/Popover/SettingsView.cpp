@@ -47,6 +47,8 @@ QPushButton* borderless(const QString& text, QWidget* parent)
     auto* button = new QPushButton(text, parent);
     button->setFlat(true);
     button->setFont(PopoverStyle::caption());
+    button->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 2px 0px; text-align: left; color: palette(link); }"
+                                         "QPushButton:focus { text-decoration: underline; }"));
     button->setFocusPolicy(Qt::StrongFocus);
     button->setCursor(Qt::PointingHandCursor);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -90,10 +92,10 @@ SettingsView::Section::Section(const QString& title, QWidget* parent) : QWidget(
     layout->addLayout(m_content);
 }
 
-void SettingsView::Section::add(QWidget* content)
+void SettingsView::Section::add(QWidget* content, Qt::Alignment alignment)
 {
     content->setParent(this);
-    m_content->addWidget(content);
+    m_content->addWidget(content, 0, alignment);
 }
 
 void SettingsView::Section::setAccent(const QColor& color)
@@ -293,7 +295,7 @@ QWidget* SettingsView::buildNotifications()
     m_openNotificationSettings = borderless(QStringLiteral("open notification settings"), m_warning);
     m_openNotificationSettings->setVisible(m_notifier.settingsCommand().has_value());
     connect(m_openNotificationSettings, &QPushButton::clicked, this, &SettingsView::openNotificationSettings);
-    warning->addWidget(m_openNotificationSettings);
+    warning->addWidget(m_openNotificationSettings, 0, Qt::AlignLeft);
     section->add(m_warning);
     return section;
 }
@@ -361,9 +363,9 @@ QWidget* SettingsView::buildUpdates()
         window()->activateWindow();
         m_updater.checkForUpdates();
     });
-    for (QWidget* control : {static_cast<QWidget*>(m_autoCheck), static_cast<QWidget*>(m_autoDownload),
-                             static_cast<QWidget*>(checkNow)})
-        section->add(control);
+    section->add(m_autoCheck);
+    section->add(m_autoDownload);
+    section->add(checkNow, Qt::AlignLeft);
     return section;
 }
 

@@ -39,7 +39,7 @@ public:
     class Section : public QWidget {
     public:
         Section(const QString& title, QWidget* parent);
-        void add(QWidget* content);
+        void add(QWidget* content, Qt::Alignment alignment = {});
         void setAccent(const QColor& color);
         QLabel* title() const { return m_title; }
 
