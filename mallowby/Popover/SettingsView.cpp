@@ -55,6 +55,15 @@ QPushButton* borderless(const QString& text, QWidget* parent)
     return button;
 }
 
+// A row of controls without margins.
+QHBoxLayout* line(QWidget* owner, int spacing)
+{
+    auto* layout = new QHBoxLayout(owner);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
 void setTextColor(QWidget* widget, const QColor& color)
 {
     QPalette palette = widget->palette();
@@ -110,9 +119,7 @@ SettingsView::Row::Row(const QString& label, QWidget* content, QWidget* parent)
     m_label->setWordWrap(true);
     m_label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_label->setBuddy(content);
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(6);
+    QHBoxLayout* layout = line(this, 6);
     layout->addWidget(m_label);
     content->setParent(this);
     layout->addWidget(content, 1);
@@ -155,10 +162,16 @@ SettingsView::SettingsView(Preferences& preferences, VolumeStore& volumes, Notif
 
 SettingsView::~SettingsView() = default;
 
+SettingsView::Section* SettingsView::addSection(const QString& title)
+{
+    auto* section = new Section(title, this);
+    m_sections.append(section);
+    return section;
+}
+
 QWidget* SettingsView::buildMenuBar()
 {
-    auto* section = new Section(QStringLiteral("MENU BAR"), this);
-    m_sections.append(section);
+    Section* section = addSection(QStringLiteral("MENU BAR"));
 
     m_style = new SegmentedPicker(QStringLiteral("style"), {QStringLiteral("icon"), QStringLiteral("space"),
                                                           QStringLiteral("activity"), QStringLiteral("both")});
@@ -189,8 +202,7 @@ QWidget* SettingsView::buildMenuBar()
 
 QWidget* SettingsView::buildVolumes()
 {
-    auto* section = new Section(QStringLiteral("VOLUMES"), this);
-    m_sections.append(section);
+    Section* section = addSection(QStringLiteral("VOLUMES"));
 
     auto* kinds = new QWidget;
     kinds->setAccessibleName(QStringLiteral("show"));
@@ -242,10 +254,8 @@ QWidget* SettingsView::buildVolumes()
     // (Return, leaving the field) or stepped, not at every keystroke, so that typing 150 never
     // sets a threshold of 1 or 15 on the way.
     auto* editor = new QWidget;
-    auto* line = new QHBoxLayout(editor);
-    line->setContentsMargins(0, 0, 0, 0);
-    line->setSpacing(4);
-    line->addWidget(smallLabel(QStringLiteral("below"), editor));
+    QHBoxLayout* fieldLine = line(editor, 4);
+    fieldLine->addWidget(smallLabel(QStringLiteral("below"), editor));
     m_gigabyteField = new QSpinBox(editor);
     m_gigabyteField->setAccessibleName(QStringLiteral("gigabytes"));
     m_gigabyteField->setFont(PopoverStyle::caption());
@@ -256,9 +266,9 @@ QWidget* SettingsView::buildVolumes()
     m_gigabyteField->setMinimumWidth(60 + 20);
     m_gigabyteField->setValue(m_gigabytes);
     connect(m_gigabyteField, &QSpinBox::valueChanged, this, &SettingsView::setGigabytes);
-    line->addWidget(m_gigabyteField);
-    line->addWidget(smallLabel(QStringLiteral("GB"), editor));
-    line->addStretch();
+    fieldLine->addWidget(m_gigabyteField);
+    fieldLine->addWidget(smallLabel(QStringLiteral("GB"), editor));
+    fieldLine->addStretch();
     m_gigabyteRow = new Row(QString(), editor, section);
     section->add(m_gigabyteRow);
     return section;
@@ -266,8 +276,7 @@ QWidget* SettingsView::buildVolumes()
 
 QWidget* SettingsView::buildNotifications()
 {
-    auto* section = new Section(QStringLiteral("NOTIFICATIONS"), this);
-    m_sections.append(section);
+    Section* section = addSection(QStringLiteral("NOTIFICATIONS"));
 
     m_notifyLowSpace = new Switch(QStringLiteral("low space"));
     connect(m_notifyLowSpace, &Switch::toggled, this, [this](bool on) {
@@ -302,14 +311,12 @@ QWidget* SettingsView::buildNotifications()
 
 QWidget* SettingsView::buildGeneral()
 {
-    auto* section = new Section(QStringLiteral("GENERAL"), this);
-    m_sections.append(section);
+    Section* section = addSection(QStringLiteral("GENERAL"));
 
     auto* swatches = new QWidget;
     swatches->setAccessibleName(QStringLiteral("accent"));
-    auto* row = new QHBoxLayout(swatches);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(8 - 4);  // the swatches carry 2 points of room for their outline on each side
+    // 8 apart: the swatches carry 2 points of room for their outline on each side.
+    QHBoxLayout* row = line(swatches, 8 - 4);
     for (Accent accent : Accent::allCases()) {
         auto* swatch = new AccentSwatch(accent, swatches);
         connect(swatch, &AccentSwatch::toggled, this, [this, accent](bool on) {
@@ -335,24 +342,21 @@ QWidget* SettingsView::buildGeneral()
     section->add(m_loginError);
 
     auto* copyLine = new QWidget;
-    auto* line = new QHBoxLayout(copyLine);
-    line->setContentsMargins(0, 0, 0, 0);
-    line->setSpacing(6);
+    QHBoxLayout* copyRow = line(copyLine, 6);
     auto* copy = borderless(QStringLiteral("copy diagnostics"), copyLine);
     connect(copy, &QPushButton::clicked, this, &SettingsView::copy);
-    line->addWidget(copy);
+    copyRow->addWidget(copy);
     m_copied = smallLabel(copiedText, copyLine);
     m_copied->hide();
-    line->addWidget(m_copied);
-    line->addStretch();
+    copyRow->addWidget(m_copied);
+    copyRow->addStretch();
     section->add(copyLine);
     return section;
 }
 
 QWidget* SettingsView::buildUpdates()
 {
-    auto* section = new Section(QStringLiteral("UPDATES"), this);
-    m_sections.append(section);
+    Section* section = addSection(QStringLiteral("UPDATES"));
     m_autoCheck = new Switch(QStringLiteral("check automatically (daily)"));
     connect(m_autoCheck, &Switch::toggled, &m_updater, &Updater::setAutomaticallyChecksForUpdates);
     m_autoDownload = new Switch(QStringLiteral("download automatically"));

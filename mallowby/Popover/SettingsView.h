@@ -97,6 +97,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    Section* addSection(const QString& title);
     QWidget* buildMenuBar();
     QWidget* buildVolumes();
     QWidget* buildNotifications();
