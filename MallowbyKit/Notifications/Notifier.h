@@ -54,6 +54,8 @@ public:
 
     void checkLowSpace();
     void transferFinished(const Drive& drive, const FinishedTransfer& finished);
+    // Echoes the notice, then shows it when authorized. While the status is being read (a server
+    // has just appeared) it waits for the answer instead of being dropped.
     void post(const QString& identifier, const QString& title, const QString& body, bool withSound);
 
     // "2 min, 5 sec": hours, minutes and seconds, the two largest non-zero ones, whole seconds.
@@ -66,6 +68,9 @@ signals:
 
 private:
     void setAuthorization(Authorization status);
+    bool isAuthorized() const;
+    // Posts the notices held during reads of the status when the answer allows it, else drops them.
+    void releaseHeld();
     void settingsChanged();
     void updateRefreshTimer();
     static QCoro::Task<> refresh(QPointer<Notifier> self);
@@ -83,6 +88,8 @@ private:
     bool m_started = false;
     bool m_formattedNotice = false;  // the last check read the units
     quint64 m_refreshes = 0;         // only the newest read of the status is kept
+    int m_readsInFlight = 0;
+    QList<NotificationServer::Notice> m_held;  // posted while the status was being read
     std::unique_ptr<Clock::Timer> m_refreshTimer;
 };
 
