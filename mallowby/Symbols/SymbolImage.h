@@ -10,9 +10,10 @@ class QPointF;
 
 namespace mallowby {
 
-// The program's own small vector symbols, named like the desktop symbol sets:
-// "externaldrive" and "externaldrive.badge.exclamationmark". Designed at 13 pt on a half-point
-// grid so one-point strokes stay crisp at whole scales.
+// The program's own small vector symbols, named like the desktop symbol sets: "externaldrive",
+// "externaldrive.badge.exclamationmark", "internaldrive", "sdcard", "eject", "ellipsis.circle",
+// "gearshape", "chevron.right", "chevron.left", "xmark" and "arrow.down.circle". Designed at
+// 13 pt on a half-point grid so one-point strokes stay crisp at whole scales.
 class SymbolImage {
 public:
     // None for a name the set does not have.
@@ -26,7 +27,19 @@ public:
     void draw(QPainter& painter, const QPointF& origin) const;
 
 private:
-    enum class Shape { drive, driveWithBadge };
+    enum class Shape {
+        drive,
+        driveWithBadge,
+        internalDrive,
+        sdCard,
+        eject,
+        ellipsisCircle,
+        gear,
+        chevronRight,
+        chevronLeft,
+        xmark,
+        arrowDownCircle
+    };
     SymbolImage(const QString& name, Shape shape, double pointSize) : m_name(name), m_shape(shape), m_pointSize(pointSize) {}
 
     QString m_name;
