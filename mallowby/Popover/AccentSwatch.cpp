@@ -1,6 +1,6 @@
 #include "Popover/AccentSwatch.h"
 
-#include "Popover/PopoverStyle.h"
+#include "Popover/PopoverTheme.h"
 
 #include <QPainter>
 
@@ -38,10 +38,10 @@ void AccentSwatch::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF circle(2, 2, diameter, diameter);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(PopoverStyle::color(m_accent, palette()));
+    painter.setBrush(PopoverTheme::accentColor(m_accent));
     painter.drawEllipse(circle);
     if (isChecked()) {
-        painter.setPen(QPen(palette().color(QPalette::WindowText), 2));
+        painter.setPen(QPen(PopoverTheme::color(palette(), PopoverTheme::Tone::primary), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawEllipse(circle.adjusted(1, 1, -1, -1));
     }

@@ -6,6 +6,7 @@
 #include "Popover/PopoverList.h"
 #include "Popover/PopoverState.h"
 #include "Popover/PopoverTheme.h"
+#include "Popover/SettingsView.h"
 
 #include "Drives/DriveMonitor.h"
 #include "Eject/Ejector.h"
@@ -132,13 +133,7 @@ void PopoverView::refresh()
 
 QWidget* PopoverView::makeSettingsPage()
 {
-    auto* page = new QWidget;
-    auto* column = new QVBoxLayout(page);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->addWidget(PopoverTheme::label(QStringLiteral("Settings"), PopoverTheme::Font::headline,
-                                          PopoverTheme::Tone::secondary, page));
-    column->addStretch();
-    return page;
+    return new SettingsView(m_preferences, m_volumes, m_notifier, m_updater, LoginItem(), m_copyDiagnostics);
 }
 
 void PopoverView::showPage()

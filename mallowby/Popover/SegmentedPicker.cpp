@@ -1,6 +1,6 @@
 #include "Popover/SegmentedPicker.h"
 
-#include "Popover/PopoverStyle.h"
+#include "Popover/PopoverTheme.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -13,7 +13,7 @@ SegmentedPicker::Segment::Segment(const QString& text, QWidget* parent) : QPushB
 {
     setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
-    setFont(PopoverStyle::caption());
+    setFont(PopoverTheme::font(PopoverTheme::Font::caption));
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
@@ -23,25 +23,19 @@ QSize SegmentedPicker::Segment::sizeHint() const
     return {metrics.horizontalAdvance(text()) + 14, metrics.height() + 6};
 }
 
-void SegmentedPicker::Segment::setSelectedColor(const QColor& color)
-{
-    m_selectedColor = color;
-    update();
-}
-
 void SegmentedPicker::Segment::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF box = QRectF(rect()).adjusted(1, 1, -1, -1);
     if (isChecked()) {
-        QColor fill = m_selectedColor.isValid() ? m_selectedColor : palette().color(QPalette::Highlight);
+        QColor fill = PopoverTheme::color(palette(), PopoverTheme::Tone::accent);
         fill.setAlphaF(0.30f);
         painter.setPen(Qt::NoPen);
         painter.setBrush(fill);
         painter.drawRoundedRect(box, 4, 4);
     }
-    painter.setPen(isChecked() ? palette().color(QPalette::WindowText) : PopoverStyle::secondary(palette()));
+    painter.setPen(PopoverTheme::color(palette(), isChecked() ? PopoverTheme::Tone::primary : PopoverTheme::Tone::secondary));
     painter.setFont(font());
     painter.drawText(box, Qt::AlignCenter, text());
     if (hasFocus()) {
@@ -83,12 +77,6 @@ void SegmentedPicker::setSelected(std::optional<int> index)
         m_segments[i]->setChecked(m_selected == i);
     }
     setAccessibleDescription(m_selected ? m_segments[*m_selected]->text() : QString());
-}
-
-void SegmentedPicker::setSelectedColor(const QColor& color)
-{
-    for (Segment* segment : std::as_const(m_segments))
-        segment->setSelectedColor(color);
 }
 
 } // namespace mallowby

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QList>
 #include <QPushButton>
 #include <QStringList>
@@ -10,7 +9,7 @@
 
 namespace mallowby {
 
-// A row of segments of which at most one is selected. Each segment is a checkable button named
+// A row of segments of which at most one is selected, marked in the accent. Each segment is a checkable button named
 // after its label, so a screen reader reads the choices and which one is on; the picker itself
 // carries the name of what it sets. Only the user's choice is signalled.
 class SegmentedPicker : public QWidget {
@@ -20,13 +19,9 @@ public:
     public:
         Segment(const QString& text, QWidget* parent);
         QSize sizeHint() const override;
-        void setSelectedColor(const QColor& color);
 
     protected:
         void paintEvent(QPaintEvent* event) override;
-
-    private:
-        QColor m_selectedColor;
     };
 
     SegmentedPicker(const QString& name, const QStringList& labels, QWidget* parent = nullptr);
@@ -36,7 +31,6 @@ public:
     void setSelected(std::optional<int> index);
     qsizetype count() const { return m_segments.size(); }
     Segment* segment(qsizetype index) const { return m_segments.value(index); }
-    void setSelectedColor(const QColor& color);
 
 signals:
     void chosen(int index);

@@ -1,7 +1,8 @@
 #include "Popover/SettingsView.h"
 
 #include "Popover/AccentSwatch.h"
-#include "Popover/PopoverStyle.h"
+#include "Popover/PopoverButton.h"
+#include "Popover/PopoverTheme.h"
 #include "Popover/SegmentedPicker.h"
 #include "Popover/Switch.h"
 #include "Updates/Updater.h"
@@ -18,7 +19,6 @@
 #include <QKeyEvent>
 #include <QProcess>
 #include <QPointer>
-#include <QPushButton>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -35,24 +35,17 @@ const QList<MenuBarStyle>& styles()
     return MenuBarStyle::allCases();
 }
 
-QLabel* smallLabel(const QString& text, QWidget* parent)
+using Font = PopoverTheme::Font;
+using Tone = PopoverTheme::Tone;
+
+QLabel* smallLabel(const QString& text, QWidget* parent, Tone tone = Tone::primary)
 {
-    auto* label = new QLabel(text, parent);
-    label->setFont(PopoverStyle::caption());
-    return label;
+    return PopoverTheme::label(text, Font::caption, tone, parent);
 }
 
-QPushButton* borderless(const QString& text, QWidget* parent)
+PopoverButton* borderless(const QString& text, QWidget* parent)
 {
-    auto* button = new QPushButton(text, parent);
-    button->setFlat(true);
-    button->setFont(PopoverStyle::caption());
-    button->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 2px 0px; text-align: left; color: palette(link); }"
-                                         "QPushButton:focus { text-decoration: underline; }"));
-    button->setFocusPolicy(Qt::StrongFocus);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    return button;
+    return new PopoverButton(text, {}, Tone::accent, parent);
 }
 
 // A row of controls without margins.
@@ -62,14 +55,6 @@ QHBoxLayout* line(QWidget* owner, int spacing)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(spacing);
     return layout;
-}
-
-void setTextColor(QWidget* widget, const QColor& color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::ButtonText, color);
-    widget->setPalette(palette);
 }
 
 // Sets a control's state as the model has it, without the control reporting a user's change.
@@ -88,10 +73,11 @@ void quietly(Widget* widget, Apply apply)
 SettingsView::Section::Section(const QString& title, QWidget* parent) : QWidget(parent), m_title(new QLabel(title, this))
 {
     setAccessibleName(title);
-    QFont font = PopoverStyle::caption();
+    QFont font = PopoverTheme::font(Font::caption);
     font.setWeight(QFont::DemiBold);
     font.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
     m_title->setFont(font);
+    PopoverTheme::setTone(m_title, Tone::accent);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(5);
@@ -105,11 +91,6 @@ void SettingsView::Section::add(QWidget* content, Qt::Alignment alignment)
 {
     content->setParent(this);
     m_content->addWidget(content, 0, alignment);
-}
-
-void SettingsView::Section::setAccent(const QColor& color)
-{
-    setTextColor(m_title, color);
 }
 
 SettingsView::Row::Row(const QString& label, QWidget* content, QWidget* parent)
@@ -140,7 +121,7 @@ SettingsView::SettingsView(Preferences& preferences, VolumeStore& volumes, Notif
 {
     setObjectName(QStringLiteral("mallowby-settings"));
     setAccessibleName(QStringLiteral("settings"));
-    setFont(PopoverStyle::caption());
+    setFont(PopoverTheme::font(Font::caption));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
@@ -164,9 +145,7 @@ SettingsView::~SettingsView() = default;
 
 SettingsView::Section* SettingsView::addSection(const QString& title)
 {
-    auto* section = new Section(title, this);
-    m_sections.append(section);
-    return section;
+    return new Section(title, this);
 }
 
 QWidget* SettingsView::buildMenuBar()
@@ -180,7 +159,7 @@ QWidget* SettingsView::buildMenuBar()
 
     m_volume = new QComboBox;
     m_volume->setAccessibleName(QStringLiteral("volume for space"));
-    m_volume->setFont(PopoverStyle::caption());
+    m_volume->setFont(PopoverTheme::font(Font::caption));
     m_volume->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_volume->setMinimumContentsLength(18);
     connect(m_volume, &QComboBox::activated, this, [this](int index) {
@@ -216,7 +195,7 @@ QWidget* SettingsView::buildVolumes()
                                                         {"network", VolumeKind::network}};
     for (int i = 0; i < 4; ++i) {
         auto* box = new QCheckBox(QString::fromLatin1(boxes[i].first), kinds);
-        box->setFont(PopoverStyle::caption());
+        box->setFont(PopoverTheme::font(Font::caption));
         const VolumeKind kind = boxes[i].second;
         connect(box, &QCheckBox::toggled, this, [this, kind](bool on) {
             QSet<VolumeKind> shown = m_preferences.volumesShown();
@@ -258,7 +237,7 @@ QWidget* SettingsView::buildVolumes()
     fieldLine->addWidget(smallLabel(QStringLiteral("below"), editor));
     m_gigabyteField = new QSpinBox(editor);
     m_gigabyteField->setAccessibleName(QStringLiteral("gigabytes"));
-    m_gigabyteField->setFont(PopoverStyle::caption());
+    m_gigabyteField->setFont(PopoverTheme::font(Font::caption));
     m_gigabyteField->setRange(1, gigabyteMaximum);
     m_gigabyteField->setSingleStep(gigabyteStep);
     m_gigabyteField->setKeyboardTracking(false);
@@ -297,13 +276,12 @@ QWidget* SettingsView::buildNotifications()
     auto* warning = new QVBoxLayout(m_warning);
     warning->setContentsMargins(0, 0, 0, 0);
     warning->setSpacing(2);
-    auto* text = smallLabel(deniedText, m_warning);
+    auto* text = smallLabel(deniedText, m_warning, Tone::orange);
     text->setWordWrap(true);
-    setTextColor(text, PopoverStyle::orange);
     warning->addWidget(text);
     m_openNotificationSettings = borderless(QStringLiteral("open notification settings"), m_warning);
     m_openNotificationSettings->setVisible(m_notifier.settingsCommand().has_value());
-    connect(m_openNotificationSettings, &QPushButton::clicked, this, &SettingsView::openNotificationSettings);
+    connect(m_openNotificationSettings, &PopoverButton::clicked, this, &SettingsView::openNotificationSettings);
     warning->addWidget(m_openNotificationSettings, 0, Qt::AlignLeft);
     section->add(m_warning);
     return section;
@@ -333,20 +311,17 @@ QWidget* SettingsView::buildGeneral()
     m_launchAtLogin = new Switch(QStringLiteral("launch at login"));
     connect(m_launchAtLogin, &Switch::toggled, this, &SettingsView::changeLoginItem);
     section->add(m_launchAtLogin);
-    m_loginError = smallLabel(QString(), nullptr);
+    m_loginError = PopoverTheme::label(QString(), Font::caption2, Tone::red, nullptr);
     m_loginError->setWordWrap(true);
-    QFont small = PopoverStyle::caption2();
-    m_loginError->setFont(small);
-    setTextColor(m_loginError, PopoverStyle::red);
     m_loginError->hide();
     section->add(m_loginError);
 
     auto* copyLine = new QWidget;
     QHBoxLayout* copyRow = line(copyLine, 6);
     auto* copy = borderless(QStringLiteral("copy diagnostics"), copyLine);
-    connect(copy, &QPushButton::clicked, this, &SettingsView::copy);
+    connect(copy, &PopoverButton::clicked, this, &SettingsView::copy);
     copyRow->addWidget(copy);
-    m_copied = smallLabel(copiedText, copyLine);
+    m_copied = smallLabel(copiedText, copyLine, Tone::secondary);
     m_copied->hide();
     copyRow->addWidget(m_copied);
     copyRow->addStretch();
@@ -362,7 +337,7 @@ QWidget* SettingsView::buildUpdates()
     m_autoDownload = new Switch(QStringLiteral("download automatically"));
     connect(m_autoDownload, &Switch::toggled, &m_updater, &Updater::setAutomaticallyDownloadsUpdates);
     auto* checkNow = borderless(QStringLiteral("check now"), nullptr);
-    connect(checkNow, &QPushButton::clicked, this, [this] {
+    connect(checkNow, &PopoverButton::clicked, this, [this] {
         window()->raise();
         window()->activateWindow();
         m_updater.checkForUpdates();
@@ -511,23 +486,19 @@ void SettingsView::showWarning()
 
 void SettingsView::showAccent()
 {
+    // Titles, switches and segments take the accent from the palette; the page sets it for
+    // itself, so it looks the same inside the popover and on its own.
     const Accent current = m_preferences.accent();
-    const QColor color = PopoverStyle::color(current, palette());
+    PopoverTheme::setAccent(this, current);
     for (AccentSwatch* swatch : std::as_const(m_swatches))
         quietly(swatch, [&](AccentSwatch* s) { s->setChecked(s->accent() == current); });
-    for (Section* section : std::as_const(m_sections))
-        section->setAccent(color);
-    for (Switch* s : findChildren<Switch*>())
-        s->setOnColor(color);
-    for (SegmentedPicker* picker : {m_style, m_units, m_threshold})
-        picker->setSelectedColor(color);
 }
 
 void SettingsView::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange && !m_swatches.isEmpty())
-        showAccent();  // the system accent follows the palette
+    if (event->type() == QEvent::ApplicationPaletteChange && !m_swatches.isEmpty())
+        showAccent();  // the system accent is the desktop's highlight
 }
 
 // ---- Login item, diagnostics, notification settings ----

@@ -14,13 +14,13 @@
 
 class QCheckBox;
 class QComboBox;
-class QPushButton;
 class QSpinBox;
 class QVBoxLayout;
 
 namespace mallowby {
 
 class AccentSwatch;
+class PopoverButton;
 class Notifier;
 class Preferences;
 class SegmentedPicker;
@@ -40,8 +40,6 @@ public:
     public:
         Section(const QString& title, QWidget* parent);
         void add(QWidget* content, Qt::Alignment alignment = {});
-        void setAccent(const QColor& color);
-        QLabel* title() const { return m_title; }
 
     private:
         QLabel* m_title;
@@ -129,7 +127,6 @@ private:
     int m_gigabytes = initialGigabytes;
     std::unique_ptr<Clock::Timer> m_copiedTimer;
 
-    QList<Section*> m_sections;
     SegmentedPicker* m_style = nullptr;
     QComboBox* m_volume = nullptr;
     QList<VolumeEntry> m_volumeEntries;
@@ -144,7 +141,7 @@ private:
     Switch* m_notifyLowSpace = nullptr;
     Switch* m_notifyTransfer = nullptr;
     QWidget* m_warning = nullptr;
-    QPushButton* m_openNotificationSettings = nullptr;
+    PopoverButton* m_openNotificationSettings = nullptr;
     QList<AccentSwatch*> m_swatches;
     Switch* m_launchAtLogin = nullptr;
     QLabel* m_loginError = nullptr;

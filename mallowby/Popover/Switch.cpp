@@ -1,6 +1,6 @@
 #include "Popover/Switch.h"
 
-#include "Popover/PopoverStyle.h"
+#include "Popover/PopoverTheme.h"
 
 #include <QPainter>
 #include <QStyle>
@@ -15,19 +15,13 @@ constexpr double trackHeight = 15;
 
 } // namespace
 
-Switch::Switch(const QString& text, QWidget* parent) : QAbstractButton(parent), m_onColor(palette().color(QPalette::Highlight))
+Switch::Switch(const QString& text, QWidget* parent) : QAbstractButton(parent)
 {
     setText(text);
     setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
-    setFont(PopoverStyle::caption());
+    setFont(PopoverTheme::font(PopoverTheme::Font::caption));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-}
-
-void Switch::setOnColor(const QColor& color)
-{
-    m_onColor = color;
-    update();
 }
 
 QSize Switch::sizeHint() const
@@ -56,10 +50,8 @@ void Switch::paintEvent(QPaintEvent*)
     painter.setFont(font());
     painter.drawText(QRectF(0, 0, box.left() - 6, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
 
-    QColor off = palette().color(QPalette::WindowText);
-    off.setAlphaF(0.25f);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(isChecked() ? m_onColor : off);
+    painter.setBrush(isChecked() ? PopoverTheme::color(palette(), PopoverTheme::Tone::accent) : PopoverTheme::fill(palette(), 0.25));
     painter.drawRoundedRect(box, trackHeight / 2, trackHeight / 2);
     const double knob = trackHeight - 4;
     const double x = isChecked() ? box.right() - 2 - knob : box.left() + 2;

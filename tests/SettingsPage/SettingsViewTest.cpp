@@ -1,7 +1,7 @@
 #include "SettingsRig.h"
 
 #include "MenuBar/StatusItem.h"
-#include "Popover/PopoverStyle.h"
+#include "Popover/PopoverTheme.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -209,7 +209,7 @@ TEST(SettingsPage, NotificationSwitchesAskForPermissionAndTheWarningShowsOnlyWhe
     EXPECT_EQ(rig.stored("notifyLowSpace").toString(), "true");
     EXPECT_EQ(rig.server->requests, 0) << "a denied status is not asked again";
     EXPECT_TRUE(AccessibleTree::shown(warning));
-    EXPECT_EQ(qobject_cast<QLabel*>(warning->object())->palette().color(QPalette::WindowText), PopoverStyle::orange);
+    EXPECT_EQ(qobject_cast<QLabel*>(warning->object())->palette().color(QPalette::WindowText), QColor::fromRgba(PopoverTheme::orange));
     ASSERT_TRUE(AccessibleTree::shown(open));
     ASSERT_TRUE(AccessibleTree::press(open));
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return QFile::exists(rig.config + "/opened-notification-settings"); }, 5s));
@@ -246,7 +246,7 @@ TEST(SettingsPage, AccentSwatchesAreSpokenAndMarkTheSelectedOne)
         EXPECT_EQ(AccessibleTree::checked(rig.page().find(name, QAccessible::CheckBox)), name == "Magenta") << name.toStdString();
     // Section titles take the accent.
     auto* title = qobject_cast<QLabel*>(rig.page().find("MENU BAR", QAccessible::StaticText)->object());
-    EXPECT_EQ(title->palette().color(QPalette::WindowText), PopoverStyle::color(Accent::magenta, title->palette()));
+    EXPECT_EQ(title->palette().color(QPalette::WindowText), PopoverTheme::accentColor(Accent::magenta));
 }
 
 TEST(SettingsPage, LaunchAtLoginSnapsBackWithTheErrorWhenTheEntryCannotBeWritten)
@@ -275,7 +275,7 @@ TEST(SettingsPage, LaunchAtLoginSnapsBackWithTheErrorWhenTheEntryCannotBeWritten
     ASSERT_NE(error, nullptr);
     EXPECT_FALSE(rig.view->loginError()->isEmpty());
     EXPECT_TRUE(AccessibleTree::shown(error));
-    EXPECT_EQ(qobject_cast<QLabel*>(error->object())->palette().color(QPalette::WindowText), PopoverStyle::red);
+    EXPECT_EQ(qobject_cast<QLabel*>(error->object())->palette().color(QPalette::WindowText), QColor::fromRgba(PopoverTheme::red));
 
     // The next change that works clears it.
     ASSERT_TRUE(QFile::remove(rig.config + "/autostart"));
