@@ -120,7 +120,7 @@ SettingsView::SettingsView(Preferences& preferences, VolumeStore& volumes, Notif
       m_clock(clock)
 {
     setObjectName(QStringLiteral("mallowby-settings"));
-    setAccessibleName(QStringLiteral("settings"));
+    setAccessibleName(QStringLiteral("settings page"));
     setFont(PopoverTheme::font(Font::caption));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
