@@ -15,7 +15,6 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>

@@ -129,28 +129,22 @@ SettingsView::SettingsView(Preferences& preferences, VolumeStore& volumes, Notif
         layout->addWidget(section);
     layout->addStretch();
 
-    showStyle();
+    showMenuBar();
     showVolumes();
-    showShownKinds();
+    showKindsAndUnits();
     showThreshold();
     showWarning();
     showAccent();
     showLoginStatus();
-    quietly(m_autoCheck, [&](Switch* s) { s->setChecked(m_updater.automaticallyChecksForUpdates()); });
-    quietly(m_autoDownload, [&](Switch* s) { s->setChecked(m_updater.automaticallyDownloadsUpdates()); });
+    showUpdates();
     follow();
 }
 
 SettingsView::~SettingsView() = default;
 
-SettingsView::Section* SettingsView::addSection(const QString& title)
-{
-    return new Section(title, this);
-}
-
 QWidget* SettingsView::buildMenuBar()
 {
-    Section* section = addSection(QStringLiteral("MENU BAR"));
+    auto* section = new Section(QStringLiteral("MENU BAR"), this);
 
     m_style = new SegmentedPicker(QStringLiteral("style"), {QStringLiteral("icon"), QStringLiteral("space"),
                                                           QStringLiteral("activity"), QStringLiteral("both")});
@@ -181,7 +175,7 @@ QWidget* SettingsView::buildMenuBar()
 
 QWidget* SettingsView::buildVolumes()
 {
-    Section* section = addSection(QStringLiteral("VOLUMES"));
+    auto* section = new Section(QStringLiteral("VOLUMES"), this);
 
     auto* kinds = new QWidget;
     kinds->setAccessibleName(QStringLiteral("show"));
@@ -255,7 +249,7 @@ QWidget* SettingsView::buildVolumes()
 
 QWidget* SettingsView::buildNotifications()
 {
-    Section* section = addSection(QStringLiteral("NOTIFICATIONS"));
+    auto* section = new Section(QStringLiteral("NOTIFICATIONS"), this);
 
     m_notifyLowSpace = new Switch(QStringLiteral("low space"));
     connect(m_notifyLowSpace, &Switch::toggled, this, [this](bool on) {
@@ -289,7 +283,7 @@ QWidget* SettingsView::buildNotifications()
 
 QWidget* SettingsView::buildGeneral()
 {
-    Section* section = addSection(QStringLiteral("GENERAL"));
+    auto* section = new Section(QStringLiteral("GENERAL"), this);
 
     auto* swatches = new QWidget;
     swatches->setAccessibleName(QStringLiteral("accent"));
@@ -331,7 +325,7 @@ QWidget* SettingsView::buildGeneral()
 
 QWidget* SettingsView::buildUpdates()
 {
-    Section* section = addSection(QStringLiteral("UPDATES"));
+    auto* section = new Section(QStringLiteral("UPDATES"), this);
     m_autoCheck = new Switch(QStringLiteral("check automatically (daily)"));
     connect(m_autoCheck, &Switch::toggled, &m_updater, &Updater::setAutomaticallyChecksForUpdates);
     m_autoDownload = new Switch(QStringLiteral("download automatically"));
@@ -351,23 +345,21 @@ QWidget* SettingsView::buildUpdates()
 // The page shows what the model holds, also when it changes elsewhere.
 void SettingsView::follow()
 {
-    connect(&m_preferences, &Preferences::menuBarStyleChanged, this, &SettingsView::showStyle);
+    connect(&m_preferences, &Preferences::menuBarStyleChanged, this, &SettingsView::showMenuBar);
     connect(&m_preferences, &Preferences::pinnedVolumeIDChanged, this, &SettingsView::showVolumes);
     connect(&m_volumes, &VolumeStore::volumesChanged, this, &SettingsView::showVolumes);
-    connect(&m_preferences, &Preferences::activityDuringTransfersChanged, this, &SettingsView::showStyle);
-    connect(&m_preferences, &Preferences::activityTraceChanged, this, &SettingsView::showStyle);
-    connect(&m_preferences, &Preferences::hideWhenNoExternalChanged, this, &SettingsView::showStyle);
-    connect(&m_preferences, &Preferences::volumesShownChanged, this, &SettingsView::showShownKinds);
-    connect(&m_preferences, &Preferences::unitsChanged, this, &SettingsView::showShownKinds);
+    connect(&m_preferences, &Preferences::activityDuringTransfersChanged, this, &SettingsView::showMenuBar);
+    connect(&m_preferences, &Preferences::activityTraceChanged, this, &SettingsView::showMenuBar);
+    connect(&m_preferences, &Preferences::hideWhenNoExternalChanged, this, &SettingsView::showMenuBar);
+    connect(&m_preferences, &Preferences::volumesShownChanged, this, &SettingsView::showKindsAndUnits);
+    connect(&m_preferences, &Preferences::unitsChanged, this, &SettingsView::showKindsAndUnits);
     connect(&m_preferences, &Preferences::lowSpaceThresholdChanged, this, &SettingsView::showThreshold);
     connect(&m_preferences, &Preferences::notifyLowSpaceChanged, this, &SettingsView::showWarning);
     connect(&m_preferences, &Preferences::notifyTransferFinishedChanged, this, &SettingsView::showWarning);
     connect(&m_notifier, &Notifier::authorizationChanged, this, &SettingsView::showWarning);
     connect(&m_preferences, &Preferences::accentChanged, this, &SettingsView::showAccent);
-    connect(&m_updater, &Updater::automaticallyChecksForUpdatesChanged, this,
-            [this] { quietly(m_autoCheck, [&](Switch* s) { s->setChecked(m_updater.automaticallyChecksForUpdates()); }); });
-    connect(&m_updater, &Updater::automaticallyDownloadsUpdatesChanged, this,
-            [this] { quietly(m_autoDownload, [&](Switch* s) { s->setChecked(m_updater.automaticallyDownloadsUpdates()); }); });
+    connect(&m_updater, &Updater::automaticallyChecksForUpdatesChanged, this, &SettingsView::showUpdates);
+    connect(&m_updater, &Updater::automaticallyDownloadsUpdatesChanged, this, &SettingsView::showUpdates);
 }
 
 void SettingsView::showEvent(QShowEvent* event)
@@ -379,8 +371,7 @@ void SettingsView::showEvent(QShowEvent* event)
 
 void SettingsView::appear()
 {
-    quietly(m_autoCheck, [&](Switch* s) { s->setChecked(m_updater.automaticallyChecksForUpdates()); });
-    quietly(m_autoDownload, [&](Switch* s) { s->setChecked(m_updater.automaticallyDownloadsUpdates()); });
+    showUpdates();
     const LowSpaceThreshold threshold = m_preferences.lowSpaceThreshold();
     if (threshold.unit == LowSpaceThreshold::Unit::gigabytes)
         m_gigabytes = int(std::min<qint64>(threshold.amount, std::numeric_limits<int>::max()));
@@ -393,7 +384,7 @@ void SettingsView::appear()
 
 // ---- Model to controls ----
 
-void SettingsView::showStyle()
+void SettingsView::showMenuBar()
 {
     m_style->setSelected(int(styles().indexOf(m_preferences.menuBarStyle())));
     quietly(m_duringTransfers, [&](Switch* s) { s->setChecked(m_preferences.activityDuringTransfers()); });
@@ -438,7 +429,7 @@ void SettingsView::showVolumes()
     });
 }
 
-void SettingsView::showShownKinds()
+void SettingsView::showKindsAndUnits()
 {
     for (const auto& [box, kind] : std::as_const(m_kinds))
         quietly(box, [&](QCheckBox* b) { b->setChecked(m_preferences.volumesShown().contains(kind)); });
@@ -499,6 +490,12 @@ void SettingsView::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ApplicationPaletteChange && !m_swatches.isEmpty())
         showAccent();  // the system accent is the desktop's highlight
+}
+
+void SettingsView::showUpdates()
+{
+    quietly(m_autoCheck, [&](Switch* s) { s->setChecked(m_updater.automaticallyChecksForUpdates()); });
+    quietly(m_autoDownload, [&](Switch* s) { s->setChecked(m_updater.automaticallyDownloadsUpdates()); });
 }
 
 // ---- Login item, diagnostics, notification settings ----

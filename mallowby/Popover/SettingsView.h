@@ -95,7 +95,6 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    Section* addSection(const QString& title);
     QWidget* buildMenuBar();
     QWidget* buildVolumes();
     QWidget* buildNotifications();
@@ -104,13 +103,14 @@ private:
     void appear();
     void follow();
 
-    void showStyle();
+    void showMenuBar();
     void showVolumes();
-    void showShownKinds();
+    void showKindsAndUnits();
     void showThreshold();
     void showWarning();
     void showAccent();
     void showLoginStatus();
+    void showUpdates();
     void setGigabytes(int value);
     void changeLoginItem(bool on);
     void copy();
