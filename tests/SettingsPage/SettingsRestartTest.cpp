@@ -15,10 +15,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QAccessibleInterface* within(const SettingsRig& rig, const QString& container, const QString& name)
-{
-    return AccessibleTree::findIn(rig.page().find(container, QAccessible::Client), name);
-}
+using SettingsRestart = SettingsPage;
 
 QByteArray contents(const QString& path)
 {
@@ -30,28 +27,26 @@ QByteArray contents(const QString& path)
 
 // All eleven settings changed on the page reach the file, the app launched on that file reads
 // them (its diagnostics report) without rewriting it, and a page built on it afterwards shows them.
-TEST(SettingsRestart, EveryChangeMadeOnThePageSurvivesARestartOfTheApp)
+TEST_F(SettingsRestart, EveryChangeMadeOnThePageSurvivesARestartOfTheApp)
 {
-    SettingsRig rig;
-    ASSERT_TRUE(rig.start()) << rig.tree.error().toStdString();
-    const QString stick = rig.volumeID("/run/media/me/STICK");
-    ASSERT_FALSE(stick.isEmpty());
+    showPage();
+    const QString stick = volumeAt("/run/media/me/STICK")->id;
 
-    ASSERT_TRUE(AccessibleTree::press(within(rig, "style", "both")));
-    auto* volume = qobject_cast<QComboBox*>(rig.page().first(QAccessible::ComboBox)->object());
+    ASSERT_TRUE(AccessibleTree::press(segment("style", "both")));
+    auto* volume = qobject_cast<QComboBox*>(page().first(QAccessible::ComboBox)->object());
     volume->setFocus();
     QTest::keyClick(volume, Qt::Key_Down);
     for (const char* name : {"activity during transfers", "activity trace", "hide with no external drives", "disk images",
                              "network", "low space", "transfer finished (1 GB or more)"})
-        ASSERT_TRUE(AccessibleTree::press(rig.page().find(name, QAccessible::CheckBox))) << name;
-    ASSERT_TRUE(AccessibleTree::press(within(rig, "units", "GiB")));
-    ASSERT_TRUE(AccessibleTree::press(within(rig, "low space", "GB")));
-    auto* field = qobject_cast<QSpinBox*>(rig.page().find("gigabytes", QAccessible::SpinBox)->object());
+        ASSERT_TRUE(AccessibleTree::press(page().find(name, QAccessible::CheckBox))) << name;
+    ASSERT_TRUE(AccessibleTree::press(segment("units", "GiB")));
+    ASSERT_TRUE(AccessibleTree::press(segment("low space", "GB")));
+    auto* field = qobject_cast<QSpinBox*>(page().find("gigabytes", QAccessible::SpinBox)->object());
     field->setFocus();
     field->selectAll();
     QTest::keyClicks(field, "200");
     QTest::keyClick(field, Qt::Key_Return);
-    ASSERT_TRUE(AccessibleTree::press(rig.page().find("Amber", QAccessible::CheckBox)));
+    ASSERT_TRUE(AccessibleTree::press(page().find("Amber", QAccessible::CheckBox)));
 
     const QList<std::pair<QString, QVariant>> expected{
         {"menuBarStyle", "spaceActivity"},  {"pinnedVolumeID", stick},
@@ -61,9 +56,8 @@ TEST(SettingsRestart, EveryChangeMadeOnThePageSurvivesARestartOfTheApp)
         {"hideWhenNoExternal", "true"},      {"accent", "amber"},
         {"notifyLowSpace", "true"},          {"notifyTransferFinished", "true"}};
     for (const auto& [key, value] : expected)
-        EXPECT_EQ(rig.stored(key), value) << key.toStdString();
-    const QByteArray file = contents(rig.settingsPath());
-    rig.view.reset();
+        EXPECT_EQ(stored(key), value) << key.toStdString();
+    const QByteArray file = contents(settings->fileName());
 
     // The app, launched on that file.
     AppProcess app({{QStringLiteral("MALLOWBY_DIAGNOSTICS"), QStringLiteral("1")}}, file);
@@ -73,20 +67,26 @@ TEST(SettingsRestart, EveryChangeMadeOnThePageSurvivesARestartOfTheApp)
                             "units binary, low space gigabytes:200, shown external+network+internal, "
                             "hide without external on, notify low space on, notify transfer finished on")
         << app.process().readAllStandardError().toStdString();
-    EXPECT_EQ(contents(app.homePath("config/mallowby/mallowby.conf")), file);
+    const QString appFile = app.homePath("config/mallowby/mallowby.conf");
+    EXPECT_EQ(contents(appFile), file);
 
     // A page on the file the app ran with shows every choice.
-    SettingsRig again(app.homePath("config"));
-    ASSERT_TRUE(again.start()) << again.tree.error().toStdString();
-    EXPECT_TRUE(AccessibleTree::checked(within(again, "style", "both")));
-    EXPECT_EQ(again.page().first(QAccessible::ComboBox)->text(QAccessible::Value), "STICK");
+    QSettings store(appFile, QSettings::IniFormat);
+    Preferences restarted(store);
+    view = std::make_unique<SettingsView>(restarted, *this->store, *notifier, *updater, LoginItem(autostartPath(), "mallowby"),
+                                          [] {}, clock);
+    view->show();
+    settle();
+    EXPECT_TRUE(AccessibleTree::checked(segment("style", "both")));
+    EXPECT_EQ(page().first(QAccessible::ComboBox)->text(QAccessible::Value), "STICK");
     for (const char* name : {"activity during transfers", "activity trace", "disk images"})
-        EXPECT_FALSE(AccessibleTree::checked(again.page().find(name, QAccessible::CheckBox))) << name;
+        EXPECT_FALSE(AccessibleTree::checked(page().find(name, QAccessible::CheckBox))) << name;
     for (const char* name : {"hide with no external drives", "external", "internal", "network", "low space",
                              "transfer finished (1 GB or more)"})
-        EXPECT_TRUE(AccessibleTree::checked(again.page().find(name, QAccessible::CheckBox))) << name;
-    EXPECT_TRUE(AccessibleTree::checked(within(again, "units", "GiB")));
-    EXPECT_TRUE(AccessibleTree::checked(within(again, "low space", "GB")));
-    EXPECT_EQ(again.page().find("gigabytes", QAccessible::SpinBox)->text(QAccessible::Value), "200");
-    EXPECT_TRUE(AccessibleTree::checked(again.page().find("Amber", QAccessible::CheckBox)));
+        EXPECT_TRUE(AccessibleTree::checked(page().find(name, QAccessible::CheckBox))) << name;
+    EXPECT_TRUE(AccessibleTree::checked(segment("units", "GiB")));
+    EXPECT_TRUE(AccessibleTree::checked(segment("low space", "GB")));
+    EXPECT_EQ(page().find("gigabytes", QAccessible::SpinBox)->text(QAccessible::Value), "200");
+    EXPECT_TRUE(AccessibleTree::checked(page().find("Amber", QAccessible::CheckBox)));
+    view.reset();
 }

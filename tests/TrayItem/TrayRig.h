@@ -109,7 +109,7 @@ protected:
                               std::make_shared<LinuxProcessControl>()},
             clock);
         preferences = std::make_unique<Preferences>(*settings);
-        notifier = std::make_unique<Notifier>(*store, *drives, *preferences, std::make_shared<SilentServer>(), clock,
+        notifier = std::make_unique<Notifier>(*store, *drives, *preferences, notificationServer, clock,
                                               LaunchEnvironment({}));
         updater = std::make_unique<Updater>(Updater::Configuration{QUrl(), dir.filePath("updates.conf"), "0.1.0"}, clock);
         settle();
@@ -167,6 +167,7 @@ protected:
     ManualClock clock;
     std::shared_ptr<Capacities> capacities = std::make_shared<Capacities>();
     std::shared_ptr<ScriptedDisks> disks = std::make_shared<ScriptedDisks>();
+    std::shared_ptr<NotificationServer> notificationServer = std::make_shared<SilentServer>();
     std::unique_ptr<VolumeStore> store;
     std::unique_ptr<DriveMonitor> drives;
     std::unique_ptr<Ejector> ejector;
