@@ -207,6 +207,12 @@ void Notifier::releaseHeld()
             m_server->post(notice);
 }
 
+void Notifier::withdraw(const QString& identifier)
+{
+    m_held.removeIf([&](const NotificationServer::Notice& held) { return held.identifier == identifier; });
+    m_server->withdraw(identifier);
+}
+
 QString Notifier::durationText(Clock::Duration duration)
 {
     const qint64 nanoseconds = std::max<qint64>(0, duration.count());

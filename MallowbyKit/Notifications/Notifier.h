@@ -57,6 +57,8 @@ public:
     // Echoes the notice, then shows it when authorized. While the status is being read (a server
     // has just appeared) it waits for the answer instead of being dropped.
     void post(const QString& identifier, const QString& title, const QString& body, bool withSound);
+    // Takes down the notice last posted under this identifier.
+    void withdraw(const QString& identifier);
 
     // "2 min, 5 sec": hours, minutes and seconds, the two largest non-zero ones, whole seconds.
     static QString durationText(Clock::Duration duration);

@@ -29,6 +29,13 @@ public:
     bool waitForUdisks() const;
     bool unmount();
     bool isMounted() const { return m_mounted; }
+    // The program under test ejected the image (unmounted and detached it): only the file is
+    // left to remove, and the loop device may already serve someone else.
+    void markEjected()
+    {
+        m_mounted = false;
+        m_device.clear();
+    }
 
 private:
     bool step(const QString& program, const QStringList& arguments, QString* out = nullptr);

@@ -1,3 +1,4 @@
+#include "support/HungMount.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -14,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 
 using namespace mallowby::test;
 using namespace std::chrono_literals;
@@ -131,6 +134,49 @@ public:
             m_app.kill();
             m_app.waitForFinished(5000);
         }
+    }
+
+    // Starts the program once more in the app's desktop session (its display and session bus) and
+    // waits for it to end.
+    TestEnvironment::Result launchAgain()
+    {
+        QProcessEnvironment environment = m_environment;
+        // dbus-run-session hands its bus to the app only: read it from the app's environment.
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_app.processId()));
+        if (children.open(QIODevice::ReadOnly))
+            for (const QByteArray& pid : children.readAll().split(' ')) {
+                QFile environ(QStringLiteral("/proc/%1/environ").arg(QString::fromLatin1(pid.trimmed())));
+                if (pid.toInt() > 0 && environ.open(QIODevice::ReadOnly))
+                    for (const QByteArray& entry : environ.readAll().split('\0'))
+                        if (entry.startsWith("DBUS_SESSION_BUS_ADDRESS="))
+                            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromUtf8(entry.mid(25)));
+            }
+        TestEnvironment::Result result;
+        if (!environment.contains(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")))
+            return result;
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(TestEnvironment::mallowbyBinary(), {});
+        if (!process.waitForFinished(15000)) {
+            process.kill();
+            process.waitForFinished(5000);
+            return result;
+        }
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    // The app's own process under the session bus runner, or 0.
+    qint64 appPid()
+    {
+        for (qint64 child : childrenOf(m_app.processId())) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(child));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "mallowby")
+                return child;
+        }
+        return 0;
     }
 
     // Runs an X tool on this display.
@@ -261,7 +307,78 @@ protected:
     Window icon;
 };
 
+// The app in the tray while a share's statfs never answers, with a capacity read of it stuck.
+class HungTray : public Tray {
+protected:
+    void SetUp() override
+    {
+        if (const auto missing = HungMount::missing())
+            GTEST_SKIP() << missing->toStdString();
+        mount = std::make_unique<HungMount>();
+        ASSERT_TRUE(mount->isMounted()) << mount->error().toStdString();
+        Tray::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        pid = desktop->appPid();
+        ASSERT_GT(pid, 0);
+        const auto helperStuck = [&] {
+            const auto children = childrenOf(pid);
+            return std::any_of(children.cbegin(), children.cend(), [](qint64 child) { return threadStates(child) == "D"; });
+        };
+        ASSERT_TRUE(TestEnvironment::waitUntil(helperStuck, 10s)) << "no read of the share is stuck";
+        ASSERT_FALSE(threadStates(pid).contains(QLatin1Char('D'))) << threadStates(pid).toStdString();
+    }
+    // Aborts the mount before the desktop goes, so nothing left waits on it.
+    void TearDown() override { mount.reset(); }
+
+    // Waits until the app's process is gone, zombie included; answers how long that took.
+    std::optional<qint64> timeUntilGone(const QElapsedTimer& since)
+    {
+        const QString proc = QStringLiteral("/proc/%1").arg(pid);
+        if (!TestEnvironment::waitUntil([&] { return !QFile::exists(proc); }, 5s)) {
+            ADD_FAILURE() << "still there after 5 s, threads " << threadStates(pid).toStdString();
+            return std::nullopt;
+        }
+        return since.elapsed();
+    }
+
+    // Gone within a second, with exit status 0, and its icon with it.
+    void expectGoneAtOnce(const QElapsedTimer& since, const char* how)
+    {
+        const auto ms = timeUntilGone(since);
+        ASSERT_TRUE(ms.has_value());
+        EXPECT_LT(*ms, 1000);
+        std::printf("[ figure ] tray app, %s to gone with a hung share: %lld ms\n", how, *ms);
+        EXPECT_TRUE(desktop->app().waitForFinished(5000));
+        EXPECT_EQ(desktop->app().exitCode(), 0);
+        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !desktop->trayIcon().has_value(); }, 3s))
+            << "the icon stayed in the tray";
+    }
+
+    std::unique_ptr<HungMount> mount;
+    qint64 pid = 0;
+};
+
 } // namespace
+
+TEST_F(HungTray, SigtermEndsTheAppAtOnce)
+{
+    QElapsedTimer since;
+    since.start();
+    ::kill(pid_t(pid), SIGTERM);
+    expectGoneAtOnce(since, "SIGTERM");
+}
+
+TEST_F(HungTray, QuitFromTheMenuEndsTheAppAtOnce)
+{
+    desktop->click(icon.geometry.center(), 3);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->menu().has_value(); }, 5s)) << "the menu did not open";
+    desktop->key(QStringLiteral("Up"));
+    QElapsedTimer since;
+    since.start();
+    desktop->key(QStringLiteral("Return"));
+    expectGoneAtOnce(since, "Quit");
+}
 
 TEST_F(Tray, TheIconSitsInTheTrayAndALeftClickOpensThePopoverUnderIt)
 {
@@ -334,4 +451,17 @@ TEST_F(Tray, ARightClickOrAControlClickOpensTheMenuWithItsItemsInOrder)
     ASSERT_TRUE(desktop->app().waitForFinished(10000)) << "the last item did not quit";
     EXPECT_EQ(desktop->app().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(desktop->app().exitCode(), 0);
+}
+
+TEST_F(Tray, ASecondLaunchOpensThePopoverOfTheFirstAndEnds)
+{
+    ASSERT_FALSE(desktop->popover().has_value());
+    const auto second = desktop->launchAgain();
+    EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
+    EXPECT_EQ(second.out, QStringLiteral("mallowby is already running; opened its popover.\n"));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->popover().has_value(); }, 5s))
+        << "the first instance's popover did not open";
+    // Besides the one icon, the popover is all there is; the first instance runs on.
+    EXPECT_EQ(desktop->appWindows().size(), 1);
+    EXPECT_EQ(desktop->app().state(), QProcess::Running);
 }

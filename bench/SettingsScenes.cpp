@@ -1,5 +1,4 @@
-// Writes the settings page as PNG files, for a person to look at: settings_images DIRECTORY.
-// Scenes: light, dark, the gigabyte editor shown, the notification warning shown.
+#include "SettingsScenes.h"
 
 #include "LoginItem.h"
 #include "Popover/PopoverWindow.h"
@@ -25,7 +24,7 @@
 
 #include <cstdio>
 
-using namespace mallowby;
+namespace mallowby {
 
 namespace {
 
@@ -132,21 +131,10 @@ bool render(const Scene& scene, const QDir& out)
 
 } // namespace
 
-int main(int argc, char** argv)
+bool writeSettingsScenes(const QString& directory)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: settings_images DIRECTORY\n");
-        return 2;
-    }
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    const QDir dir(QString::fromLocal8Bit(argv[1]));
-    if (!dir.mkpath(QStringLiteral("."))) {
-        std::fprintf(stderr, "settings_images: cannot create %s\n", argv[1]);
-        return 1;
-    }
+    const QDir dir(directory);
     using Authorization = NotificationServer::Authorization;
     const Scene scenes[] = {
         {"light", QString()},
@@ -157,5 +145,7 @@ int main(int argc, char** argv)
     bool ok = true;
     for (const Scene& scene : scenes)
         ok = render(scene, dir) && ok;
-    return ok ? 0 : 1;
+    return ok;
 }
+
+} // namespace mallowby
