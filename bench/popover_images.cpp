@@ -3,6 +3,7 @@
 // scene by adding an entry to scenes().
 
 #include "PopoverWorld.h"
+#include "SettingsScenes.h"
 
 #include "MenuBar/StatusItemController.h"
 #include "Popover/PopoverState.h"
@@ -190,6 +191,11 @@ int main(int argc, char** argv)
             continue;
         }
         std::printf("%s\n", qPrintable(file));
+    }
+    QApplication::setPalette(light);
+    if (!writeSettingsScenes(dir.path())) {
+        std::fprintf(stderr, "popover_images: the settings page could not be written\n");
+        ++failures;
     }
     return failures == 0 ? 0 : 1;
 }

@@ -10,6 +10,7 @@
 
 #include <charconv>
 #include <limits>
+#include <utility>
 
 namespace mallowby {
 
@@ -50,6 +51,10 @@ void Notifier::start()
             checkLowSpace();
     });
     checkLowSpace();
+    m_server->setOnServerChanged([self] {
+        if (self)
+            refresh(self);
+    });
     refresh(self);
 }
 
@@ -102,9 +107,17 @@ QCoro::Task<> Notifier::refresh(QPointer<Notifier> self)
     if (!self)
         co_return;
     const std::shared_ptr<NotificationServer> server = self->m_server;
+    const quint64 generation = ++self->m_refreshes;
+    ++self->m_readsInFlight;
     const Authorization status = co_await server->authorization();
-    if (self)
+    if (!self)
+        co_return;
+    --self->m_readsInFlight;
+    // An older read that answers late (the server went away meanwhile) must not win.
+    if (generation == self->m_refreshes)
         self->setAuthorization(status);
+    if (self->m_readsInFlight == 0)
+        self->releaseHeld();
 }
 
 QCoro::Task<> Notifier::requestAuthorization()
@@ -181,13 +194,35 @@ void Notifier::post(const QString& identifier, const QString& title, const QStri
                                .arg(title, body, QString::number(int(m_authorization))));
         Console::flush();
     }
-    if (m_authorization != Authorization::authorized && m_authorization != Authorization::provisional)
+    const NotificationServer::Notice notice{identifier, title, body, withSound};
+    if (isAuthorized()) {
+        m_server->post(notice);
         return;
-    m_server->post({identifier, title, body, withSound});
+    }
+    // A server that has just appeared is being asked: the notice waits for its answer rather than
+    // being dropped for the status of the server before it.
+    if (m_readsInFlight > 0) {
+        m_held.removeIf([&](const NotificationServer::Notice& held) { return held.identifier == identifier; });
+        m_held.append(notice);
+    }
+}
+
+bool Notifier::isAuthorized() const
+{
+    return m_authorization == Authorization::authorized || m_authorization == Authorization::provisional;
+}
+
+void Notifier::releaseHeld()
+{
+    const QList<NotificationServer::Notice> held = std::exchange(m_held, {});
+    if (isAuthorized())
+        for (const NotificationServer::Notice& notice : held)
+            m_server->post(notice);
 }
 
 void Notifier::withdraw(const QString& identifier)
 {
+    m_held.removeIf([&](const NotificationServer::Notice& held) { return held.identifier == identifier; });
     m_server->withdraw(identifier);
 }
 

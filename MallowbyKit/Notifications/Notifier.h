@@ -47,7 +47,8 @@ public:
     const LowSpaceWatch& lowSpace() const { return m_lowSpace; }
 
     // Takes the drive monitor's finished transfers, checks low space now and again on every change
-    // of the volumes or the settings it depends on, and reads the authorization. Once only.
+    // of the volumes or the settings it depends on, and reads the authorization, now and whenever
+    // the server appears or goes away. Once only.
     void start();
 
     QCoro::Task<> refreshAuthorization();
@@ -58,6 +59,8 @@ public:
 
     void checkLowSpace();
     void transferFinished(const Drive& drive, const FinishedTransfer& finished);
+    // Echoes the notice, then shows it when authorized. While the status is being read (a server
+    // has just appeared) it waits for the answer instead of being dropped.
     void post(const QString& identifier, const QString& title, const QString& body, bool withSound);
     // Takes down the notice last posted under this identifier.
     void withdraw(const QString& identifier);
@@ -75,6 +78,9 @@ private:
     void updateRefreshTimers();
     // The watched volumes (of a shown kind), or only the local ones near the threshold.
     QStringList watchedIDs(bool nearOnly) const;
+    bool isAuthorized() const;
+    // Posts the notices held during reads of the status when the answer allows it, else drops them.
+    void releaseHeld();
     static QCoro::Task<> refresh(QPointer<Notifier> self);
     static QCoro::Task<> request(QPointer<Notifier> self);
 
@@ -89,6 +95,9 @@ private:
     LowSpaceWatch m_lowSpace;
     bool m_started = false;
     bool m_formattedNotice = false;  // the last check read the units
+    quint64 m_refreshes = 0;         // only the newest read of the status is kept
+    int m_readsInFlight = 0;
+    QList<NotificationServer::Notice> m_held;  // posted while the status was being read
     std::unique_ptr<Clock::Timer> m_refreshTimer;
     std::unique_ptr<Clock::Timer> m_nearTimer;
 };

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace mallowby {
@@ -36,6 +37,9 @@ public:
     virtual void withdraw(const QString& identifier) { Q_UNUSED(identifier) }
     // The program and arguments that open the desktop's notification settings; none where unknown.
     virtual std::optional<QStringList> settingsCommand() const = 0;
+    // Called on the main thread whenever a server appears, goes away or is replaced, so that the
+    // status can be read again. A desktop that cannot tell never calls it.
+    virtual void setOnServerChanged(std::function<void()> callback) { (void)callback; }
 };
 
 } // namespace mallowby

@@ -222,15 +222,18 @@ void Preferences::setNotifyTransferFinished(bool on)
 
 std::optional<Volume> Preferences::pinnedVolume(const QList<Volume>& volumes) const
 {
-    const auto first = [&](auto matches) -> std::optional<Volume> {
-        const auto it = std::find_if(volumes.begin(), volumes.end(), matches);
-        return it == volumes.end() ? std::nullopt : std::optional<Volume>(*it);
-    };
-    if (m_pinnedVolumeID)
-        return first([&](const Volume& v) { return v.id == *m_pinnedVolumeID; });
-    if (auto external = first([](const Volume& v) { return v.kind == VolumeKind::external; }))
-        return external;
-    return first([](const Volume& v) { return v.isBoot; });
+    if (!m_pinnedVolumeID)
+        return automaticVolume(volumes);
+    const auto it = std::find_if(volumes.begin(), volumes.end(), [&](const Volume& v) { return v.id == *m_pinnedVolumeID; });
+    return it == volumes.end() ? std::nullopt : std::optional<Volume>(*it);
+}
+
+std::optional<Volume> Preferences::automaticVolume(const QList<Volume>& volumes)
+{
+    auto it = std::find_if(volumes.begin(), volumes.end(), [](const Volume& v) { return v.kind == VolumeKind::external; });
+    if (it == volumes.end())
+        it = std::find_if(volumes.begin(), volumes.end(), [](const Volume& v) { return v.isBoot; });
+    return it == volumes.end() ? std::nullopt : std::optional<Volume>(*it);
 }
 
 QStringList Preferences::settingsSummary() const

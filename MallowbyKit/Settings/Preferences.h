@@ -74,6 +74,8 @@ public:
     // The pinned volume while it is listed; with no pin the first external volume, else the boot
     // volume. A pinned volume that is away gives none, not the automatic choice.
     std::optional<Volume> pinnedVolume(const QList<Volume>& volumes) const;
+    // The choice without a pin: the first external volume, else the boot volume.
+    static std::optional<Volume> automaticVolume(const QList<Volume>& volumes);
 
     // Ten lines for the diagnostics report. Never names the pinned volume.
     QStringList settingsSummary() const;

@@ -354,9 +354,13 @@ void StatusItemController::openSettings()
 
 void StatusItemController::copyDiagnosticsFromMenu()
 {
+    // The clipboard, and on X11 the selection too, so a middle click pastes it as well.
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+        const QString text = diagnosticsText();
         clipboard->clear();
-        clipboard->setText(diagnosticsText());
+        clipboard->setText(text, QClipboard::Clipboard);
+        if (clipboard->supportsSelection())
+            clipboard->setText(text, QClipboard::Selection);
     }
 }
 

@@ -111,12 +111,16 @@ QColor PopoverTheme::fill(const QPalette& palette, double opacity)
     return withAlpha(palette.color(QPalette::Text), opacity);
 }
 
-void PopoverTheme::setAccent(QWidget* root, Accent accent)
+QColor PopoverTheme::accentColor(Accent accent)
 {
     const QColor highlight = QApplication::palette().color(QPalette::Highlight);
-    const Accent::Color desktop{highlight.redF(), highlight.greenF(), highlight.blueF()};
+    return toColor(accent.color(Accent::Color{highlight.redF(), highlight.greenF(), highlight.blueF()}));
+}
+
+void PopoverTheme::setAccent(QWidget* root, Accent accent)
+{
     QPalette palette = root->palette();
-    palette.setColor(QPalette::Link, toColor(accent.color(desktop)));
+    palette.setColor(QPalette::Link, accentColor(accent));
     palette.setColor(QPalette::LinkVisited, toColor(accent.writeColor()));
     root->setPalette(palette);
 }

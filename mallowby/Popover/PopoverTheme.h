@@ -34,6 +34,8 @@ public:
 
     // The accent and write colours of the tree below `root`.
     static void setAccent(QWidget* root, Accent accent);
+    // An accent's colour; `system` is the desktop's highlight.
+    static QColor accentColor(Accent accent);
 
     // The widget's text, button text and foreground in `tone`, kept when the palette around it changes.
     static void setTone(QWidget* widget, Tone tone);

@@ -6,6 +6,7 @@
 #include "Popover/PopoverList.h"
 #include "Popover/PopoverState.h"
 #include "Popover/PopoverTheme.h"
+#include "Popover/SettingsView.h"
 
 #include "Drives/DriveMonitor.h"
 #include "Eject/Ejector.h"
@@ -15,7 +16,6 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -144,13 +144,7 @@ void PopoverView::scheduleRefresh()
 
 QWidget* PopoverView::makeSettingsPage()
 {
-    auto* page = new QWidget;
-    auto* column = new QVBoxLayout(page);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->addWidget(PopoverTheme::label(QStringLiteral("Settings"), PopoverTheme::Font::headline,
-                                          PopoverTheme::Tone::secondary, page));
-    column->addStretch();
-    return page;
+    return new SettingsView(m_preferences, m_volumes, m_notifier, m_updater, LoginItem(), m_copyDiagnostics);
 }
 
 void PopoverView::showPage()

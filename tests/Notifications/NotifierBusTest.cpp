@@ -86,41 +86,54 @@ TEST(NotifierOnTheSessionBus, NoticesReachTheDaemonAndLowSpaceReplacesItsEarlier
                    "notification: Finished writing to Samsung T7 | 2.0 GB in 1 hr, 1 min. | authorization 2\n");
 }
 
-TEST(NotifierOnTheSessionBus, WithoutADaemonNothingIsPostedButEveryNoticeIsEchoed)
+TEST(NotifierOnTheSessionBus, ADaemonThatStartsLateOrRestartsIsFollowedWithoutAskingAgain)
 {
     PrivateSessionBus bus;
     if (const auto missing = bus.unavailable())
         GTEST_SKIP() << missing->toStdString();
 
     NotifierRig rig;
+    rig.preferences->setNotifyLowSpace(true);
     rig.preferences->setNotifyTransferFinished(true);
-    ASSERT_TRUE(rig.start(std::make_shared<LinuxNotificationServer>(bus.connection()), true)) << rig.tree.error().toStdString();
+    auto server = std::make_shared<LinuxNotificationServer>(bus.connection());
+    ASSERT_TRUE(rig.start(server, true)) << rig.tree.error().toStdString();
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return rig.notifier->authorization() == Authorization::denied; }, 5s));
 
     Drive drive;
     drive.id = "7";
     drive.name = "Stick";
     StdoutCapture capture;
+    // No server yet: echoed, not posted.
     rig.notifier->transferFinished(drive, FinishedTransfer{1'000'000'000, 3s});
-    // A daemon that appears later is not used until the status has been read again.
-    ASSERT_TRUE(bus.startDaemon()) << bus.daemonError().toStdString();
-    rig.notifier->transferFinished(drive, FinishedTransfer{1'000'000'000, 4s});
-    TestEnvironment::waitUntil([] { return false; }, 300ms);
-    EXPECT_TRUE(bus.notifyCalls().isEmpty());
 
-    TestEnvironment::await([&]() -> QCoro::Task<bool> {
-        co_await rig.notifier->requestAuthorization();
-        co_return true;
-    }());
-    EXPECT_EQ(rig.notifier->authorization(), Authorization::authorized);
-    rig.notifier->transferFinished(drive, FinishedTransfer{1'000'000'000, 5s});
-    EXPECT_TRUE(waitForCalls(bus, 1));
+    // The server comes up after the app: used without a request or a visit to the settings.
+    ASSERT_TRUE(bus.startDaemon()) << bus.daemonError().toStdString();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return rig.notifier->authorization() == Authorization::authorized; }, 5s));
+    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * NotifierRig::GB, 4'200'000'000));
+    ASSERT_TRUE(waitForCalls(bus, 1));
+    EXPECT_EQ(bus.notifyCalls().at(0).title, "Backup is low on space");
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return server->serverID("low-space-/dev/sdb1").has_value(); }, 5s));
+
+    // It goes away: denied again, and the old server's ids are forgotten.
+    bus.stopDaemon();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return rig.notifier->authorization() == Authorization::denied; }, 5s));
+    EXPECT_FALSE(server->serverID("low-space-/dev/sdb1"));
+
+    // A new server: the next notice under the same identifier is a new notice there.
+    ASSERT_TRUE(bus.startDaemon()) << bus.daemonError().toStdString();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return rig.notifier->authorization() == Authorization::authorized; }, 5s));
+    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * NotifierRig::GB, 100 * NotifierRig::GB));
+    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * NotifierRig::GB, 3 * NotifierRig::GB));
+    ASSERT_TRUE(waitForCalls(bus, 1));
     const QString out = capture.finish();
 
-    EXPECT_EQ(bus.notifyCalls().size(), 1);
+    const QList<NotifyCall> calls = bus.notifyCalls();
+    ASSERT_EQ(calls.size(), 1);
+    EXPECT_EQ(calls[0].body, "3.0 GB free of 500 GB, below 10 %.");
+    EXPECT_EQ(calls[0].replacesID, 0u);
     EXPECT_EQ(out, "notification: Finished writing to Stick | 1.0 GB in 3 sec. | authorization 1\n"
-                   "notification: Finished writing to Stick | 1.0 GB in 4 sec. | authorization 1\n"
-                   "notification: Finished writing to Stick | 1.0 GB in 5 sec. | authorization 2\n");
+                   "notification: Backup is low on space | 4.2 GB free of 500 GB, below 10 %. | authorization 2\n"
+                   "notification: Backup is low on space | 3.0 GB free of 500 GB, below 10 %. | authorization 2\n");
 }
 
 // A server over a daemon that takes its time over every Notify.

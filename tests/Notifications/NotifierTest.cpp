@@ -23,7 +23,10 @@ public:
     QCoro::Task<Authorization> authorization() override
     {
         ++reads;
-        co_return status;
+        const Authorization answer = status;
+        if (delay)
+            co_await Clock::system().sleep(*delay);
+        co_return answer;
     }
     QCoro::Task<bool> requestAuthorization() override
     {
@@ -33,8 +36,11 @@ public:
     }
     void post(const Notice& notice) override { posted.append(notice); }
     std::optional<QStringList> settingsCommand() const override { return std::nullopt; }
+    void setOnServerChanged(std::function<void()> callback) override { serverChanged = std::move(callback); }
 
     Authorization status = Authorization::authorized;
+    std::optional<std::chrono::milliseconds> delay;  // how long a read of the status takes
+    std::function<void()> serverChanged;
     Authorization answer = Authorization::authorized;
     int reads = 0;
     int requests = 0;
@@ -303,4 +309,34 @@ TEST(NotifierText, TransferIdentifiersCarryTheTimeInShortestForm)
     EXPECT_EQ(Notifier::transferIdentifier("12", 1712345678.125), "transfer-12-1712345678.125");
     EXPECT_EQ(Notifier::transferIdentifier("1+2", 1712345678.0), "transfer-1+2-1712345678.0");
     EXPECT_EQ(Notifier::transferIdentifier("7", 0.1), "transfer-7-0.1");
+}
+
+TEST_F(NotifierTest, ANoticePostedWhileANewServerIsAskedWaitsForItsAnswer)
+{
+    server->status = Authorization::denied;
+    rig.preferences->setNotifyTransferFinished(true);
+    start();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return rig.notifier->authorization() == Authorization::denied; }, 5s));
+    ASSERT_TRUE(server->serverChanged);
+    Drive drive;
+    drive.id = "3";
+    drive.name = "Stick";
+
+    // A server appears; a transfer ends while it is being asked.
+    server->status = Authorization::authorized;
+    server->delay = 200ms;
+    server->serverChanged();
+    rig.notifier->transferFinished(drive, FinishedTransfer{1'000'000'000, 3s});
+    EXPECT_TRUE(server->posted.isEmpty());
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return server->posted.size() == 1; }, 5s));
+    EXPECT_EQ(server->posted[0].title, "Finished writing to Stick");
+
+    // It goes away; a read that answers "denied" drops what waited for it.
+    server->status = Authorization::denied;
+    server->serverChanged();
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return rig.notifier->authorization() == Authorization::denied; }, 5s));
+    server->serverChanged();
+    rig.notifier->transferFinished(drive, FinishedTransfer{2'000'000'000, 3s});
+    TestEnvironment::waitUntil([] { return false; }, 500ms);
+    EXPECT_EQ(server->posted.size(), 1);
 }

@@ -264,3 +264,39 @@ TEST_F(PopoverViewTest, UnmountingAShareFromTheNetworkCardShowsUnderItsRow)
         items << action->text();
     EXPECT_EQ(items, (QStringList{"Unmount", "Who's Using This?"}));
 }
+
+TEST_F(PopoverViewTest, SettingsFromTheMenuTheFooterOrCtrlCommaSwapPageAndListKeepingTheListsPlace)
+{
+    start(withMoreSticks(twoDrives));
+    // "Settings…" in the tray menu opens the popover on the page.
+    std::unique_ptr<QMenu> menu(controller->buildMenu());
+    const QList<QAction*> items = menu->actions();
+    const auto item = std::find_if(items.cbegin(), items.cend(), [](QAction* a) { return a->text() == "Settings…"; });
+    ASSERT_NE(item, items.cend());
+    (*item)->trigger();
+    settle();
+    ASSERT_TRUE(controller->isPopoverShown());
+    EXPECT_TRUE(controller->popoverState().showingSettings());
+    EXPECT_NE(named("MENU BAR"), nullptr);
+    EXPECT_EQ(named("settings"), nullptr);
+
+    // The footer's toggle brings the list; scroll it down a little.
+    ASSERT_TRUE(press("done"));
+    settle();
+    EXPECT_EQ(named("MENU BAR"), nullptr);
+    QScrollBar* scroll = view()->listArea()->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 10) << "the fixture list should need scrolling";
+    scroll->setValue(9);
+
+    // Ctrl+, swaps to the page and back; the list is where it was.
+    QApplication::setActiveWindow(controller->popover());
+    QTest::keyClick(view(), Qt::Key_Comma, Qt::ControlModifier);
+    settle();
+    EXPECT_NE(named("MENU BAR"), nullptr);
+    EXPECT_NE(named("done"), nullptr);
+    QTest::keyClick(view(), Qt::Key_Comma, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(named("MENU BAR"), nullptr);
+    EXPECT_NE(named("settings"), nullptr);
+    EXPECT_EQ(scroll->value(), 9);
+}

@@ -87,7 +87,7 @@ protected:
                               std::make_shared<LinuxProcessControl>()},
             clock);
         preferences = std::make_unique<Preferences>(*settings);  // the settings the test wrote
-        world.startNotifier(std::make_shared<SilentNotificationServer>());
+        world.startNotifier(notificationServer);
         updater = std::make_unique<Updater>(Updater::Configuration{QUrl(), dir.filePath("updates.conf"), "0.1.0"}, clock);
         settle();
         controller = std::make_unique<StatusItemController>(*store, *drives, *ejector, *preferences, *notifier, *updater,
@@ -132,6 +132,7 @@ protected:
     std::unique_ptr<Preferences>& preferences = world.preferences;
     std::unique_ptr<Notifier>& notifier = world.notifier;
     std::shared_ptr<ScriptedDisks> disks = std::make_shared<ScriptedDisks>();
+    std::shared_ptr<NotificationServer> notificationServer = std::make_shared<SilentNotificationServer>();
     std::unique_ptr<Ejector> ejector;
     std::unique_ptr<Updater> updater;
     std::unique_ptr<StatusItemController> controller;

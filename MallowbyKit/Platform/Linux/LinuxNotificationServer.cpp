@@ -4,6 +4,7 @@
 
 #include <QCoro/QCoroDBusPendingCall>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 #include <QStandardPaths>
 #include <QVariantMap>
 
@@ -21,9 +22,13 @@ LinuxNotificationServer::LinuxNotificationServer(QDBusConnection bus, QObject* p
     : QObject(parent), m_bus(std::move(bus))
 {
     // No sender in the match: naming the service would make Qt resolve its owner synchronously.
-    if (m_bus.isConnected())
-        m_bus.connect(QString(), path, interface, QStringLiteral("NotificationClosed"), this,
-                      SLOT(notificationClosed(uint, uint)));
+    if (!m_bus.isConnected())
+        return;
+    m_bus.connect(QString(), path, interface, QStringLiteral("NotificationClosed"), this,
+                  SLOT(notificationClosed(uint, uint)));
+    // A match on the bus's NameOwnerChanged; nothing is asked of the bus synchronously.
+    auto* watcher = new QDBusServiceWatcher(service, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &LinuxNotificationServer::ownerChanged);
 }
 
 LinuxNotificationServer::LinuxNotificationServer() : LinuxNotificationServer(SessionBus::user()) {}
@@ -124,6 +129,19 @@ void LinuxNotificationServer::notificationClosed(uint id, uint)
         else
             ++it;
     }
+}
+
+void LinuxNotificationServer::setOnServerChanged(std::function<void()> callback)
+{
+    m_onServerChanged = std::move(callback);
+}
+
+void LinuxNotificationServer::ownerChanged(const QString&, const QString&, const QString&)
+{
+    // The ids belong to the server that gave them; a new one would replace the wrong notice or none.
+    m_ids.clear();
+    if (m_onServerChanged)
+        m_onServerChanged();
 }
 
 std::optional<uint> LinuxNotificationServer::serverID(const QString& identifier) const

@@ -14,6 +14,8 @@ namespace mallowby {
 // org.freedesktop.Notifications on the session bus, asynchronous calls only. A server that answers
 // counts as authorization; none (or no session bus) as denied. Notices with an identifier that was
 // shown before replace it through replaces_id; a sound is asked for with the "complete" sound name.
+// The name's owner is followed: a server that starts late or restarts is reported, and the ids of
+// the previous one are forgotten.
 class LinuxNotificationServer final : public QObject, public NotificationServer {
     Q_OBJECT
 public:
@@ -29,6 +31,7 @@ public:
     void post(const Notice& notice) override;
     void withdraw(const QString& identifier) override;
     std::optional<QStringList> settingsCommand() const override;
+    void setOnServerChanged(std::function<void()> callback) override;
 
     // The settings program of a desktop named in XDG_CURRENT_DESKTOP form ("ubuntu:GNOME").
     static std::optional<QStringList> settingsCommandFor(const QString& currentDesktop);
@@ -38,6 +41,7 @@ public:
 
 private Q_SLOTS:
     void notificationClosed(uint id, uint reason);
+    void ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
 private:
     void send(const Notice& notice);
@@ -52,6 +56,7 @@ private:
     QHash<QString, Notice> m_waiting;
     // Identifiers withdrawn while their Notify was on its way: closed once it is answered.
     QSet<QString> m_withdrawn;
+    std::function<void()> m_onServerChanged;
 };
 
 } // namespace mallowby
