@@ -11,7 +11,7 @@ class QPointF;
 namespace mallowby {
 
 // The program's own small vector symbols, named like the desktop symbol sets:
-// "externaldrive" and "externaldrive.badge.exclamationmark". Designed at 13 pt on a half-point
+// "externaldrive", "externaldrive.badge.exclamationmark", "terminal" and "diskimage". Designed at 13 pt on a half-point
 // grid so one-point strokes stay crisp at whole scales.
 class SymbolImage {
 public:
@@ -26,7 +26,7 @@ public:
     void draw(QPainter& painter, const QPointF& origin) const;
 
 private:
-    enum class Shape { drive, driveWithBadge };
+    enum class Shape { drive, driveWithBadge, terminal, diskImage };
     SymbolImage(const QString& name, Shape shape, double pointSize) : m_name(name), m_shape(shape), m_pointSize(pointSize) {}
 
     QString m_name;

@@ -1,0 +1,49 @@
+#include "Popover/BlockersActionRow.h"
+
+#include "Popover/PopoverStyle.h"
+
+#include <QHBoxLayout>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace mallowby {
+
+BlockersActionRow::BlockersActionRow(QWidget* parent)
+    : QWidget(parent), m_progress(new QProgressBar(this)), m_close(new QPushButton(QStringLiteral("close"), this)),
+      m_force(new QPushButton(QStringLiteral("force eject…"), this)), m_primary(new QPushButton(this))
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    m_progress->setRange(0, 0);
+    m_progress->setTextVisible(false);
+    m_progress->setFixedSize(28, 6);
+    m_progress->setAccessibleName(tr("Working"));
+    row->addWidget(m_progress);
+    row->addWidget(m_close);
+    row->addStretch(1);
+    row->addWidget(m_force);
+    row->addWidget(m_primary);
+    for (QPushButton* button : {m_close, m_force, m_primary})
+        PopoverStyle::setText(button, PopoverStyle::Text::caption);
+    PopoverStyle::setText(m_primary, PopoverStyle::Text::captionStrong);
+    m_close->setAccessibleDescription(tr("Closes this panel"));
+    m_force->setAccessibleDescription(tr("Asks for confirmation, then ejects even though files are open"));
+
+    connect(m_close, &QPushButton::clicked, this, &BlockersActionRow::closeRequested);
+    connect(m_force, &QPushButton::clicked, this, &BlockersActionRow::forceRequested);
+    connect(m_primary, &QPushButton::clicked, this, &BlockersActionRow::primaryRequested);
+    present(false, true);
+}
+
+void BlockersActionRow::present(bool failed, bool idle)
+{
+    m_progress->setVisible(!idle);
+    m_force->setVisible(failed);
+    m_force->setEnabled(idle);
+    m_primary->setText(failed ? QStringLiteral("retry") : QStringLiteral("eject"));
+    m_primary->setAccessibleDescription(failed ? tr("Tries the eject again (Return)") : tr("Ejects the drive (Return)"));
+    m_primary->setEnabled(idle);
+}
+
+} // namespace mallowby

@@ -1,0 +1,71 @@
+#include "Popover/ImageRow.h"
+
+#include "Popover/ElidedLabel.h"
+#include "Popover/PopoverStyle.h"
+#include "Symbols/SymbolIcon.h"
+
+#include <QEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace mallowby {
+
+namespace {
+
+constexpr int iconSize = 24;
+
+} // namespace
+
+ImageRow::ImageRow(const ImageBlocker& image, std::function<void(const ImageBlocker&)> eject, QWidget* parent)
+    : QWidget(parent), m_image(image), m_icon(new QLabel(this)), m_eject(new QPushButton(QStringLiteral("eject image"), this))
+{
+    const QString fileName = QFileInfo(image.imagePath).fileName();
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    m_icon->setFixedSize(iconSize, iconSize);
+    row->addWidget(m_icon, 0, Qt::AlignVCenter);
+
+    auto* column = new QVBoxLayout;
+    column->setSpacing(1);
+    auto* name = new ElidedLabel(fileName, this);
+    name->setToolTip(image.imagePath);
+    auto* origin = new QLabel(QStringLiteral("Mounted from this drive"), this);
+    PopoverStyle::setText(name, PopoverStyle::Text::caption);
+    PopoverStyle::setText(origin, PopoverStyle::Text::caption2Secondary);
+    column->addWidget(name);
+    column->addWidget(origin);
+    row->addLayout(column, 1);
+
+    PopoverStyle::setText(m_eject, PopoverStyle::Text::caption);
+    m_eject->setAccessibleName(QStringLiteral("Eject image %1").arg(fileName));
+    m_eject->setAccessibleDescription(tr("Detaches the disk image, which is attached from a file on this drive"));
+    row->addWidget(m_eject, 0, Qt::AlignVCenter);
+    connect(m_eject, &QPushButton::clicked, this, [this, eject = std::move(eject)] { eject(m_image); });
+
+    setAccessibleName(fileName);
+    setAccessibleDescription(QStringLiteral("Mounted from this drive"));
+    updateIcon();
+}
+
+void ImageRow::setActionsEnabled(bool enabled)
+{
+    m_eject->setEnabled(enabled);
+}
+
+void ImageRow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        updateIcon();
+}
+
+void ImageRow::updateIcon()
+{
+    m_icon->setPixmap(SymbolIcon::pixmap(QStringLiteral("diskimage"), iconSize, PopoverStyle::secondary(palette()), devicePixelRatioF()));
+}
+
+} // namespace mallowby
