@@ -1,16 +1,16 @@
 #include "Popover/BlockerRow.h"
 
 #include "Popover/AppIcon.h"
+#include "Popover/DisclosureButton.h"
 #include "Popover/BlockersView.h"
 #include "Popover/ElidedLabel.h"
 #include "Popover/PopoverStyle.h"
+#include "Popover/SmallButton.h"
 #include "Symbols/SymbolIcon.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace mallowby {
@@ -24,7 +24,7 @@ constexpr int iconSize = 24;
 BlockerRow::BlockerRow(const Blocker& blocker, Action quit, Action terminate, QWidget* parent)
     : QWidget(parent), m_blocker(blocker), m_quit(std::move(quit)), m_terminate(std::move(terminate)),
       m_icon(new QLabel(this)), m_title(new QLabel(this)), m_subtitle(new QLabel(this)), m_path(new ElidedLabel(QString(), this)),
-      m_disclosure(new QToolButton(this)), m_otherUses(new QWidget(this)), m_button(new QPushButton(this))
+      m_disclosure(new DisclosureButton(this)), m_otherUses(new QWidget(this)), m_button(new SmallButton(QString(), this))
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -36,6 +36,7 @@ BlockerRow::BlockerRow(const Blocker& blocker, Action quit, Action terminate, QW
     auto* column = new QVBoxLayout;
     column->setSpacing(1);
     column->addWidget(m_title);
+    m_subtitle->setWordWrap(true);
     column->addWidget(m_subtitle);
     column->addWidget(m_path);
     column->addWidget(m_disclosure, 0, Qt::AlignLeft);
@@ -50,11 +51,8 @@ BlockerRow::BlockerRow(const Blocker& blocker, Action quit, Action terminate, QW
     PopoverStyle::setText(m_button, PopoverStyle::Text::caption);
     m_path->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
-    m_disclosure->setCheckable(true);
-    m_disclosure->setAutoRaise(true);
-    m_disclosure->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_disclosure->setAccessibleDescription(tr("Shows the other files and folders it uses on the drive"));
-    connect(m_disclosure, &QToolButton::toggled, this, &BlockerRow::setExpanded);
+    connect(m_disclosure, &DisclosureButton::toggled, this, &BlockerRow::setExpanded);
 
     auto* uses = new QVBoxLayout(m_otherUses);
     uses->setContentsMargins(12, 0, 0, 0);
@@ -145,7 +143,6 @@ void BlockerRow::presentOtherUses()
     m_disclosure->setVisible(others >= 1);
     m_disclosure->setText(QString::asprintf("%lld", static_cast<long long>(others)) + QStringLiteral(" more"));
     m_disclosure->setAccessibleName(m_disclosure->text());
-    m_disclosure->setArrowType(m_expanded ? Qt::DownArrow : Qt::RightArrow);
 
     auto* layout = m_otherUses->layout();
     while (QLayoutItem* item = layout->takeAt(0)) {

@@ -7,12 +7,12 @@
 #include <functional>
 
 class QLabel;
-class QPushButton;
-class QToolButton;
 
 namespace mallowby {
 
+class DisclosureButton;
 class ElidedLabel;
+class SmallButton;
 
 // One process that holds the drive: its icon, name, what ties it to the drive, the further uses
 // behind a disclosure, and the button that quits the app or asks to terminate the process.
@@ -52,9 +52,9 @@ private:
     QLabel* m_title;
     QLabel* m_subtitle;
     ElidedLabel* m_path;
-    QToolButton* m_disclosure;
+    DisclosureButton* m_disclosure;
     QWidget* m_otherUses;
-    QPushButton* m_button;
+    SmallButton* m_button;
 };
 
 } // namespace mallowby

@@ -1,6 +1,7 @@
 #include "Popover/BlockersActionRow.h"
 
 #include "Popover/PopoverStyle.h"
+#include "Popover/SmallButton.h"
 
 #include <QHBoxLayout>
 #include <QProgressBar>
@@ -9,8 +10,8 @@
 namespace mallowby {
 
 BlockersActionRow::BlockersActionRow(QWidget* parent)
-    : QWidget(parent), m_progress(new QProgressBar(this)), m_close(new QPushButton(QStringLiteral("close"), this)),
-      m_force(new QPushButton(QStringLiteral("force eject…"), this)), m_primary(new QPushButton(this))
+    : QWidget(parent), m_progress(new QProgressBar(this)), m_close(new SmallButton(QStringLiteral("close"), this)),
+      m_force(new SmallButton(QStringLiteral("force eject…"), this)), m_primary(new SmallButton(QString(), this))
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);

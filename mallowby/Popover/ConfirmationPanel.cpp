@@ -1,6 +1,7 @@
 #include "Popover/ConfirmationPanel.h"
 
 #include "Popover/PopoverStyle.h"
+#include "Popover/SmallButton.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -12,7 +13,7 @@
 namespace mallowby {
 
 ConfirmationPanel::ConfirmationPanel(QWidget* parent)
-    : QWidget(parent), m_question(new QLabel(this)), m_cancel(new QPushButton(this)), m_confirm(new QPushButton(this))
+    : QWidget(parent), m_question(new QLabel(this)), m_cancel(new SmallButton(QString(), this)), m_confirm(new SmallButton(QString(), this))
 {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(8, 8, 8, 8);
@@ -70,9 +71,8 @@ void ConfirmationPanel::changeEvent(QEvent* event)
 void ConfirmationPanel::tint()
 {
     QPalette palette = m_confirm->palette();
-    palette.setColor(QPalette::Button, PopoverStyle::red);
-    palette.setColor(QPalette::ButtonText, Qt::white);
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(255, 255, 255, 140));
+    palette.setColor(QPalette::ButtonText, PopoverStyle::red);
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, PopoverStyle::tertiary(this->palette()));
     m_confirm->setPalette(palette);
 }
 

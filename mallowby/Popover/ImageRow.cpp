@@ -2,6 +2,7 @@
 
 #include "Popover/ElidedLabel.h"
 #include "Popover/PopoverStyle.h"
+#include "Popover/SmallButton.h"
 #include "Symbols/SymbolIcon.h"
 
 #include <QEvent>
@@ -20,7 +21,7 @@ constexpr int iconSize = 24;
 } // namespace
 
 ImageRow::ImageRow(const ImageBlocker& image, std::function<void(const ImageBlocker&)> eject, QWidget* parent)
-    : QWidget(parent), m_image(image), m_icon(new QLabel(this)), m_eject(new QPushButton(QStringLiteral("eject image"), this))
+    : QWidget(parent), m_image(image), m_icon(new QLabel(this))
 {
     const QString fileName = QFileInfo(image.imagePath).fileName();
     auto* row = new QHBoxLayout(this);
@@ -40,6 +41,8 @@ ImageRow::ImageRow(const ImageBlocker& image, std::function<void(const ImageBloc
     column->addWidget(origin);
     row->addLayout(column, 1);
 
+    // Created after the texts, so a screen reader meets it after them.
+    m_eject = new SmallButton(QStringLiteral("eject image"), this);
     PopoverStyle::setText(m_eject, PopoverStyle::Text::caption);
     m_eject->setAccessibleName(QStringLiteral("Eject image %1").arg(fileName));
     m_eject->setAccessibleDescription(tr("Detaches the disk image, which is attached from a file on this drive"));

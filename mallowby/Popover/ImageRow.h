@@ -28,7 +28,7 @@ private:
 
     ImageBlocker m_image;
     QLabel* m_icon;
-    QPushButton* m_eject;
+    QPushButton* m_eject = nullptr;
 };
 
 } // namespace mallowby
