@@ -1,3 +1,4 @@
+#include "AccessibilityDriver.h"
 #include "AppDelegate.h"
 
 #include "Support/LaunchEnvironment.h"
@@ -35,6 +36,8 @@ int main(int argc, char* argv[])
         auto gui = std::make_unique<QApplication>(argc, argv);
         gui->setQuitOnLastWindowClosed(false);
         app = std::move(gui);
+        if (LaunchEnvironment::shared().contains(QStringLiteral("MALLOWBY_ACCESSIBILITY_DRIVER")))
+            new AccessibilityDriver(app.get());
     }
     QCoreApplication::setApplicationName(QStringLiteral("mallowby"));
     QCoreApplication::setOrganizationName(QStringLiteral("mallowby"));

@@ -1,6 +1,6 @@
 #include "Popover/BlockersView.h"
 
-#include "support/AccessibleTree.h"
+#include "AccessibleTree.h"
 #include "support/EjectorRig.h"
 
 #include <QTest>
@@ -66,7 +66,16 @@ protected:
 
     QWidget host;
     BlockersView* view = nullptr;
-    AccessibleTree tree{&host};
+    // Presses as a screen reader does and lets the press take effect.
+    struct Tree : AccessibleTree {
+        using AccessibleTree::AccessibleTree;
+        bool press(const QString& name) const
+        {
+            const bool pressed = AccessibleTree::press(name) == Press::pressed;
+            QTest::qWait(130);
+            return pressed;
+        }
+    } tree{{&host}};
 };
 
 } // namespace
