@@ -182,11 +182,18 @@ TEST_F(BlockersViewTest, TerminateLeadsToKillWhichGoesAwayWhenTheProcessLeavesTh
     EXPECT_FALSE(tree.shows(waiting));
     EXPECT_TRUE(tree.shows("retry"));
     EXPECT_TRUE(tree.shows("vim"));
+    // Nor is a process that has gone offered for termination: its pid may be another's soon.
+    ASSERT_TRUE(tree.press("Terminate vim, pid 502…"));
+    nextReport.blockers = {process(503, "less", {{Blocker::Reason::openFile, "/media/usb/a.txt"}})};
+    clock.advance(Ejector::rescanInterval);
+    settle();
+    EXPECT_FALSE(view->confirmation().has_value());
+    EXPECT_FALSE(tree.press("terminate"));
 
     // Once every holder has exited the drive ejects by itself and the panel goes away.
     disks->unmountAnswers.remove("sdb");
-    processes->exit(501);
-    processes->exit(502);
+    for (qint32 pid : {501, 502, 503})
+        processes->exit(pid);
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return ejector->status(usb.id) == nullptr; }, std::chrono::seconds(2)));
     EXPECT_FALSE(view->isVisible());
     EXPECT_FALSE(ejector->hasLiveRescan(usb.id));
