@@ -3,6 +3,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace mallowby::test {
 
@@ -26,6 +27,17 @@ LoopImage::~LoopImage()
     unmount();
     if (!m_device.isEmpty())
         TestEnvironment::run(QStringLiteral("losetup"), {QStringLiteral("-d"), m_device});
+}
+
+bool LoopImage::isInMountTable() const
+{
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    return table.open(QIODevice::ReadOnly) && table.readAll().contains(" " + m_mountPath.toUtf8() + " ");
+}
+
+bool LoopImage::isAttached() const
+{
+    return !m_device.isEmpty() && QFile::exists(QStringLiteral("/sys/block/%1/loop/backing_file").arg(m_device.mid(5)));
 }
 
 bool LoopImage::step(const QString& program, const QStringList& arguments, QString* out)

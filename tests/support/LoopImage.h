@@ -29,6 +29,10 @@ public:
     bool waitForUdisks() const;
     bool unmount();
     bool isMounted() const { return m_mounted; }
+    // What the kernel says now, whoever changed it: the mount point is in the mount table; the
+    // loop device still has its image attached.
+    bool isInMountTable() const;
+    bool isAttached() const;
 
 private:
     bool step(const QString& program, const QStringList& arguments, QString* out = nullptr);
