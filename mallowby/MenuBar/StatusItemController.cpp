@@ -1,7 +1,9 @@
 #include "MenuBar/StatusItemController.h"
 
 #include "MenuBar/StatusItem.h"
+#include "Popover/HeaderView.h"
 #include "Popover/PopoverState.h"
+#include "Popover/PopoverView.h"
 #include "Popover/PopoverWindow.h"
 #include "Updates/Updater.h"
 
@@ -230,13 +232,7 @@ QString StatusItemController::accessibilityLabel(const std::optional<Volume>& pi
     const QList<Drive>& drives = m_drives.drives();
     const auto external = std::count_if(drives.cbegin(), drives.cend(),
                                         [](const Drive& d) { return d.kind == VolumeKind::external; });
-    QStringList sentences;
-    if (external == 0)
-        sentences << QStringLiteral("No external drives");
-    else if (external == 1)
-        sentences << QStringLiteral("1 external drive");
-    else
-        sentences << QStringLiteral("%1 external drives").arg(external);
+    QStringList sentences{HeaderView::countText(external)};
 
     const ByteUnits units = m_preferences.units();
     QStringList clauses;
@@ -400,6 +396,12 @@ void StatusItemController::showPopover(const std::optional<QString>& focus, bool
         if (popover == m_popover)
             popoverDidClose();
     });
+    QPointer<StatusItemController> self(this);
+    m_popover->setContent(new PopoverView(m_volumes, m_drives, m_ejector, m_preferences, m_notifier, m_updater,
+                                          *m_popoverState, [self] {
+                                              if (self)
+                                                  self->copyDiagnosticsFromMenu();
+                                          }));
     m_popover->showAt(m_statusItem->geometry(), QCursor::pos());
 
     updateSamplingDetail();

@@ -4,7 +4,7 @@
 #include "Popover/DisclosureButton.h"
 #include "Popover/BlockersView.h"
 #include "Popover/ElidedLabel.h"
-#include "Popover/PopoverStyle.h"
+#include "Popover/PopoverTheme.h"
 #include "Popover/SmallButton.h"
 #include "Symbols/SymbolIcon.h"
 
@@ -44,11 +44,10 @@ BlockerRow::BlockerRow(const Blocker& blocker, Action quit, Action terminate, QW
     row->addLayout(column, 1);
     row->addWidget(m_button, 0, Qt::AlignVCenter);
 
-    PopoverStyle::setText(m_title, PopoverStyle::Text::caption);
-    PopoverStyle::setText(m_subtitle, PopoverStyle::Text::caption2Secondary);
-    PopoverStyle::setText(m_path, PopoverStyle::Text::caption2Secondary);
-    PopoverStyle::setText(m_disclosure, PopoverStyle::Text::caption2Secondary);
-    PopoverStyle::setText(m_button, PopoverStyle::Text::caption);
+    m_title->setFont(PopoverTheme::font(PopoverTheme::Font::caption));
+    for (QWidget* secondary : {static_cast<QWidget*>(m_subtitle), static_cast<QWidget*>(m_path), static_cast<QWidget*>(m_disclosure)})
+        PopoverTheme::setText(secondary, PopoverTheme::Font::caption2, PopoverTheme::Tone::secondary);
+    m_button->setFont(PopoverTheme::font(PopoverTheme::Font::caption));
     m_path->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
     m_disclosure->setAccessibleDescription(tr("Shows the other files and folders it uses on the drive"));
@@ -156,7 +155,7 @@ void BlockerRow::presentOtherUses()
         const Blocker::Use& use = m_blocker.uses[i];
         auto* line = new ElidedLabel(Blocker::reasonText(use.reason) + QStringLiteral(": ") + use.path, m_otherUses);
         line->setToolTip(use.path);
-        PopoverStyle::setText(line, PopoverStyle::Text::caption2Secondary);
+        PopoverTheme::setText(line, PopoverTheme::Font::caption2, PopoverTheme::Tone::secondary);
         layout->addWidget(line);
     }
 }
@@ -170,7 +169,8 @@ void BlockerRow::updateIcon()
             return;
         }
     }
-    m_icon->setPixmap(SymbolIcon::pixmap(QStringLiteral("terminal"), iconSize, PopoverStyle::secondary(palette()), ratio));
+    const QColor color = PopoverTheme::color(palette(), PopoverTheme::Tone::secondary);
+    m_icon->setPixmap(SymbolIcon::icon(QStringLiteral("terminal"), color, iconSize * 13.0 / 20.0).pixmap(QSize(iconSize, iconSize), ratio));
 }
 
 } // namespace mallowby

@@ -1,33 +1,29 @@
 #include "Popover/BlockersActionRow.h"
 
-#include "Popover/PopoverStyle.h"
+#include "Popover/PopoverTheme.h"
+#include "Popover/ProgressIndicator.h"
 #include "Popover/SmallButton.h"
 
 #include <QHBoxLayout>
-#include <QProgressBar>
 #include <QPushButton>
 
 namespace mallowby {
 
 BlockersActionRow::BlockersActionRow(QWidget* parent)
-    : QWidget(parent), m_progress(new QProgressBar(this)), m_close(new SmallButton(QStringLiteral("close"), this)),
+    : QWidget(parent), m_progress(new ProgressIndicator(12, this)), m_close(new SmallButton(QStringLiteral("close"), this)),
       m_force(new SmallButton(QStringLiteral("force eject…"), this)), m_primary(new SmallButton(QString(), this))
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(6);
-    m_progress->setRange(0, 0);
-    m_progress->setTextVisible(false);
-    m_progress->setFixedSize(28, 6);
-    m_progress->setAccessibleName(tr("Working"));
     row->addWidget(m_progress);
     row->addWidget(m_close);
     row->addStretch(1);
     row->addWidget(m_force);
     row->addWidget(m_primary);
     for (QPushButton* button : {m_close, m_force, m_primary})
-        PopoverStyle::setText(button, PopoverStyle::Text::caption);
-    PopoverStyle::setText(m_primary, PopoverStyle::Text::captionStrong);
+        button->setFont(PopoverTheme::font(PopoverTheme::Font::caption));
+    m_primary->setFont(PopoverTheme::font(PopoverTheme::Font::captionSemibold));
     m_close->setAccessibleDescription(tr("Closes this panel"));
     m_force->setAccessibleDescription(tr("Asks for confirmation, then ejects even though files are open"));
 

@@ -2,10 +2,11 @@
 
 #include <QWidget>
 
-class QProgressBar;
 class QPushButton;
 
 namespace mallowby {
+
+class ProgressIndicator;
 
 // The blockers panel's buttons: a progress indicator while the ejector works, "close", and
 // either "eject" or "force eject…" with "retry". Only "close" works while an eject or scan runs.
@@ -25,7 +26,7 @@ signals:
     void primaryRequested();
 
 private:
-    QProgressBar* m_progress;
+    ProgressIndicator* m_progress;
     QPushButton* m_close;
     QPushButton* m_force;
     QPushButton* m_primary;

@@ -4,7 +4,8 @@
 #include "Popover/BlockersActionRow.h"
 #include "Popover/ConfirmationPanel.h"
 #include "Popover/ImageRow.h"
-#include "Popover/PopoverStyle.h"
+#include "Popover/PopoverTheme.h"
+#include "Popover/ProgressIndicator.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,7 +15,6 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -24,12 +24,11 @@ namespace mallowby {
 
 namespace {
 
-QLabel* wrappingLabel(QWidget* parent, PopoverStyle::Text style)
+QLabel* wrappingLabel(QWidget* parent, PopoverTheme::Font font, PopoverTheme::Tone tone)
 {
-    auto* label = new QLabel(parent);
+    QLabel* label = PopoverTheme::label(QString(), font, tone, parent);
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
-    PopoverStyle::setText(label, style);
     return label;
 }
 
@@ -99,10 +98,10 @@ QString BlockersView::displayName(const Blocker& blocker)
 }
 
 BlockersView::BlockersView(Ejector& ejector, const QString& targetID, QWidget* parent)
-    : QWidget(parent), m_ejector(ejector), m_targetID(targetID), m_title(wrappingLabel(this, PopoverStyle::Text::captionStrong)),
-      m_explanation(wrappingLabel(this, PopoverStyle::Text::captionSecondary)),
-      m_stillMounted(wrappingLabel(this, PopoverStyle::Text::captionSecondary)), m_looking(new QWidget(this)),
-      m_none(wrappingLabel(this, PopoverStyle::Text::captionSecondary)), m_rows(new QWidget(this)),
+    : QWidget(parent), m_ejector(ejector), m_targetID(targetID), m_title(wrappingLabel(this, PopoverTheme::Font::captionSemibold, PopoverTheme::Tone::primary)),
+      m_explanation(wrappingLabel(this, PopoverTheme::Font::caption, PopoverTheme::Tone::secondary)),
+      m_stillMounted(wrappingLabel(this, PopoverTheme::Font::caption, PopoverTheme::Tone::secondary)), m_looking(new QWidget(this)),
+      m_none(wrappingLabel(this, PopoverTheme::Font::caption, PopoverTheme::Tone::secondary)), m_rows(new QWidget(this)),
       m_rowsLayout(new QVBoxLayout(m_rows)), m_actions(new BlockersActionRow(this)), m_confirmationPanel(new ConfirmationPanel(this))
 {
     auto* column = new QVBoxLayout(this);
@@ -119,13 +118,9 @@ BlockersView::BlockersView(Ejector& ejector, const QString& targetID, QWidget* p
     auto* looking = new QHBoxLayout(m_looking);
     looking->setContentsMargins(0, 0, 0, 0);
     looking->setSpacing(6);
-    auto* spinner = new QProgressBar(m_looking);
-    spinner->setRange(0, 0);
-    spinner->setTextVisible(false);
-    spinner->setFixedSize(28, 6);
-    spinner->setAccessibleName(tr("Working"));
-    auto* lookingText = new QLabel(QStringLiteral("Looking for what's using it…"), m_looking);
-    PopoverStyle::setText(lookingText, PopoverStyle::Text::captionSecondary);
+    auto* spinner = new ProgressIndicator(12, m_looking);
+    auto* lookingText = PopoverTheme::label(QStringLiteral("Looking for what's using it…"), PopoverTheme::Font::caption,
+                                            PopoverTheme::Tone::secondary, m_looking);
     looking->addStretch(1);
     looking->addWidget(spinner);
     looking->addWidget(lookingText);
@@ -160,7 +155,7 @@ void BlockersView::refresh()
 {
     const Ejector::Status* status = m_ejector.status(m_targetID);
     if (!status) {
-        // Nothing to show; a later status starts with no question pending.
+        // Nothing to show (the card removes the panel); no question outlives the status.
         m_confirmation.reset();
         hide();
         return;
@@ -173,7 +168,6 @@ void BlockersView::refresh()
     presentBody(*status);
     presentFooter(*status);
     orderTabs();
-    show();
 }
 
 void BlockersView::presentHeader(const Ejector::Status& status)
@@ -334,7 +328,7 @@ void BlockersView::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(PopoverStyle::quaternaryFill(palette()));
+    painter.setBrush(PopoverTheme::fill(palette(), 0.08));
     painter.drawRoundedRect(QRectF(rect()), 8, 8);
 }
 
@@ -364,13 +358,6 @@ void BlockersView::keyPressEvent(QKeyEvent* event)
         break;
     }
     QWidget::keyPressEvent(event);
-}
-
-void BlockersView::changeEvent(QEvent* event)
-{
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
-        PopoverStyle::restyle(this);
 }
 
 } // namespace mallowby

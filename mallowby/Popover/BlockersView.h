@@ -19,9 +19,9 @@ class ConfirmationPanel;
 class ImageRow;
 
 // The panel a drive or network card shows while the ejector holds a status for its target:
-// what happened, what holds the drive, and the remedies. It shows itself while there is a status
-// and hides without one, and follows the ejector's changes in place. While shown, the ejector
-// rescans the target every two seconds.
+// what happened, what holds the drive, and the remedies. It follows the ejector's changes in
+// place and hides when the status goes. While shown, the ejector rescans the target every two
+// seconds.
 class BlockersView : public QWidget {
     Q_OBJECT
 public:
@@ -57,7 +57,6 @@ protected:
     void hideEvent(QHideEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     void refresh();

@@ -1,6 +1,6 @@
 #include "Popover/ConfirmationPanel.h"
 
-#include "Popover/PopoverStyle.h"
+#include "Popover/PopoverTheme.h"
 #include "Popover/SmallButton.h"
 
 #include <QEvent>
@@ -20,7 +20,7 @@ ConfirmationPanel::ConfirmationPanel(QWidget* parent)
     column->setSpacing(6);
     m_question->setWordWrap(true);
     m_question->setTextFormat(Qt::PlainText);
-    PopoverStyle::setText(m_question, PopoverStyle::Text::caption);
+    m_question->setFont(PopoverTheme::font(PopoverTheme::Font::caption));
     column->addWidget(m_question);
 
     auto* buttons = new QHBoxLayout;
@@ -28,8 +28,8 @@ ConfirmationPanel::ConfirmationPanel(QWidget* parent)
     buttons->addWidget(m_cancel);
     buttons->addWidget(m_confirm);
     column->addLayout(buttons);
-    PopoverStyle::setText(m_cancel, PopoverStyle::Text::caption);
-    PopoverStyle::setText(m_confirm, PopoverStyle::Text::captionStrong);
+    m_cancel->setFont(PopoverTheme::font(PopoverTheme::Font::caption));
+    m_confirm->setFont(PopoverTheme::font(PopoverTheme::Font::captionSemibold));
     tint();
 
     connect(m_cancel, &QPushButton::clicked, this, &ConfirmationPanel::cancelled);
@@ -54,7 +54,7 @@ void ConfirmationPanel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = PopoverStyle::red;
+    QColor fill = QColor::fromRgba(PopoverTheme::red);
     fill.setAlphaF(0.08);
     painter.setPen(Qt::NoPen);
     painter.setBrush(fill);
@@ -71,8 +71,8 @@ void ConfirmationPanel::changeEvent(QEvent* event)
 void ConfirmationPanel::tint()
 {
     QPalette palette = m_confirm->palette();
-    palette.setColor(QPalette::ButtonText, PopoverStyle::red);
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, PopoverStyle::tertiary(this->palette()));
+    palette.setColor(QPalette::ButtonText, QColor::fromRgba(PopoverTheme::red));
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, PopoverTheme::color(this->palette(), PopoverTheme::Tone::tertiary));
     m_confirm->setPalette(palette);
 }
 

@@ -1,7 +1,7 @@
 #include "Popover/ImageRow.h"
 
 #include "Popover/ElidedLabel.h"
-#include "Popover/PopoverStyle.h"
+#include "Popover/PopoverTheme.h"
 #include "Popover/SmallButton.h"
 #include "Symbols/SymbolIcon.h"
 
@@ -35,15 +35,15 @@ ImageRow::ImageRow(const ImageBlocker& image, std::function<void(const ImageBloc
     auto* name = new ElidedLabel(fileName, this);
     name->setToolTip(image.imagePath);
     auto* origin = new QLabel(QStringLiteral("Mounted from this drive"), this);
-    PopoverStyle::setText(name, PopoverStyle::Text::caption);
-    PopoverStyle::setText(origin, PopoverStyle::Text::caption2Secondary);
+    name->setFont(PopoverTheme::font(PopoverTheme::Font::caption));
+    PopoverTheme::setText(origin, PopoverTheme::Font::caption2, PopoverTheme::Tone::secondary);
     column->addWidget(name);
     column->addWidget(origin);
     row->addLayout(column, 1);
 
     // Created after the texts, so a screen reader meets it after them.
     m_eject = new SmallButton(QStringLiteral("eject image"), this);
-    PopoverStyle::setText(m_eject, PopoverStyle::Text::caption);
+    m_eject->setFont(PopoverTheme::font(PopoverTheme::Font::caption));
     m_eject->setAccessibleName(QStringLiteral("Eject image %1").arg(fileName));
     m_eject->setAccessibleDescription(tr("Detaches the disk image, which is attached from a file on this drive"));
     row->addWidget(m_eject, 0, Qt::AlignVCenter);
@@ -68,7 +68,9 @@ void ImageRow::changeEvent(QEvent* event)
 
 void ImageRow::updateIcon()
 {
-    m_icon->setPixmap(SymbolIcon::pixmap(QStringLiteral("diskimage"), iconSize, PopoverStyle::secondary(palette()), devicePixelRatioF()));
+    const QColor color = PopoverTheme::color(palette(), PopoverTheme::Tone::secondary);
+    m_icon->setPixmap(
+        SymbolIcon::icon(QStringLiteral("diskimage"), color, iconSize * 13.0 / 20.0).pixmap(QSize(iconSize, iconSize), devicePixelRatioF()));
 }
 
 } // namespace mallowby

@@ -2,14 +2,23 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QHash>
 #include <QPointF>
 #include <QPolygonF>
+
+#include <array>
+#include <cmath>
 
 namespace mallowby {
 
 namespace {
 
 constexpr double designSize = 13;
+
+QPen stroke(double width)
+{
+    return QPen(Qt::black, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
 
 // The drive, in design points: a rounded box split into a top and a bottom band, with an activity
 // light in the bottom band.
@@ -34,6 +43,98 @@ void drawBadge(QPainter& painter, const QPointF& centre)
     painter.setCompositionMode(QPainter::CompositionMode_Clear);
     painter.drawRect(QRectF(centre.x() - 0.5, centre.y() - 3, 1, 3.5));
     painter.drawRect(QRectF(centre.x() - 0.5, centre.y() + 1.5, 1, 1));
+}
+
+// A flat box with a slot on the left and a light on the right, as a disk inside the case.
+void drawInternalDrive(QPainter& painter)
+{
+    painter.setPen(QPen(Qt::black, 1.0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(1.5, 3.5, 17, 8), 2, 2);
+    painter.fillRect(QRectF(4, 7, 6, 1), Qt::black);
+    painter.fillRect(QRectF(14, 7, 2, 1), Qt::black);
+}
+
+// A card with its top left corner cut off and three contacts along the top edge.
+void drawSdCard(QPainter& painter)
+{
+    painter.setPen(QPen(Qt::black, 1.0, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    const std::array<QPointF, 5> outline{QPointF(5.5, 1.5), QPointF(12.5, 1.5), QPointF(12.5, 14.5),
+                                         QPointF(2.5, 14.5), QPointF(2.5, 4.5)};
+    painter.drawPolygon(outline.data(), int(outline.size()));
+    for (double x : {6.0, 8.0, 10.0})
+        painter.fillRect(QRectF(x, 3, 1, 3), Qt::black);
+}
+
+void drawEject(QPainter& painter)
+{
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::black);
+    const std::array<QPointF, 3> triangle{QPointF(7, 1.5), QPointF(12.5, 8), QPointF(1.5, 8)};
+    painter.drawPolygon(triangle.data(), int(triangle.size()));
+    painter.drawRect(QRectF(1.5, 10, 11, 2));
+}
+
+void drawCircle(QPainter& painter)
+{
+    painter.setPen(QPen(Qt::black, 1.0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(QPointF(7, 7), 6, 6);
+}
+
+void drawEllipsisCircle(QPainter& painter)
+{
+    drawCircle(painter);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::black);
+    for (double x : {4.0, 7.0, 10.0})
+        painter.drawEllipse(QPointF(x, 7), 0.9, 0.9);
+}
+
+// Eight teeth around a ring with a round hole.
+void drawGear(QPainter& painter)
+{
+    const QPointF centre(7, 7);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::black);
+    painter.drawEllipse(centre, 4.6, 4.6);
+    for (int i = 0; i < 8; ++i) {
+        painter.save();
+        painter.translate(centre);
+        painter.rotate(i * 45.0);
+        painter.drawRect(QRectF(-1.1, -6.5, 2.2, 3));
+        painter.restore();
+    }
+    painter.setCompositionMode(QPainter::CompositionMode_Clear);
+    painter.drawEllipse(centre, 2, 2);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
+void drawChevron(QPainter& painter, bool right)
+{
+    painter.setPen(stroke(1.5));
+    painter.setBrush(Qt::NoBrush);
+    const double tip = right ? 6.5 : 1.5;
+    const double back = right ? 2.5 : 5.5;
+    const std::array<QPointF, 3> line{QPointF(back, 2), QPointF(tip, 7), QPointF(back, 12)};
+    painter.drawPolyline(line.data(), int(line.size()));
+}
+
+void drawXmark(QPainter& painter)
+{
+    painter.setPen(stroke(1.5));
+    painter.drawLine(QPointF(2, 2), QPointF(10, 10));
+    painter.drawLine(QPointF(10, 2), QPointF(2, 10));
+}
+
+void drawArrowDownCircle(QPainter& painter)
+{
+    drawCircle(painter);
+    painter.setPen(stroke(1.2));
+    painter.drawLine(QPointF(7, 3.5), QPointF(7, 10));
+    const std::array<QPointF, 3> head{QPointF(4.5, 7.5), QPointF(7, 10), QPointF(9.5, 7.5)};
+    painter.drawPolyline(head.data(), int(head.size()));
 }
 
 // A terminal window: a frame with a title bar and a prompt.
@@ -63,31 +164,52 @@ void drawDiskImage(QPainter& painter)
 
 std::optional<SymbolImage> SymbolImage::named(const QString& name, double pointSize)
 {
-    if (!(pointSize > 0))
+    static const QHash<QString, Shape> shapes{
+        {QStringLiteral("externaldrive"), Shape::drive},
+        {QStringLiteral("externaldrive.badge.exclamationmark"), Shape::driveWithBadge},
+        {QStringLiteral("internaldrive"), Shape::internalDrive},
+        {QStringLiteral("sdcard"), Shape::sdCard},
+        {QStringLiteral("eject"), Shape::eject},
+        {QStringLiteral("ellipsis.circle"), Shape::ellipsisCircle},
+        {QStringLiteral("gearshape"), Shape::gear},
+        {QStringLiteral("chevron.right"), Shape::chevronRight},
+        {QStringLiteral("chevron.left"), Shape::chevronLeft},
+        {QStringLiteral("xmark"), Shape::xmark},
+        {QStringLiteral("arrow.down.circle"), Shape::arrowDownCircle},
+        {QStringLiteral("terminal"), Shape::terminal},
+        {QStringLiteral("diskimage"), Shape::diskImage},
+    };
+    const auto it = shapes.constFind(name);
+    if (!(pointSize > 0) || it == shapes.constEnd())
         return std::nullopt;
-    if (name == QLatin1String("externaldrive"))
-        return SymbolImage(name, Shape::drive, pointSize);
-    if (name == QLatin1String("externaldrive.badge.exclamationmark"))
-        return SymbolImage(name, Shape::driveWithBadge, pointSize);
-    if (name == QLatin1String("terminal"))
-        return SymbolImage(name, Shape::terminal, pointSize);
-    if (name == QLatin1String("diskimage"))
-        return SymbolImage(name, Shape::diskImage, pointSize);
-    return std::nullopt;
+    return SymbolImage(name, *it, pointSize);
 }
 
 QSizeF SymbolImage::size() const
 {
     const double k = m_pointSize / designSize;
-    // The badged form is one point larger on every side, so the drive sits at the same place in
-    // both when each is centred in the same slot.
     switch (m_shape) {
-    case Shape::drive: return QSizeF(20 * k, 14 * k);
-    case Shape::driveWithBadge: return QSizeF(22 * k, 16 * k);
-    case Shape::terminal: return QSizeF(18 * k, 14 * k);
-    case Shape::diskImage: return QSizeF(14 * k, 16 * k);
+    case Shape::drive:
+    case Shape::internalDrive:
+        return QSizeF(20 * k, 14 * k);
+    case Shape::driveWithBadge:
+        // One point larger on every side, so the drive sits at the same place in both when each
+        // is centred in the same slot.
+        return QSizeF(22 * k, 16 * k);
+    case Shape::sdCard:
+        return QSizeF(15 * k, 16 * k);
+    case Shape::chevronRight:
+    case Shape::chevronLeft:
+        return QSizeF(8 * k, 14 * k);
+    case Shape::xmark:
+        return QSizeF(12 * k, 12 * k);
+    case Shape::terminal:
+        return QSizeF(18 * k, 14 * k);
+    case Shape::diskImage:
+        return QSizeF(14 * k, 16 * k);
+    default:
+        return QSizeF(14 * k, 14 * k);
     }
-    return {};
 }
 
 void SymbolImage::draw(QPainter& painter, const QPointF& origin) const
@@ -103,6 +225,31 @@ void SymbolImage::draw(QPainter& painter, const QPointF& origin) const
     case Shape::driveWithBadge:
         drawDrive(painter, QPointF(1, 1));
         drawBadge(painter, QPointF(17.5, 4.5));
+        break;
+    case Shape::internalDrive:
+        drawInternalDrive(painter);
+        break;
+    case Shape::sdCard:
+        drawSdCard(painter);
+        break;
+    case Shape::eject:
+        drawEject(painter);
+        break;
+    case Shape::ellipsisCircle:
+        drawEllipsisCircle(painter);
+        break;
+    case Shape::gear:
+        drawGear(painter);
+        break;
+    case Shape::chevronRight:
+    case Shape::chevronLeft:
+        drawChevron(painter, m_shape == Shape::chevronRight);
+        break;
+    case Shape::xmark:
+        drawXmark(painter);
+        break;
+    case Shape::arrowDownCircle:
+        drawArrowDownCircle(painter);
         break;
     case Shape::terminal:
         drawTerminal(painter);

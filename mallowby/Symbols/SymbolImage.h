@@ -10,9 +10,11 @@ class QPointF;
 
 namespace mallowby {
 
-// The program's own small vector symbols, named like the desktop symbol sets:
-// "externaldrive", "externaldrive.badge.exclamationmark", "terminal" and "diskimage". Designed at 13 pt on a half-point
-// grid so one-point strokes stay crisp at whole scales.
+// The program's own small vector symbols, named like the desktop symbol sets: "externaldrive",
+// "externaldrive.badge.exclamationmark", "internaldrive", "sdcard", "eject", "ellipsis.circle",
+// "gearshape", "chevron.right", "chevron.left", "xmark", "arrow.down.circle", "terminal" and
+// "diskimage" (a disk image file). Designed at
+// 13 pt on a half-point grid so one-point strokes stay crisp at whole scales.
 class SymbolImage {
 public:
     // None for a name the set does not have.
@@ -26,7 +28,21 @@ public:
     void draw(QPainter& painter, const QPointF& origin) const;
 
 private:
-    enum class Shape { drive, driveWithBadge, terminal, diskImage };
+    enum class Shape {
+        drive,
+        driveWithBadge,
+        internalDrive,
+        sdCard,
+        eject,
+        ellipsisCircle,
+        gear,
+        chevronRight,
+        chevronLeft,
+        xmark,
+        arrowDownCircle,
+        terminal,
+        diskImage
+    };
     SymbolImage(const QString& name, Shape shape, double pointSize) : m_name(name), m_shape(shape), m_pointSize(pointSize) {}
 
     QString m_name;

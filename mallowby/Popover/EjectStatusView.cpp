@@ -1,0 +1,47 @@
+#include "Popover/EjectStatusView.h"
+
+#include "Popover/BlockersView.h"
+#include "Popover/StatusLine.h"
+
+#include "Eject/Ejector.h"
+
+#include <QVBoxLayout>
+
+namespace mallowby {
+
+EjectStatusView::EjectStatusView(Ejector& ejector, const QString& targetID, const QString& busyText, QWidget* parent)
+    : QWidget(parent), m_ejector(ejector), m_targetID(targetID), m_busy(new StatusLine(busyText, this))
+{
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(8);
+    column->addWidget(m_busy);
+    m_busy->hide();
+    hide();
+    refresh();
+}
+
+bool EjectStatusView::hasFailure() const
+{
+    const Ejector::Status* status = m_ejector.status(m_targetID);
+    return status && status->failure.has_value();
+}
+
+void EjectStatusView::refresh()
+{
+    const Ejector::Status* status = m_ejector.status(m_targetID);
+    m_busy->setVisible(status && status->phase == Ejector::Phase::ejecting);
+    if (status && !m_blockers) {
+        m_blockers = new BlockersView(m_ejector, m_targetID, this);
+        layout()->addWidget(m_blockers);
+        m_blockers->show();
+    } else if (!status && m_blockers) {
+        // Its own close button may be what dismissed the status: deleted once that is over.
+        m_blockers->hide();
+        m_blockers->deleteLater();
+        m_blockers = nullptr;
+    }
+    setVisible(status != nullptr);
+}
+
+} // namespace mallowby

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Popover/BlockersView.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace mallowby {
+
+class Ejector;
+class StatusLine;
+
+// What a card shows of the ejector's state for one target: the busy line ("Ejecting…",
+// "Unmounting…") while it ejects, and the blockers panel while the ejector holds a status for it.
+// Hidden when there is nothing to show.
+class EjectStatusView : public QWidget {
+    Q_OBJECT
+public:
+    EjectStatusView(Ejector& ejector, const QString& targetID, const QString& busyText, QWidget* parent = nullptr);
+
+    // Follows the ejector's current status of the target.
+    void refresh();
+    // The target's last eject failed.
+    bool hasFailure() const;
+    BlockersView* blockers() const { return m_blockers; }
+
+private:
+    Ejector& m_ejector;
+    QString m_targetID;
+    StatusLine* m_busy;
+    QPointer<BlockersView> m_blockers;
+};
+
+} // namespace mallowby

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "Settings/Accent.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+namespace mallowby {
+
+// The popover's fonts and colours. Text is the monospace family sized from the desktop's general
+// font; colours come from the palette, the accent and write colours from the preferences, set on
+// the palette of the popover's tree (Link and LinkVisited) so that every view below it inherits them.
+class PopoverTheme {
+public:
+    enum class Font { body, headline, caption, captionSemibold, caption2 };
+    enum class Tone { primary, secondary, tertiary, accent, write, orange, red };
+
+    static constexpr QRgb orange = 0xFFFF9500;
+    static constexpr QRgb red = 0xFFFF3B30;
+    static constexpr double minimumPointSize = 7;
+
+    static QFont font(Font role);
+    static QColor color(const QPalette& palette, Tone tone);
+    // Text colour at `opacity`: the faint (0.05) and quaternary (0.08) fills.
+    static QColor fill(const QPalette& palette, double opacity);
+
+    // The accent and write colours of the tree below `root`.
+    static void setAccent(QWidget* root, Accent accent);
+
+    // The widget's text, button text and foreground in `tone`, kept when the palette around it changes.
+    static void setTone(QWidget* widget, Tone tone);
+    // A widget's font and the tone of its text.
+    static void setText(QWidget* widget, Font font, Tone tone);
+    // A label in a font and a tone.
+    static QLabel* label(const QString& text, Font font, Tone tone, QWidget* parent);
+
+    // The desktop's increased-contrast setting, off until known.
+    static bool increasedContrast();
+    static void setIncreasedContrast(bool on);
+};
+
+} // namespace mallowby

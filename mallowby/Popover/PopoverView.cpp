@@ -1,0 +1,222 @@
+#include "Popover/PopoverView.h"
+
+#include "Popover/EjectAllSummary.h"
+#include "Popover/FooterView.h"
+#include "Popover/HeaderView.h"
+#include "Popover/PopoverList.h"
+#include "Popover/PopoverState.h"
+#include "Popover/PopoverTheme.h"
+
+#include "Drives/DriveMonitor.h"
+#include "Eject/Ejector.h"
+#include "Settings/Preferences.h"
+#include "Volumes/VolumeStore.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace mallowby {
+
+namespace {
+
+QScrollArea* makeScrollArea(QWidget* content, QObject* watcher)
+{
+    auto* area = new QScrollArea;
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    area->setWidget(content);
+    content->installEventFilter(watcher);
+    return area;
+}
+
+} // namespace
+
+PopoverView::PopoverView(VolumeStore& volumes, DriveMonitor& drives, Ejector& ejector, Preferences& preferences,
+                         Notifier& notifier, Updater& updater, PopoverState& state,
+                         std::function<void()> copyDiagnostics, QWidget* parent)
+    : QWidget(parent),
+      m_volumes(volumes),
+      m_drives(drives),
+      m_ejector(ejector),
+      m_preferences(preferences),
+      m_notifier(notifier),
+      m_updater(updater),
+      m_state(state),
+      m_copyDiagnostics(std::move(copyDiagnostics)),
+      m_header(new HeaderView(ejector, state, this)),
+      m_summary(new EjectAllSummary(ejector, [this] { m_state.setEjectAllResult(std::nullopt); }, this)),
+      m_pages(new QStackedWidget(this)),
+      m_list(new PopoverList(ejector, preferences, state)),
+      m_footer(new FooterView(state, updater, this))
+{
+    setFont(PopoverTheme::font(PopoverTheme::Font::body));
+    PopoverTheme::setAccent(this, preferences.accent());
+
+    auto* content = new QWidget;
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(m_list);
+    column->addStretch();
+    m_listArea = makeScrollArea(content, this);
+    m_pages->addWidget(m_listArea);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    layout->addWidget(m_header);
+    layout->addWidget(m_summary);
+    layout->addWidget(m_pages);
+    layout->addWidget(m_footer);
+    m_summary->hide();
+
+    auto* settings = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), this);
+    connect(settings, &QShortcut::activated, this, [this] { m_state.setShowingSettings(!m_state.showingSettings()); });
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    connect(&volumes, &VolumeStore::volumesChanged, this, &PopoverView::refresh);
+    connect(&drives, &DriveMonitor::drivesChanged, this, &PopoverView::refresh);
+    connect(&ejector, &Ejector::statusesChanged, this, &PopoverView::refresh);
+    for (auto signal : {&Preferences::unitsChanged, &Preferences::lowSpaceThresholdChanged, &Preferences::volumesShownChanged})
+        connect(&preferences, signal, this, &PopoverView::refresh);
+    connect(&preferences, &Preferences::accentChanged, this,
+            [this] { PopoverTheme::setAccent(this, m_preferences.accent()); });
+    connect(&state, &PopoverState::ejectAllResultChanged, this, &PopoverView::refresh);
+    connect(&state, &PopoverState::internalExpandedChanged, this, &PopoverView::refresh);
+    connect(&state, &PopoverState::showingSettingsChanged, this, &PopoverView::showPage);
+    connect(&state, &PopoverState::focusChanged, this, &PopoverView::schedule);
+
+    refresh();
+    showPage();
+}
+
+PopoverModel PopoverView::model() const
+{
+    return PopoverModel{m_volumes.volumes(), m_drives.drives(), m_preferences.volumesShown()};
+}
+
+void PopoverView::refresh()
+{
+    // A view may change the ejector's state while it is being presented (the blockers panel
+    // starts a scan as it appears): that change is presented right after.
+    if (m_refreshing) {
+        m_refreshAgain = true;
+        return;
+    }
+    m_refreshing = true;
+    do {
+        m_refreshAgain = false;
+        const PopoverModel model = this->model();
+        m_header->present(model.externalDrives());
+        const std::optional<Ejector::EjectAllResult>& result = m_state.ejectAllResult();
+        if (result)
+            m_summary->present(*result);
+        m_summary->setVisible(result.has_value());
+        m_list->present(model.entries(), model);
+    } while (m_refreshAgain);
+    m_refreshing = false;
+}
+
+QWidget* PopoverView::makeSettingsPage()
+{
+    auto* page = new QWidget;
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(PopoverTheme::label(QStringLiteral("Settings"), PopoverTheme::Font::headline,
+                                          PopoverTheme::Tone::secondary, page));
+    column->addStretch();
+    return page;
+}
+
+void PopoverView::showPage()
+{
+    if (m_state.showingSettings() && !m_settingsArea) {
+        m_settingsArea = makeScrollArea(makeSettingsPage(), this);
+        m_pages->addWidget(m_settingsArea);
+    }
+    // Each page scrolls on its own, so the list keeps its place while the settings show.
+    m_pages->setCurrentWidget(m_state.showingSettings() ? m_settingsArea : m_listArea);
+    schedule();
+}
+
+int PopoverView::maxListHeight(std::optional<int> availableHeight)
+{
+    return availableHeight ? std::max(0, *availableHeight - screenMargin) : heightWithoutScreen;
+}
+
+QWidget* PopoverView::viewForTarget(const QString& id) const
+{
+    const QList<QWidget*> views = m_list->findChildren<QWidget*>();
+    const auto it = std::find_if(views.cbegin(), views.cend(), [&](const QWidget* view) {
+        return view->property("mallowby.target").toString() == id && !view->isHidden();
+    });
+    return it == views.cend() ? nullptr : *it;
+}
+
+bool PopoverView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize)
+        schedule();
+    return QWidget::eventFilter(watched, event);
+}
+
+void PopoverView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    schedule();
+}
+
+void PopoverView::schedule()
+{
+    if (m_scheduled)
+        return;
+    m_scheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_scheduled = false;
+        fitHeight();
+        applyFocus();
+    });
+}
+
+void PopoverView::fitHeight()
+{
+    const auto* area = static_cast<QScrollArea*>(m_pages->currentWidget());
+    const QScreen* screen = this->screen();
+    const int limit = maxListHeight(screen ? std::optional(screen->availableGeometry().height()) : std::nullopt);
+    const int height = std::min(area->widget()->sizeHint().height(), limit);
+    if (m_pages->minimumHeight() == height && m_pages->maximumHeight() == height)
+        return;
+    m_pages->setFixedHeight(height);
+    if (QWidget* window = this->window(); window != this) {
+        window->layout()->activate();
+        window->adjustSize();
+    }
+}
+
+void PopoverView::applyFocus()
+{
+    const std::optional<QString> focus = m_state.focus();
+    QWidget* content = m_listArea->widget();
+    if (!focus || !isVisible() || content->height() <= 0)
+        return;  // honoured once the list is laid out
+    if (QWidget* view = viewForTarget(*focus)) {
+        content->layout()->activate();
+        m_listArea->verticalScrollBar()->setValue(view->mapTo(content, QPoint(0, 0)).y());
+    }
+    m_state.setFocus(std::nullopt);
+}
+
+} // namespace mallowby
