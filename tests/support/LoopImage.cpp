@@ -7,9 +7,10 @@
 
 namespace mallowby::test {
 
-LoopImage::LoopImage(const QString& label, int megabytes) : m_dir(QDir::tempPath() + QStringLiteral("/mallowby-loop-XXXXXX"))
+LoopImage::LoopImage(const QString& label, int megabytes, const QString& fileName)
+    : m_dir(QDir::tempPath() + QStringLiteral("/mallowby-loop-XXXXXX"))
 {
-    m_image = m_dir.filePath(QStringLiteral("disk.img"));
+    m_image = m_dir.filePath(fileName);
     m_mountPath = m_dir.filePath(label);
     QDir().mkpath(m_mountPath);
     QString device;

@@ -11,7 +11,8 @@ namespace mallowby::test {
 // Everything is undone on destruction (unmounted, detached, deleted).
 class LoopImage {
 public:
-    explicit LoopImage(const QString& label, int megabytes = 32);
+    // The image file is `fileName` in a fresh temporary folder; the drive takes its name.
+    explicit LoopImage(const QString& label, int megabytes = 32, const QString& fileName = QStringLiteral("disk.img"));
     ~LoopImage();
     LoopImage(const LoopImage&) = delete;
     LoopImage& operator=(const LoopImage&) = delete;
