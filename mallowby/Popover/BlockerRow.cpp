@@ -4,6 +4,7 @@
 #include "Popover/DisclosureButton.h"
 #include "Popover/BlockersView.h"
 #include "Popover/ElidedLabel.h"
+#include "Popover/PopoverAccessibility.h"
 #include "Popover/PopoverTheme.h"
 #include "Popover/SmallButton.h"
 #include "Symbols/SymbolIcon.h"
@@ -26,11 +27,14 @@ BlockerRow::BlockerRow(const Blocker& blocker, Action quit, Action terminate, QW
       m_icon(new QLabel(this)), m_title(new QLabel(this)), m_subtitle(new QLabel(this)), m_path(new ElidedLabel(QString(), this)),
       m_disclosure(new DisclosureButton(this)), m_otherUses(new QWidget(this)), m_button(new SmallButton(QString(), this))
 {
+    // Before anything asks about it: the disclosure says whether it is open.
+    PopoverAccessibility::setValue(m_disclosure, QStringLiteral("collapsed"));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
 
     m_icon->setFixedSize(iconSize, iconSize);
+    PopoverAccessibility::hide(m_icon);
     row->addWidget(m_icon, 0, Qt::AlignTop);
 
     auto* column = new QVBoxLayout;
@@ -142,6 +146,7 @@ void BlockerRow::presentOtherUses()
     m_disclosure->setVisible(others >= 1);
     m_disclosure->setText(QString::asprintf("%lld", static_cast<long long>(others)) + QStringLiteral(" more"));
     m_disclosure->setAccessibleName(m_disclosure->text());
+    PopoverAccessibility::setValue(m_disclosure, m_expanded ? QStringLiteral("expanded") : QStringLiteral("collapsed"));
 
     auto* layout = m_otherUses->layout();
     while (QLayoutItem* item = layout->takeAt(0)) {

@@ -1,6 +1,7 @@
 #include "Popover/ImageRow.h"
 
 #include "Popover/ElidedLabel.h"
+#include "Popover/PopoverAccessibility.h"
 #include "Popover/PopoverTheme.h"
 #include "Popover/SmallButton.h"
 #include "Symbols/SymbolIcon.h"
@@ -28,6 +29,7 @@ ImageRow::ImageRow(const ImageBlocker& image, std::function<void(const ImageBloc
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
     m_icon->setFixedSize(iconSize, iconSize);
+    PopoverAccessibility::hide(m_icon);
     row->addWidget(m_icon, 0, Qt::AlignVCenter);
 
     auto* column = new QVBoxLayout;

@@ -4,6 +4,7 @@
 #include "AccessibleTree.h"
 #include "support/EjectorRig.h"
 
+#include <QAccessible>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -126,7 +127,9 @@ TEST_F(BlockersViewTest, WhosUsingThisLooksFirstThenListsImagesAndProcessesWithT
     // Only the shell has further uses: two of them, shown on request and kept through a rescan.
     EXPECT_EQ(names.count("2 more"), 1);
     EXPECT_FALSE(tree.shows("open file: /media/usb/src/notes.txt"));
+    EXPECT_EQ(tree.find("2 more")->text(QAccessible::Value), "collapsed");
     ASSERT_TRUE(tree.press("2 more"));
+    EXPECT_EQ(tree.find("2 more")->text(QAccessible::Value), "expanded");
     EXPECT_TRUE(tree.shows("open file: /media/usb/src/notes.txt"));
     EXPECT_TRUE(tree.shows("mapped file: /media/usb/lib/libx.so"));
     clock.advance(Ejector::rescanInterval);
