@@ -9,6 +9,8 @@
 
 #include "Drives/DriveMonitor.h"
 #include "Eject/Ejector.h"
+#include "Eject/FlushWatch.h"
+#include "Notifications/FlushNotices.h"
 #include "Notifications/Notifier.h"
 #include "Platform/Linux/LinuxPlatform.h"
 #include "Settings/Preferences.h"
@@ -64,11 +66,19 @@ void AppDelegate::applicationDidFinishLaunching()
     }
 
     notifier().start();
+    m_flushWatch = new FlushWatch(*m_ejector, LinuxPlatform::flushWatch(), Clock::system());
+    m_flushNotices = new FlushNotices(*m_flushWatch, notifier(), *m_preferences, Clock::system(), this);
     m_updater = new Updater(Updater::defaultConfiguration(), Clock::system(), this);
     m_statusItem = new StatusItemController(*m_volumes, drives(), *m_ejector, *m_preferences, notifier(), *m_updater,
                                             Clock::system(), LaunchEnvironment::shared(), this);
     offerLaunchAtLoginIfNeeded();
     m_launchModesTimer = Clock::system().schedule(std::chrono::milliseconds(500), std::nullopt, [this] { applyLaunchModes(); });
+}
+
+void AppDelegate::activate()
+{
+    if (m_statusItem)
+        m_statusItem->showPopover(std::nullopt, false);
 }
 
 void AppDelegate::offerLaunchAtLoginIfNeeded()
@@ -102,7 +112,7 @@ void AppDelegate::applyLaunchModes()
                                   if (statusItem)
                                       statusItem->showPopover(driveID, false);
                               },
-                              Clock::system());
+                              Clock::system(), m_flushWatch);
     }
 }
 

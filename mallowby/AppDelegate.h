@@ -13,6 +13,8 @@ namespace mallowby {
 
 class DriveMonitor;
 class Ejector;
+class FlushNotices;
+class FlushWatch;
 class Notifier;
 class Preferences;
 class StatusItemController;
@@ -35,10 +37,14 @@ public:
 
     // Called once, when the event loop runs.
     void applicationDidFinishLaunching();
+    // Another launch asked for the running program: opens the popover.
+    void activate();
 
     // Interactive launches only.
     Updater* updater() const { return m_updater; }
     StatusItemController* statusItem() const { return m_statusItem; }
+    // What each eject still has to write out; interactive launches only.
+    FlushWatch* flushWatch() const { return m_flushWatch; }
 
 private:
     explicit AppDelegate(QObject* parent);
@@ -56,6 +62,8 @@ private:
     Notifier* m_notifier = nullptr;
     Updater* m_updater = nullptr;
     StatusItemController* m_statusItem = nullptr;
+    FlushWatch* m_flushWatch = nullptr;
+    FlushNotices* m_flushNotices = nullptr;
     std::unique_ptr<Clock::Timer> m_launchModesTimer;
     std::unique_ptr<Clock::Timer> m_diagnosticsTimer;
     std::unique_ptr<Clock::Timer> m_offerTimer;

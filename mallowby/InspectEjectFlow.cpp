@@ -2,6 +2,7 @@
 
 #include "Drives/DriveMonitor.h"
 #include "Eject/Ejector.h"
+#include "Eject/FlushWatch.h"
 #include "Support/Clock.h"
 #include "Support/Console.h"
 #include "Volumes/VolumeStore.h"
@@ -27,7 +28,59 @@ const Drive* driveAt(const VolumeStore& volumes, const DriveMonitor& drives, con
     return nullptr;
 }
 
+// Prints the flush progress of one target from its first figure worth showing until the eject
+// returns; disconnects when destroyed.
+class FlushLines {
+public:
+    FlushLines(FlushWatch* flushes, const QString& targetID)
+    {
+        if (!flushes)
+            return;
+        m_connection = QObject::connect(flushes, &FlushWatch::flushesChanged, flushes, [this, flushes, targetID] {
+            const FlushEstimate* estimate = flushes->estimate(targetID);
+            if (!estimate || *estimate == m_printed || !(m_printing || estimate->showsProgress()))
+                return;
+            m_printing = true;
+            m_printed = *estimate;
+            Console::printLine(InspectEjectFlow::flushingLine(estimate->remainingBytes(), estimate->rate()));
+            Console::flush();
+        });
+    }
+    ~FlushLines() { QObject::disconnect(m_connection); }
+    FlushLines(const FlushLines&) = delete;
+    FlushLines& operator=(const FlushLines&) = delete;
+
+private:
+    QMetaObject::Connection m_connection;
+    bool m_printing = false;
+    FlushEstimate m_printed;
+};
+
 } // namespace
+
+QString InspectEjectFlow::quoted(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() + 2);
+    out += QLatin1Char('"');
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '"': out += QLatin1String("\\\""); break;
+        case '\\': out += QLatin1String("\\\\"); break;
+        case '\n': out += QLatin1String("\\n"); break;
+        case '\r': out += QLatin1String("\\r"); break;
+        case '\t': out += QLatin1String("\\t"); break;
+        default: out += c;
+        }
+    }
+    out += QLatin1Char('"');
+    return out;
+}
+
+QString InspectEjectFlow::flushingLine(quint64 bytesLeft, double rate)
+{
+    return QStringLiteral("flushing: %1 bytes left, %2 B/s").arg(bytesLeft).arg(qRound64(rate));
+}
 
 QString InspectEjectFlow::shortestDecimal(double value)
 {
@@ -55,7 +108,7 @@ QString InspectEjectFlow::blockerLine(const Blocker& blocker)
 {
     QStringList uses;
     for (const Blocker::Use& use : blocker.uses)
-        uses.append(QStringLiteral("\"%1 %2\"").arg(Blocker::reasonText(use.reason), use.path));
+        uses.append(quoted(Blocker::reasonText(use.reason) + QLatin1Char(' ') + use.path));
     return QStringLiteral("%1 %2 %3 %4 [%5]")
         .arg(blocker.pid)
         .arg(blocker.processName, blocker.app ? blocker.app->name : QStringLiteral("-"),
@@ -63,11 +116,13 @@ QString InspectEjectFlow::blockerLine(const Blocker& blocker)
 }
 
 QCoro::Task<> InspectEjectFlow::run(VolumeStore& volumeStore, DriveMonitor& driveMonitor, Ejector& theEjector, QString path,
-                                    Action action, std::function<void(const QString&)> focus, Clock& clock)
+                                    Action action, std::function<void(const QString&)> focus, Clock& clock,
+                                    FlushWatch* flushWatch)
 {
     QPointer<VolumeStore> volumes(&volumeStore);
     QPointer<DriveMonitor> drives(&driveMonitor);
     QPointer<Ejector> ejector(&theEjector);
+    QPointer<FlushWatch> flushes(flushWatch);
 
     // Wait, without limit, for the path to be mounted on a drive.
     const Drive* drive = nullptr;
@@ -81,6 +136,7 @@ QCoro::Task<> InspectEjectFlow::run(VolumeStore& volumeStore, DriveMonitor& driv
         focus(target.id);
         co_await ejector->inspect(target);
     } else {
+        const FlushLines progress(flushes, target.id);
         const bool ejected = co_await ejector->eject(target, false);
         if (!ejector)
             co_return;

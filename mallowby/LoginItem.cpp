@@ -1,6 +1,7 @@
 #include "LoginItem.h"
 
-#include <QCoreApplication>
+#include "Platform/Linux/DesktopEntry.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,8 +14,18 @@ namespace mallowby {
 LoginItem::LoginItem()
     : LoginItem(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
                     + QStringLiteral("/autostart/mallowby.desktop"),
-                QCoreApplication::applicationFilePath())
+                installedProgram(QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)))
 {
+}
+
+QString LoginItem::installedProgram(const QStringList& dataDirectories)
+{
+    for (const QString& directory : dataDirectories) {
+        const QString path = directory + QStringLiteral("/applications/" MALLOWBY_APP_ID ".desktop");
+        if (const auto entry = DesktopEntry::load(path, QString()); entry && entry->program && !entry->program->isEmpty())
+            return *entry->program;
+    }
+    return QStringLiteral(MALLOWBY_INSTALLED_PROGRAM);
 }
 
 LoginItem::LoginItem(QString entryPath, QString executable)
@@ -96,7 +107,7 @@ QString LoginItem::desktopEntry(const QString& executable)
                           "Name=mallowby\n"
                           "Comment=Drives, free space and activity in the tray\n"
                           "Exec=%1\n"
-                          "Icon=drive-removable-media\n"
+                          "Icon=" MALLOWBY_APP_ID "\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
         .arg(safe);

@@ -12,7 +12,7 @@ class LoginItem {
 public:
     enum class Status { notRegistered, enabled };
 
-    // $XDG_CONFIG_HOME/autostart/mallowby.desktop, starting the running executable.
+    // $XDG_CONFIG_HOME/autostart/mallowby.desktop, starting the installed program.
     LoginItem();
     LoginItem(QString entryPath, QString executable);
 
@@ -23,6 +23,11 @@ public:
     std::optional<QString> registerItem() const;
     // Removes the entry; the error text when it could not be removed.
     std::optional<QString> unregisterItem() const;
+
+    // What the installed desktop entry starts (its Exec), looked up in the data folders in order as a
+    // launcher does; where none is installed, the place the build installs the program to. Never
+    // the running executable, which may be a build tree.
+    static QString installedProgram(const QStringList& dataDirectories);
 
     // The entry's text for an executable.
     static QString desktopEntry(const QString& executable);

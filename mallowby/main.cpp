@@ -1,11 +1,15 @@
 #include "AccessibilityDriver.h"
 #include "AppDelegate.h"
+#include "CommandLine.h"
+#include "SingleInstance.h"
+#include "TerminationSignals.h"
 
+#include "Platform/Linux/SessionBus.h"
 #include "Support/LaunchEnvironment.h"
 
 #include <QApplication>
-#include <QMetaObject>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -23,6 +27,12 @@ bool hasDisplay()
 
 int main(int argc, char* argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("mallowby"));
+    QCoreApplication::setOrganizationName(QStringLiteral("mallowby"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MALLOWBY_VERSION));
+    if (const std::optional<int> status = CommandLine::handle(argc, argv))
+        return *status;
+
     // The dump modes print and quit; they need no display at all.
     std::unique_ptr<QCoreApplication> app;
     if (LaunchEnvironment::shared().isDumpMode()) {
@@ -39,12 +49,13 @@ int main(int argc, char* argv[])
         if (LaunchEnvironment::shared().contains(QStringLiteral("MALLOWBY_ACCESSIBILITY_DRIVER")))
             new AccessibilityDriver(app.get());
     }
-    QCoreApplication::setApplicationName(QStringLiteral("mallowby"));
-    QCoreApplication::setOrganizationName(QStringLiteral("mallowby"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(MALLOWBY_VERSION));
 
-    AppDelegate& delegate = AppDelegate::shared();
-    QMetaObject::invokeMethod(&delegate, &AppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);
-    app->exec();
-    return 0;
+    // Logout, Ctrl+C and a closed terminal end the program as Quit does.
+    const TerminationSignals stop({SIGTERM, SIGINT, SIGHUP}, [](int) { QCoreApplication::quit(); });
+
+    // A launch that hands over to a running instance creates nothing of its own.
+    SingleInstance instance(SessionBus::user(), LaunchEnvironment::shared());
+    QObject::connect(&instance, &SingleInstance::activated, [] { AppDelegate::shared().activate(); });
+    instance.launch([] { AppDelegate::shared().applicationDidFinishLaunching(); });
+    return app->exec();
 }

@@ -26,6 +26,7 @@ struct Blocker {
     std::optional<OwningApp> app;
     bool isAppProcess = false;
     QList<Use> uses;  // never empty
+    std::optional<quint64> startTime;  // of the process as scanned, to tell a reused pid apart
 
     bool operator==(const Blocker&) const = default;
 

@@ -20,14 +20,14 @@ bool withinAny(const QString& path, const QStringList& roots)
     return std::any_of(roots.cbegin(), roots.cend(), [&](const QString& root) { return BlockerScanner::isWithin(path, root); });
 }
 
-std::optional<OwningApp> appFrom(const RunningApplication& record)
+std::optional<OwningApp> appFrom(const RunningApplication& record, const ProcessTable& processes)
 {
     std::optional<QString> name = record.name;
     if (!name && record.bundlePath)
         name = QFileInfo(*record.bundlePath).completeBaseName();
     if (!name)
         return std::nullopt;
-    return OwningApp{record.pid, *name, record.bundleIdentifier, record.bundlePath};
+    return OwningApp{record.pid, *name, record.bundleIdentifier, record.bundlePath, processes.startTime(record.pid)};
 }
 
 } // namespace
@@ -113,12 +113,12 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
 
 std::optional<Blocker> BlockerScanner::inspect(qint32 pid, const ScanTarget& target) const
 {
-    const auto executable = m_processes->executablePath(pid);
+    const auto [executable, files, cwd] = m_processes->holdings(pid, target.devices);
     QList<Blocker::Use> uses;
-    for (const auto& file : m_processes->openFiles(pid))
+    for (const auto& file : files)
         if (target.devices.contains(file.device))
             uses.append({Blocker::Reason::openFile, file.path});
-    if (const auto cwd = m_processes->workingDirectory(pid); cwd && target.devices.contains(cwd->device))
+    if (cwd && target.devices.contains(cwd->device))
         uses.prepend({Blocker::Reason::workingDirectory, cwd->path});
     if (executable && withinAny(*executable, target.mountPaths))
         uses.prepend({Blocker::Reason::mappedFile, *executable});
@@ -154,6 +154,7 @@ Blocker BlockerScanner::describe(qint32 pid, std::optional<QString> executablePa
     blocker.app = owningApp(pid);
     blocker.isAppProcess = blocker.app && m_apps && m_apps->forPid(pid).has_value();
     blocker.uses = std::move(uses);
+    blocker.startTime = m_processes->startTime(pid);
     return blocker;
 }
 
@@ -164,14 +165,14 @@ std::optional<OwningApp> BlockerScanner::owningApp(qint32 pid) const
     qint32 current = pid;
     for (int step = 0; step < ancestorLimit; ++step) {
         if (const auto record = m_apps->forPid(current); record && record->isRegular)
-            return appFrom(*record);
+            return appFrom(*record, *m_processes);
         const auto parent = m_processes->parent(current);
         if (!parent || *parent < 2 || *parent == current)
             break;
         current = *parent;
     }
     if (const auto own = m_apps->forPid(pid))
-        return appFrom(*own);
+        return appFrom(*own, *m_processes);
     return std::nullopt;
 }
 

@@ -4,6 +4,7 @@
 #include "Platform/BlockRegistry.h"
 
 #include <QFileInfo>
+#include <QTimer>
 
 #include <csignal>
 
@@ -185,7 +186,13 @@ QCoro::Task<> Ejector::rescan(QString id)
         co_return;
     const auto mounts = m_platform.client->mounts(current->target);
 
+    QPointer<Ejector> self(this);
+    m_rescanning[id] += 1;
     const auto report = co_await scanAndRecord(mounts);
+    if (!self)
+        co_return;
+    if (--m_rescanning[id] == 0)
+        m_rescanning.remove(id);
     if (!report)
         co_return;
     if (const Status* after = status(id); after && after->phase == Phase::idle) {
@@ -207,7 +214,9 @@ void Ejector::setLiveRescan(const QString& id, bool enabled)
     m_rescanTimers[id] = m_clock.schedule(rescanInterval, rescanInterval, [self, id] {
         if (!self)
             return;
-        // While an eject or a scan runs the tick does nothing.
+        // While an eject, a scan or the last tick's rescan runs the tick does nothing.
+        if (self->m_rescanning.contains(id))
+            return;
         if (const Status* current = self->status(id); current && current->phase == Phase::idle)
             self->rescan(id);
     });
@@ -243,7 +252,7 @@ void Ejector::watchBlockers(const Status& status)
     std::vector<std::unique_ptr<ProcessControl::Watch>> watches;
     for (const Blocker& blocker : blockers) {
         const qint32 pid = blocker.pid;
-        auto watch = m_platform.processes->watchExit(pid, blocker.executablePath, [self, pid, id] {
+        auto watch = m_platform.processes->watchExit(pid, blocker.startTime, [self, pid, id] {
             if (self)
                 self->processExited(pid, id);
         });
@@ -252,10 +261,18 @@ void Ejector::watchBlockers(const Status& status)
     }
     m_exitWatches[id] = std::move(watches);
 
-    // A blocker that ended between the scan and the watch is not awaited forever.
+    // A blocker that ended between the scan and the watch is not awaited forever. Its end is
+    // taken in on a later turn, as the watches deliver theirs, so that an automatic retry never
+    // starts inside the eject that armed the watch.
+    QList<qint32> gone;
     for (const Blocker& blocker : blockers)
-        if (m_platform.processes->isGone(blocker.pid))
-            processExited(blocker.pid, id);
+        if (m_platform.processes->isGone(blocker.pid, blocker.startTime))
+            gone.append(blocker.pid);
+    if (!gone.isEmpty())
+        QTimer::singleShot(0, this, [this, gone, id] {
+            for (qint32 pid : gone)
+                processExited(pid, id);
+        });
 }
 
 void Ejector::processExited(qint32 pid, const QString& id)
@@ -314,12 +331,12 @@ bool Ejector::quit(const Blocker& blocker)
     if (!blocker.isAppProcess || !blocker.app)
         return false;
     // The polite stop a session sends its applications at logout.
-    return m_platform.processes->signal(blocker.app->pid, SIGTERM);
+    return m_platform.processes->signal(blocker.app->pid, blocker.app->startTime, SIGTERM);
 }
 
 bool Ejector::signal(const Blocker& blocker, bool kill)
 {
-    return m_platform.processes->signal(blocker.pid, kill ? SIGKILL : SIGTERM);
+    return m_platform.processes->signal(blocker.pid, blocker.startTime, kill ? SIGKILL : SIGTERM);
 }
 
 } // namespace mallowby

@@ -140,6 +140,7 @@ private:
     std::map<QString, std::vector<std::unique_ptr<ProcessControl::Watch>>> m_exitWatches;
     QHash<QString, QSet<qint32>> m_waitingFor;
     std::map<QString, std::unique_ptr<Clock::Timer>> m_rescanTimers;
+    QHash<QString, int> m_rescanning;  // rescans under way per target
 };
 
 } // namespace mallowby

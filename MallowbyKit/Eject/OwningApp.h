@@ -12,6 +12,7 @@ struct OwningApp {
     QString name;
     std::optional<QString> bundleIdentifier;  // the app id
     std::optional<QString> bundlePath;        // the desktop file
+    std::optional<quint64> startTime;         // of the app's process, to tell a reused pid apart
 
     bool operator==(const OwningApp&) const = default;
 };

@@ -173,6 +173,11 @@ void Notifier::post(const QString& identifier, const QString& title, const QStri
     m_server->post({identifier, title, body, withSound});
 }
 
+void Notifier::withdraw(const QString& identifier)
+{
+    m_server->withdraw(identifier);
+}
+
 QString Notifier::durationText(Clock::Duration duration)
 {
     const qint64 nanoseconds = std::max<qint64>(0, duration.count());

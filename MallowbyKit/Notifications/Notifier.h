@@ -54,6 +54,8 @@ public:
     void checkLowSpace();
     void transferFinished(const Drive& drive, const FinishedTransfer& finished);
     void post(const QString& identifier, const QString& title, const QString& body, bool withSound);
+    // Takes down the notice last posted under this identifier.
+    void withdraw(const QString& identifier);
 
     // "2 min, 5 sec": hours, minutes and seconds, the two largest non-zero ones, whole seconds.
     static QString durationText(Clock::Duration duration);

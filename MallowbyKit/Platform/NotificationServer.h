@@ -32,6 +32,8 @@ public:
     virtual QCoro::Task<bool> requestAuthorization() = 0;
     // Shows the notice now; failures are dropped.
     virtual void post(const Notice& notice) = 0;
+    // Takes down the notice last shown under this identifier, where the desktop allows it.
+    virtual void withdraw(const QString& identifier) { Q_UNUSED(identifier) }
     // The program and arguments that open the desktop's notification settings; none where unknown.
     virtual std::optional<QStringList> settingsCommand() const = 0;
 };

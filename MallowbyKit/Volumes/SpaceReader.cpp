@@ -1,8 +1,10 @@
 #include "Volumes/SpaceReader.h"
 
 #include "Support/OneShot.h"
+#include "Volumes/SpaceHelper.h"
 
-#include <QFile>
+#include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -10,13 +12,11 @@
 #include <mutex>
 #include <set>
 
-#include <sys/statvfs.h>
-
 namespace mallowby {
 
 namespace {
 
-// Never destroyed: a reader thread stuck in statvfs may return after static destruction.
+// Never destroyed: an injected read may return after static destruction.
 std::mutex& inFlightLock()
 {
     static auto* const lock = new std::mutex;
@@ -29,19 +29,19 @@ std::set<QString>& inFlightPaths()
     return *paths;
 }
 
-} // namespace
-
-QThreadPool& SpaceReader::pool()
+// Runs injected reads. Never destroyed: one stuck in a test must not hold up its exit.
+QThreadPool& injectedReads()
 {
     static QThreadPool* const pool = [] {
         auto* p = new QThreadPool;
         p->setObjectName(QStringLiteral("as.quillon.mallowby.space"));
-        // One thread per stuck path at most, thanks to the in-flight set; leave room for many.
         p->setMaxThreadCount(64);
         return p;
     }();
     return *pool;
 }
+
+} // namespace
 
 bool SpaceReader::isInFlight(const QString& path)
 {
@@ -51,37 +51,41 @@ bool SpaceReader::isInFlight(const QString& path)
 
 QCoro::Task<std::optional<Space>> SpaceReader::read(QString path) const
 {
+    // No file system has such a path, and the helper's requests end at a NUL.
+    if (path.isEmpty() || path.contains(QChar(0)))
+        co_return std::nullopt;
     {
         std::lock_guard guard(inFlightLock());
         if (!inFlightPaths().insert(path).second)
             co_return std::nullopt;
     }
 
-    // The first of the read and the timeout answers.
+    // The read's end frees the path; the first of it and the timeout answers.
     auto completion = OneShot<std::optional<Space>>::make();
-    pool().start([completion, readBlocking = readBlocking, path] {
-        QThread::currentThread()->setObjectName(QStringLiteral("as.quillon.mallowby.space"));
-        std::optional<Space> result = readBlocking ? readBlocking(path) : std::nullopt;
+    const auto end = [completion, path](std::optional<Space> result) {
         {
             std::lock_guard guard(inFlightLock());
             inFlightPaths().erase(path);
         }
         completion->complete(result);
+    };
+    QPointer<SpaceHelper> helper;
+    if (readBlocking) {
+        injectedReads().start([readBlocking = readBlocking, path, end] {
+            QThread::currentThread()->setObjectName(QStringLiteral("as.quillon.mallowby.space"));
+            end(readBlocking(path));
+        });
+    } else if ((helper = SpaceHelper::acquire(SpaceHelper::program()))) {
+        helper->ask(path, end);
+    } else {
+        end(std::nullopt);
+    }
+    QTimer::singleShot(timeout, Qt::PreciseTimer, QCoreApplication::instance(), [completion, helper] {
+        if (completion->complete(std::nullopt) && helper)
+            helper->abandon();
     });
-    QTimer::singleShot(timeout, [completion] { completion->complete(std::nullopt); });
 
     co_return co_await *completion;
-}
-
-std::optional<Space> SpaceReader::defaultReadBlocking(const QString& path)
-{
-    struct statvfs info {};
-    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
-        return std::nullopt;
-    const qint64 unit = qint64(info.f_frsize ? info.f_frsize : info.f_bsize);
-    const qint64 total = qint64(info.f_blocks) * unit;
-    const qint64 free = qint64(info.f_bavail) * unit;
-    return Space{total, free, free, false};
 }
 
 } // namespace mallowby

@@ -1,5 +1,8 @@
 #include "MenuBar/StatusItem.h"
 
+#include "MenuBar/PanelAppearance.h"
+#include "Platform/Linux/SessionBus.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
@@ -17,18 +20,12 @@
 
 namespace mallowby {
 
-namespace {
-
-QString appearanceOf(const QPalette& palette)
+StatusItem::StatusItem(QObject* parent)
+    : QObject(parent), m_tray(new QSystemTrayIcon(this)), m_panel(new PanelAppearance(this))
 {
-    return palette.color(QPalette::Window).lightness() < 128 ? QStringLiteral("dark") : QStringLiteral("light");
-}
-
-} // namespace
-
-StatusItem::StatusItem(QObject* parent) : QObject(parent), m_tray(new QSystemTrayIcon(this))
-{
-    m_appearance = appearanceOf(QGuiApplication::palette());
+    updateAppearance();
+    connect(m_panel, &PanelAppearance::colorSchemeChanged, this, &StatusItem::updateAppearance);
+    m_panel->follow(SessionBus::user());
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         // The XEmbed icon reports presses with the modifiers of that event; a StatusNotifierItem
         // host sends none, so ask the window system for the keys held now.
@@ -128,6 +125,24 @@ QString StatusItem::appearance() const
     return m_appearance;
 }
 
+void StatusItem::followPanel(QDBusConnection sessionBus)
+{
+    m_panel->follow(std::move(sessionBus));
+}
+
+void StatusItem::updateAppearance()
+{
+    // Where the desktop prefers dark its panel is dark, also under a light application palette
+    // (Qt does not take the preference from every desktop); a dark palette is dark regardless.
+    const bool dark = m_panel->colorScheme() == PanelAppearance::ColorScheme::preferDark
+                      || QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+    const QString appearance = dark ? QStringLiteral("dark") : QStringLiteral("light");
+    if (appearance == m_appearance)
+        return;
+    m_appearance = appearance;
+    emit appearanceChanged();
+}
+
 double StatusItem::scale() const
 {
     if (QWidget* window = trayWindow())
@@ -161,11 +176,7 @@ void StatusItem::popUpMenu(QMenu* menu)
 bool StatusItem::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
-        const QString appearance = appearanceOf(QGuiApplication::palette());
-        if (appearance != m_appearance) {
-            m_appearance = appearance;
-            emit appearanceChanged();
-        }
+        updateAppearance();
     } else if (event->type() == QEvent::MouseButtonDblClick && watched == m_trayWindow
                && static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
         // The XEmbed icon reports double clicks of the left button only.

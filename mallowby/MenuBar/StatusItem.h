@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QIcon>
 #include <QImage>
 #include <QObject>
@@ -13,6 +14,8 @@ class QSystemTrayIcon;
 class QWidget;
 
 namespace mallowby {
+
+class PanelAppearance;
 
 // The one tray item: an image of variable width with a tooltip and a spoken label, and its
 // clicks. Over QSystemTrayIcon (StatusNotifierItem or XEmbed); it keeps what it was given, so the
@@ -46,8 +49,11 @@ public:
     const QString& accessibilityLabel() const { return m_accessibilityLabel; }
     void setAccessibilityLabel(const QString& text);
 
-    // "dark" or "light", from the palette.
+    // "dark" where the desktop prefers dark (its settings portal) or the palette is dark, else
+    // "light".
     QString appearance() const;
+    // Follows the desktop's colour preference on this bus (the user's session bus from the start).
+    void followPanel(QDBusConnection sessionBus);
     // Pixels per point of the screen the item is on; 2 when the item has no window of its own.
     double scale() const;
 
@@ -77,6 +83,7 @@ private:
     QWidget* trayWindow() const;
     // Takes up a newly embedded icon window: true when there was one.
     bool followTrayWindow();
+    void updateAppearance();
 
     QSystemTrayIcon* m_tray;
     bool m_visible = false;
@@ -87,6 +94,7 @@ private:
     QString m_toolTip;
     QString m_accessibilityLabel;
     QString m_appearance;
+    PanelAppearance* m_panel;
     mutable QPointer<QWidget> m_trayWindow;
     QPointer<QWindow> m_followedWindow;
 };

@@ -155,6 +155,7 @@ void DriveCard::present(const Drive& drive, const QList<Volume>& volumes)
         column()->insertWidget(1, m_status);
     }
     m_status->refresh();
+    m_status->presentFlush(m_preferences.units());
     setHighlighted(m_status->hasFailure());
     presentActivity(drive);
 

@@ -4,13 +4,18 @@
 #include "Popover/StatusLine.h"
 
 #include "Eject/Ejector.h"
+#include "Eject/FlushWatch.h"
 
 #include <QVBoxLayout>
 
 namespace mallowby {
 
 EjectStatusView::EjectStatusView(Ejector& ejector, const QString& targetID, const QString& busyText, QWidget* parent)
-    : QWidget(parent), m_ejector(ejector), m_targetID(targetID), m_busy(new StatusLine(busyText, this))
+    : QWidget(parent),
+      m_ejector(ejector),
+      m_targetID(targetID),
+      m_busyText(busyText),
+      m_busy(new StatusLine(busyText, this))
 {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -19,6 +24,19 @@ EjectStatusView::EjectStatusView(Ejector& ejector, const QString& targetID, cons
     m_busy->hide();
     hide();
     refresh();
+}
+
+void EjectStatusView::presentFlush(ByteUnits units)
+{
+    const FlushWatch* flushes = FlushWatch::of(m_ejector);
+    const FlushEstimate* estimate = flushes ? flushes->estimate(m_targetID) : nullptr;
+    if (estimate && estimate->showsProgress()) {
+        m_busy->setText(m_busyText + QLatin1Char(' ') + estimate->progressText(units));
+        m_busy->setProgress(estimate->fractionDone());
+    } else {
+        m_busy->setText(m_busyText);
+        m_busy->setProgress(std::nullopt);
+    }
 }
 
 bool EjectStatusView::hasFailure() const

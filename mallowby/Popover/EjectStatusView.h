@@ -2,6 +2,8 @@
 
 #include "Popover/BlockersView.h"
 
+#include "Settings/ByteUnits.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -20,6 +22,10 @@ public:
 
     // Follows the ejector's current status of the target.
     void refresh();
+    // While the eject writes out cached data: "Ejecting… writing 340 MB, about 12 s" over a bar
+    // of the share written since the eject began; the plain busy text otherwise.
+    void presentFlush(ByteUnits units);
+    StatusLine* busyLine() const { return m_busy; }
     // The target's last eject failed.
     bool hasFailure() const;
     BlockersView* blockers() const { return m_blockers; }
@@ -27,6 +33,7 @@ public:
 private:
     Ejector& m_ejector;
     QString m_targetID;
+    QString m_busyText;
     StatusLine* m_busy;
     QPointer<BlockersView> m_blockers;
 };

@@ -7,6 +7,7 @@
 
 #include "Eject/EjectTarget.h"
 #include "Eject/Ejector.h"
+#include "Settings/Preferences.h"
 
 #include <QAction>
 #include <QVBoxLayout>
@@ -63,6 +64,7 @@ void NetworkCard::present(const QList<Volume>& volumes)
         share.row->present(volume);
         share.unmount->setAccessibleName(QStringLiteral("Unmount ") + volume.name);
         share.status->refresh();
+        share.status->presentFlush(m_preferences.units());
         failed = failed || share.status->hasFailure();
     }
     setHighlighted(failed);

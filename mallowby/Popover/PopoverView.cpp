@@ -9,6 +9,7 @@
 
 #include "Drives/DriveMonitor.h"
 #include "Eject/Ejector.h"
+#include "Eject/FlushWatch.h"
 #include "Settings/Preferences.h"
 #include "Volumes/VolumeStore.h"
 
@@ -90,6 +91,8 @@ PopoverView::PopoverView(VolumeStore& volumes, DriveMonitor& drives, Ejector& ej
     connect(&volumes, &VolumeStore::volumesChanged, this, &PopoverView::refresh);
     connect(&drives, &DriveMonitor::drivesChanged, this, &PopoverView::refresh);
     connect(&ejector, &Ejector::statusesChanged, this, &PopoverView::refresh);
+    if (const FlushWatch* flushes = FlushWatch::of(ejector))
+        connect(flushes, &FlushWatch::flushesChanged, this, &PopoverView::refresh);
     for (auto signal : {&Preferences::unitsChanged, &Preferences::lowSpaceThresholdChanged, &Preferences::volumesShownChanged})
         connect(&preferences, signal, this, &PopoverView::refresh);
     connect(&preferences, &Preferences::accentChanged, this,

@@ -6,6 +6,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 using namespace mallowby;
@@ -28,17 +30,31 @@ public:
         QList<FileRef> maps;
     };
     QMap<qint32, Process> table;
+    bool descending = false;  // list the pids highest first, as no sorted source would
     mutable int mapWalks = 0;
 
-    QList<qint32> userProcesses() const override { return table.keys(); }
+    QList<qint32> userProcesses() const override
+    {
+        QList<qint32> pids = table.keys();
+        if (descending)
+            std::reverse(pids.begin(), pids.end());
+        return pids;
+    }
     std::optional<QString> executablePath(qint32 pid) const override { return table.value(pid).exe; }
     std::optional<QString> commandName(qint32 pid) const override { return table.value(pid).comm; }
     std::optional<qint32> parent(qint32 pid) const override
     {
         return table.contains(pid) ? std::optional(table.value(pid).parent) : std::nullopt;
     }
-    QList<FileRef> openFiles(qint32 pid) const override { return table.value(pid).files; }
-    std::optional<FileRef> workingDirectory(qint32 pid) const override { return table.value(pid).cwd; }
+    std::optional<quint64> startTime(qint32 pid) const override
+    {
+        return table.contains(pid) ? std::optional(quint64(pid) * 100) : std::nullopt;
+    }
+    Holdings holdings(qint32 pid, const QSet<quint64>&) const override
+    {
+        const Process process = table.value(pid);
+        return {process.exe, process.files, process.cwd};
+    }
     QList<FileRef> mappedFiles(qint32 pid, int limit) const override
     {
         ++mapWalks;
@@ -139,11 +155,16 @@ TEST(BlockerScanner, NamesAndOrder)
     processes->table[50] = {"/usr/bin/Zeta", "Zeta", 1, {}, there, {}};
     processes->table[44] = {"/usr/bin/zeta", "zeta", 1, {}, there, {}};
     processes->table[43] = {"/usr/bin/alpha", "alpha", 1, {}, there, {}};
-    const auto report = scan(processes);
-    QStringList order;
-    for (const Blocker& b : report.blockers)
-        order << QStringLiteral("%1:%2").arg(b.processName).arg(b.pid);
-    EXPECT_EQ(order, (QStringList{"alpha:43", "kworker-ish:42", "pid 41:41", "zeta:44", "Zeta:50"}));
+    // Equal keys are ordered by pid whatever order the processes were listed in.
+    for (const bool descending : {false, true}) {
+        processes->descending = descending;
+        const auto report = scan(processes);
+        QStringList order;
+        for (const Blocker& b : report.blockers)
+            order << QStringLiteral("%1:%2").arg(b.processName).arg(b.pid);
+        EXPECT_EQ(order, (QStringList{"alpha:43", "kworker-ish:42", "pid 41:41", "zeta:44", "Zeta:50"})) << descending;
+        EXPECT_EQ(report.blockers.first().startTime, 4300u) << "the start time of each blocker is recorded";
+    }
 }
 
 TEST(BlockerScanner, TheOwningAppIsTheNearestRegularAppAncestor)
@@ -167,11 +188,11 @@ TEST(BlockerScanner, TheOwningAppIsTheNearestRegularAppAncestor)
     for (const Blocker& b : report.blockers)
         byPid.insert(b.pid, b);
     ASSERT_EQ(byPid.size(), 4);
-    EXPECT_EQ(byPid[102].app, (OwningApp{100, "Editor", QStringLiteral("org.example.Editor"), QStringLiteral("/x/org.example.Editor.desktop")}));
+    EXPECT_EQ(byPid[102].app, (OwningApp{100, "Editor", QStringLiteral("org.example.Editor"), QStringLiteral("/x/org.example.Editor.desktop"), 10000}));
     EXPECT_FALSE(byPid[102].isAppProcess);
     EXPECT_EQ(byPid[103].app->pid, 100);
     EXPECT_TRUE(byPid[103].isAppProcess);  // it has a record of its own, though not a regular one
-    EXPECT_EQ(byPid[200].app, (OwningApp{200, "org.example.Daemon", std::nullopt, QStringLiteral("/x/org.example.Daemon.desktop")}));
+    EXPECT_EQ(byPid[200].app, (OwningApp{200, "org.example.Daemon", std::nullopt, QStringLiteral("/x/org.example.Daemon.desktop"), 20000}));
     EXPECT_TRUE(byPid[200].isAppProcess);
     EXPECT_EQ(byPid[300].app, std::nullopt);
     EXPECT_FALSE(byPid[300].isAppProcess);

@@ -94,13 +94,25 @@ TEST_F(EjectorTest, BusyScansWatchesAndRetriesOnceEveryBlockerHasExited)
     EXPECT_EQ(disks->calls.last(), "eject sdb");
 }
 
-TEST_F(EjectorTest, ABlockerGoneBeforeItsWatchIsCaughtByTheProbe)
+TEST_F(EjectorTest, ABlockerGoneBeforeItsWatchIsCaughtByTheProbeAfterTheEjectAnswered)
 {
     disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
     queued = {BlockerReport{{blocker(601, "short-lived")}, {}, false, 30, {}}};
     processes->gone.insert(601);
-    run(ejector->eject(usb, false));
-    // Not awaited forever: the retry ran at once.
+    std::optional<bool> ejected;
+    std::optional<Ejector::Status> whenAnswered;
+    [](Ejector& e, EjectTarget t, std::optional<bool>& out, std::optional<Ejector::Status>& seen) -> QCoro::Task<> {
+        out = co_await e.eject(t, false);
+        seen = *e.status(t.id);
+    }(*ejector, usb, ejected, whenAnswered);
+    // The eject answers with the busy outcome and its report, not with a retry under way.
+    ASSERT_EQ(ejected, false);
+    EXPECT_EQ(whenAnswered->phase, Ejector::Phase::idle);
+    EXPECT_EQ(whenAnswered->failure, EjectFailure::busy());
+    ASSERT_TRUE(whenAnswered->report.has_value());
+    EXPECT_EQ(whenAnswered->report->blockers.size(), 1);
+    EXPECT_EQ(disks->calls.count("unmount sdb"), 1);
+    // Not awaited forever: the retry runs on the next turn.
     settle();
     EXPECT_EQ(disks->calls.count("unmount sdb"), 2);
     EXPECT_TRUE(ejector->awaitedProcesses("12").isEmpty());
@@ -138,7 +150,7 @@ TEST_F(EjectorTest, TheLastExitDuringAScanStartsNoRetry)
     ASSERT_TRUE(ejector->isWatching("12"));
 
     // A rescan is under way when the blocker exits.
-    scanGate = OneShot<bool>::make();
+    scanGate = ScanGate::make();
     [](Ejector& e, EjectTarget t) -> QCoro::Task<> { co_await e.inspect(t); }(*ejector, usb);
     ASSERT_EQ(ejector->status("12")->phase, Ejector::Phase::scanning);
     processes->exit(801);
@@ -163,7 +175,7 @@ TEST_F(EjectorTest, DismissingDuringAScanDropsTheReport)
 {
     disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
     nextReport.blockers = {blocker(901, "bash")};
-    scanGate = OneShot<bool>::make();
+    scanGate = ScanGate::make();
     std::optional<bool> ejected;
     [](Ejector& e, EjectTarget t, std::optional<bool>& out) -> QCoro::Task<> { out = co_await e.eject(t, false); }(*ejector, usb, ejected);
     settle();
@@ -196,6 +208,95 @@ TEST_F(EjectorTest, LiveRescanTicksEveryTwoSecondsWhileIdle)
     clock.advance(std::chrono::seconds(10));
     settle();
     EXPECT_EQ(scanned.size(), 2);
+}
+
+TEST_F(EjectorTest, ATickWhileTheLastRescanRunsIsSkipped)
+{
+    disks->unmountAnswers["sdb"] = Dissent{Dissent::notPermitted, std::nullopt};
+    run(ejector->eject(usb, false));
+    ejector->setLiveRescan("12", true);
+    scanGate = ScanGate::make();
+    clock.advance(std::chrono::seconds(2));
+    settle();
+    ASSERT_EQ(scanned.size(), 1);
+    for (int tick = 0; tick < 3; ++tick) {  // a scan stuck on a slow machine
+        clock.advance(std::chrono::seconds(2));
+        settle();
+    }
+    EXPECT_EQ(scanned.size(), 1);
+    std::exchange(scanGate, nullptr)->complete(true);
+    settle();
+    clock.advance(std::chrono::seconds(2));
+    settle();
+    EXPECT_EQ(scanned.size(), 2);
+}
+
+TEST_F(EjectorTest, TheLastExitWhileEjectingStartsNoRetry)
+{
+    disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
+    nextReport.blockers = {blocker(811, "bash")};
+    run(ejector->eject(usb, false));
+    ASSERT_TRUE(ejector->isWatching("12"));
+    // The user presses retry; the blocker ends while that eject is still under way.
+    disks->gate = OneShot<bool>::make();
+    [](Ejector& e) -> QCoro::Task<> { co_await e.retry(QStringLiteral("12"), false); }(*ejector);
+    ASSERT_EQ(ejector->status("12")->phase, Ejector::Phase::ejecting);
+    processes->exit(811);
+    settle();
+    nextReport.blockers = {blocker(812, "bash")};  // another holder keeps the drive busy
+    std::exchange(disks->gate, nullptr)->complete(true);
+    settle();
+    EXPECT_EQ(disks->calls.count("unmount sdb"), 2) << "the first eject and the user's retry, nothing more";
+}
+
+TEST_F(EjectorTest, RetryWithForceAndRescanOfAnExistingStatus)
+{
+    EXPECT_EQ(run(ejector->retry("12", true)), false);  // no status: nothing to retry
+    run(ejector->rescan("12"));
+    EXPECT_TRUE(scanned.isEmpty());
+
+    disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
+    nextReport.blockers = {blocker(821, "bash")};
+    run(ejector->eject(usb, false));
+    EXPECT_EQ(ejector->awaitedProcesses("12"), QSet<qint32>{821});
+    disks->calls.clear();
+
+    // The holder changed: the rescan reports and awaits the new one.
+    nextReport.blockers = {blocker(822, "vim")};
+    nextReport.processCount = 9;
+    run(ejector->rescan("12"));
+    EXPECT_EQ(ejector->status("12")->report->processCount, 9);
+    EXPECT_EQ(ejector->status("12")->failure, EjectFailure::busy());
+    EXPECT_EQ(ejector->awaitedProcesses("12"), QSet<qint32>{822});
+
+    EXPECT_EQ(run(ejector->retry("12", true)), true);
+    EXPECT_EQ(disks->calls, (QStringList{"unmount sdb force", "eject sdb"}));
+    EXPECT_EQ(ejector->status("12"), nullptr);
+    EXPECT_FALSE(ejector->isWatching("12"));
+}
+
+TEST_F(EjectorTest, EjectingAnImageOnTheDriveRescansTheDrive)
+{
+    disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
+    nextReport.images = {ImageBlocker{QStringLiteral("/media/usb/disk.img"), QStringLiteral("loop7")}};
+    run(ejector->eject(usb, false));
+    ASSERT_EQ(scanned.size(), 1);
+
+    nextReport.images.clear();
+    registry->ids["loop7"] = 70;
+    EXPECT_EQ(run(ejector->ejectImage(ImageBlocker{QStringLiteral("/media/usb/disk.img"), QStringLiteral("loop7")}, "12")), true);
+    EXPECT_EQ(disks->calls.mid(1), (QStringList{"unmount loop7", "eject loop7"}));
+    EXPECT_EQ(scanned.size(), 2);
+    EXPECT_TRUE(ejector->status("12")->report->images.isEmpty());
+    EXPECT_EQ(ejector->status("loop7"), nullptr) << "an image eject keeps no status of its own";
+
+    // A refused image eject answers false and changes nothing.
+    disks->unmountAnswers["loop8"] = Dissent{Dissent::busy, std::nullopt};
+    const auto before = ejector->log().size();
+    EXPECT_EQ(run(ejector->ejectImage(ImageBlocker{QStringLiteral("/media/usb/b.img"), QStringLiteral("loop8")}, "12")), false);
+    EXPECT_EQ(disks->calls.last(), "unmount loop8");
+    EXPECT_EQ(scanned.size(), 2);
+    EXPECT_EQ(ejector->log().size(), before);
 }
 
 TEST_F(EjectorTest, SignalsAndQuit)

@@ -4,6 +4,7 @@
 #include "Drives/Drive.h"
 
 #include "NotifierRig.h"
+#include "support/PrivateSessionBus.h"
 #include "support/StdoutCapture.h"
 
 #include <QDBusArgument>
@@ -22,146 +23,6 @@ using namespace std::chrono_literals;
 namespace {
 
 using Authorization = NotificationServer::Authorization;
-
-// One Notify call as the notification server received it.
-struct NotifyCall {
-    uint replacesID = 0;
-    QString title;
-    QString body;
-    QVariantMap hints;
-};
-
-// A private session bus with python-dbusmock's notification daemon on it, when asked for.
-class PrivateSessionBus {
-public:
-    static inline const QString daemonName = QStringLiteral("org.freedesktop.Notifications");
-
-    PrivateSessionBus()
-    {
-        m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                    QStringLiteral("--print-address=1")});
-        if (m_bus.waitForStarted(5000) && m_bus.waitForReadyRead(5000))
-            m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
-        if (!m_address.isEmpty())
-            m_connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_address, connectionName()));
-    }
-    ~PrivateSessionBus()
-    {
-        stopDaemon();
-        m_connection.reset();
-        QDBusConnection::disconnectFromBus(connectionName());
-        m_bus.kill();
-        m_bus.waitForFinished(5000);
-    }
-
-    std::optional<QString> unavailable() const
-    {
-        if (m_address.isEmpty() || !m_connection->isConnected())
-            return QStringLiteral("dbus-daemon could not be started here");
-        if (!QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
-            return QStringLiteral("/usr/bin/python3 is missing");
-        return std::nullopt;
-    }
-
-    QDBusConnection connection() const { return *m_connection; }
-
-    // dbusmock's notification daemon (system Python: a pyenv shim on PATH lacks the module).
-    bool startDaemon()
-    {
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
-        m_daemon.setProcessEnvironment(environment);
-        m_daemon.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-m"), QStringLiteral("dbusmock"),
-                                                            QStringLiteral("--template"), QStringLiteral("notification_daemon")});
-        if (!m_daemon.waitForStarted(5000))
-            return false;
-        return TestEnvironment::waitUntil(
-            [&] {
-                return m_daemon.state() == QProcess::Running
-                       && m_connection->interface()->isServiceRegistered(daemonName).value();
-            },
-            10s);
-    }
-    QString daemonError() { return QString::fromUtf8(m_daemon.readAllStandardError()); }
-
-    void stopDaemon()
-    {
-        if (m_daemon.state() == QProcess::NotRunning)
-            return;
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5000)) {
-            m_daemon.kill();
-            m_daemon.waitForFinished(5000);
-        }
-    }
-
-    // The Notify calls the daemon has received so far, oldest first.
-    QList<NotifyCall> notifyCalls() const
-    {
-        QDBusMessage call = QDBusMessage::createMethodCall(daemonName, QStringLiteral("/org/freedesktop/Notifications"),
-                                                           QStringLiteral("org.freedesktop.DBus.Mock"),
-                                                           QStringLiteral("GetMethodCalls"));
-        call << QStringLiteral("Notify");
-        const QDBusMessage reply = m_connection->call(call);
-        QList<NotifyCall> calls;
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-            return calls;
-        const QDBusArgument list = reply.arguments().first().value<QDBusArgument>();
-        list.beginArray();
-        while (!list.atEnd()) {
-            quint64 time = 0;
-            QVariantList arguments;
-            list.beginStructure();
-            list >> time >> arguments;
-            list.endStructure();
-            if (arguments.size() < 7)
-                continue;
-            calls.append({arguments[1].toUInt(), arguments[3].toString(), arguments[4].toString(),
-                          qdbus_cast<QVariantMap>(arguments[6].value<QDBusArgument>())});
-        }
-        list.endArray();
-        return calls;
-    }
-
-    // Makes the daemon take its time over every Notify, as a busy desktop does.
-    bool slowDown() const
-    {
-        QDBusMessage call = QDBusMessage::createMethodCall(daemonName, QStringLiteral("/org/freedesktop/Notifications"),
-                                                           QStringLiteral("org.freedesktop.DBus.Mock"),
-                                                           QStringLiteral("AddMethod"));
-        call << daemonName << QStringLiteral("Notify") << QStringLiteral("susssasa{sv}i") << QStringLiteral("u")
-             << QStringLiteral("import time\n"
-                               "time.sleep(0.3)\n"
-                               "if args[1]:\n"
-                               "    ret = args[1]\n"
-                               "else:\n"
-                               "    ret = self.next_id\n"
-                               "    self.next_id += 1\n");
-        return m_connection->call(call).type() == QDBusMessage::ReplyMessage;
-    }
-
-    // Closes a notice as a user dismissing it would.
-    void close(uint id) const
-    {
-        QDBusMessage call = QDBusMessage::createMethodCall(daemonName, QStringLiteral("/org/freedesktop/Notifications"),
-                                                           daemonName, QStringLiteral("CloseNotification"));
-        call << id;
-        m_connection->call(call);
-    }
-
-private:
-    QString connectionName() const { return QStringLiteral("notifier-test-%1").arg(quintptr(this)); }
-
-    QProcess m_bus;
-    QProcess m_daemon;
-    QString m_address;
-    std::unique_ptr<QDBusConnection> m_connection;
-};
-
-bool waitForCalls(const PrivateSessionBus& bus, qsizetype count)
-{
-    return TestEnvironment::waitUntil([&] { return bus.notifyCalls().size() >= count; }, 5s);
-}
 
 Authorization authorizationOf(LinuxNotificationServer& server)
 {
@@ -262,15 +123,26 @@ TEST(NotifierOnTheSessionBus, WithoutADaemonNothingIsPostedButEveryNoticeIsEchoe
                    "notification: Finished writing to Stick | 1.0 GB in 5 sec. | authorization 2\n");
 }
 
-TEST(LinuxNotificationServer, ANoticeSentBeforeTheLastOneWasAnsweredStillReplacesIt)
-{
+// A server over a daemon that takes its time over every Notify.
+class BusyNotificationDaemon : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const auto missing = bus.unavailable())
+            GTEST_SKIP() << missing->toStdString();
+        ASSERT_TRUE(bus.startDaemon()) << bus.daemonError().toStdString();
+        ASSERT_TRUE(bus.slowDown());
+        server = std::make_unique<LinuxNotificationServer>(bus.connection());
+        ASSERT_EQ(authorizationOf(*server), Authorization::authorized);
+    }
+
     PrivateSessionBus bus;
-    if (const auto missing = bus.unavailable())
-        GTEST_SKIP() << missing->toStdString();
-    ASSERT_TRUE(bus.startDaemon()) << bus.daemonError().toStdString();
-    ASSERT_TRUE(bus.slowDown());
-    LinuxNotificationServer server(bus.connection());
-    ASSERT_EQ(authorizationOf(server), Authorization::authorized);
+    std::unique_ptr<LinuxNotificationServer> server;
+};
+
+TEST_F(BusyNotificationDaemon, ANoticeSentBeforeTheLastOneWasAnsweredStillReplacesIt)
+{
+    LinuxNotificationServer& server = *this->server;
 
     // Three in a row: the first goes out, the third overtakes the second while the first is on
     // its way, and replaces the first once its id is known.
@@ -314,4 +186,37 @@ TEST(LinuxNotificationServer, NoBusOrNoDaemonIsDenied)
     LinuxNotificationServer server(bus.connection());
     EXPECT_EQ(authorizationOf(server), Authorization::denied);
     EXPECT_FALSE(TestEnvironment::await(server.requestAuthorization()).value_or(true));
+}
+
+TEST_F(BusyNotificationDaemon, AWithdrawnNoticeIsClosedAlsoWhenItWasStillOnItsWay)
+{
+    LinuxNotificationServer& server = *this->server;
+
+    // Shown, then taken down.
+    server.post({"flush-1", "Writing data to A", "one", false});
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return server.serverID("flush-1").has_value(); }, 5s));
+    const uint first = *server.serverID("flush-1");
+    server.withdraw("flush-1");
+    EXPECT_FALSE(server.serverID("flush-1"));
+    // Taken down before the server answered, and the notice queued behind it dropped.
+    server.post({"flush-2", "Writing data to B", "two", false});
+    server.post({"flush-2", "Writing data to B", "three", false});
+    server.withdraw("flush-2");
+    // Withdrawn while on its way, then posted again: the new one stands.
+    server.post({"flush-3", "Writing data to C", "four", false});
+    server.withdraw("flush-3");
+    server.post({"flush-3", "C can be unplugged", "", true});
+
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return bus.closeCalls().size() >= 2 && bus.notifyCalls().size() >= 4; }, 5s));
+    TestEnvironment::waitUntil([] { return false; }, 700ms);
+    QStringList bodies;
+    for (const NotifyCall& call : bus.notifyCalls())
+        bodies << call.body;
+    EXPECT_EQ(bodies, (QStringList{"one", "two", "four", ""}));
+    ASSERT_EQ(bus.closeCalls().size(), 2);
+    EXPECT_EQ(bus.closeCalls().first(), first);
+    EXPECT_NE(bus.closeCalls().last(), first);
+    EXPECT_FALSE(server.serverID("flush-2"));
+    ASSERT_TRUE(server.serverID("flush-3"));
+    EXPECT_EQ(bus.notifyCalls().last().replacesID, *server.serverID("flush-3"));
 }

@@ -1,12 +1,12 @@
 #include "Platform/Linux/LinuxScreenEvents.h"
 
+#include "support/PrivateBus.h"
 #include "support/TestEnvironment.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -15,39 +15,6 @@ using namespace mallowby::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-// A private bus daemon of its own, ended with the test.
-class PrivateBus {
-public:
-    PrivateBus()
-    {
-        m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                       QStringLiteral("--print-address=1")});
-        if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))
-            m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    }
-    ~PrivateBus()
-    {
-        for (const QString& name : std::as_const(m_names))
-            QDBusConnection::disconnectFromBus(name);
-        m_daemon.kill();
-        m_daemon.waitForFinished(5000);
-    }
-
-    bool isReady() const { return !m_address.isEmpty(); }
-
-    QDBusConnection connect(const QString& name)
-    {
-        const QString unique = name + QString::number(quintptr(this));
-        m_names.append(unique);
-        return QDBusConnection::connectToBus(m_address, unique);
-    }
-
-private:
-    QProcess m_daemon;
-    QString m_address;
-    QStringList m_names;
-};
 
 // Just enough of logind's manager to hand out a session.
 class FakeLogind : public QObject {
@@ -78,15 +45,15 @@ void sendSignal(QDBusConnection& bus, const QString& path, const QString& interf
 TEST(LinuxScreenEvents, LogindLocksAndTheScreenSaverReachTheMonitor)
 {
     PrivateBus bus;
-    if (!bus.isReady())
+    if (bus.unavailable())
         GTEST_SKIP() << "dbus-daemon could not be started here";
-    QDBusConnection service = bus.connect("service");
+    QDBusConnection service = bus.connect();
     FakeLogind logind;
     ASSERT_TRUE(service.registerService("org.freedesktop.login1"));
     ASSERT_TRUE(service.registerObject("/org/freedesktop/login1", &logind, QDBusConnection::ExportAllSlots));
 
-    QDBusConnection system = bus.connect("system");
-    QDBusConnection sessionBus = bus.connect("session");
+    QDBusConnection system = bus.connect();
+    QDBusConnection sessionBus = bus.connect();
     LinuxScreenEvents events(system, sessionBus);
     QList<bool> received;
     QObject::connect(&events, &ScreenEvents::screenEvent, [&](bool asleep) { received.append(asleep); });
@@ -120,9 +87,9 @@ TEST(LinuxScreenEvents, LogindLocksAndTheScreenSaverReachTheMonitor)
 TEST(LinuxScreenEvents, AbsentServicesNeverReport)
 {
     PrivateBus bus;
-    if (!bus.isReady())
+    if (bus.unavailable())
         GTEST_SKIP() << "dbus-daemon could not be started here";
-    LinuxScreenEvents events(bus.connect("system"), bus.connect("session"));
+    LinuxScreenEvents events(bus.connect(), bus.connect());
     int received = 0;
     QObject::connect(&events, &ScreenEvents::screenEvent, [&] { ++received; });
     events.start();

@@ -95,7 +95,7 @@ protected:
 TEST_F(BlockersViewTest, WhosUsingThisLooksFirstThenListsImagesAndProcessesWithTheirRemedies)
 {
     EXPECT_EQ(view(), nullptr);
-    scanGate = OneShot<bool>::make();
+    scanGate = ScanGate::make();
     ejector->inspect(usb);
     settle();
     ASSERT_NE(view(), nullptr);
@@ -250,7 +250,7 @@ TEST_F(BlockersViewTest, WhileAnEjectOrScanRunsOnlyCloseWorks)
     ASSERT_TRUE(tree.isEnabled("retry"));
 
     // A new scan runs over the listed holders: their buttons wait with the others.
-    scanGate = OneShot<bool>::make();
+    scanGate = ScanGate::make();
     ejector->inspect(usb);
     settle();
     EXPECT_TRUE(tree.isEnabled("close"));

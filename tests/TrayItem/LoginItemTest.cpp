@@ -3,11 +3,13 @@
 
 #include "support/Printers.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -137,4 +139,36 @@ TEST(LoginItem, TheEntryStartsTheExecutableAndHiddenEntriesAreOff)
     ASSERT_EQ(item.unregisterItem(), std::nullopt);
     EXPECT_FALSE(QFile::exists(item.entryPath()));
     EXPECT_EQ(item.unregisterItem(), std::nullopt);
+}
+
+TEST(LoginItem, StartsWhatTheInstalledDesktopEntryStartsNeverTheBuildTree)
+{
+    QTemporaryDir dir;
+    const auto writeEntry = [&](const QString& dataDir, const QByteArray& exec) {
+        ASSERT_TRUE(QDir(dir.path()).mkpath(dataDir + "/applications"));
+        QFile file(dir.filePath(dataDir + "/applications/" MALLOWBY_APP_ID ".desktop"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[Desktop Entry]\nType=Application\nName=mallowby\nExec=" + exec + "\n");
+    };
+    const QString user = dir.filePath("user"), system = dir.filePath("system"), empty = dir.filePath("empty");
+    writeEntry("system", "/usr/bin/mallowby");
+
+    // Nothing installed anywhere: where the build installs it.
+    EXPECT_EQ(LoginItem::installedProgram({empty}), MALLOWBY_INSTALLED_PROGRAM);
+    EXPECT_EQ(LoginItem::installedProgram({}), MALLOWBY_INSTALLED_PROGRAM);
+    EXPECT_EQ(LoginItem::installedProgram({empty, system}), "/usr/bin/mallowby");
+    // The user's own install comes first, as for a launcher; quoting is undone.
+    writeEntry("user", "\"/home/me/.local/my apps/mallowby\" --flag");
+    EXPECT_EQ(LoginItem::installedProgram({user, system}), "/home/me/.local/my apps/mallowby");
+    // An entry without a program does not count.
+    writeEntry("user", "");
+    EXPECT_EQ(LoginItem::installedProgram({user, system}), "/usr/bin/mallowby");
+
+    // The item a running program registers: here the program is a test in the build tree.
+    const QString exec = LoginItem::desktopEntry(LoginItem::installedProgram(
+                                                     QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)))
+                             .section("\nExec=", 1)
+                             .section('\n', 0, 0);
+    EXPECT_FALSE(exec.contains(QCoreApplication::applicationDirPath())) << exec.toStdString();
+    EXPECT_TRUE(LoginItem::desktopEntry("/usr/bin/mallowby").contains("\nIcon=" MALLOWBY_APP_ID "\n"));
 }

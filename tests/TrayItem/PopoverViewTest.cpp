@@ -23,19 +23,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Depth first, over what assistive technology sees: hidden elements and their children are skipped.
-QAccessibleInterface* findNamed(QAccessibleInterface* node, const QString& name)
-{
-    if (!node || node->state().invisible)
-        return nullptr;
-    if (node->text(QAccessible::Name) == name)
-        return node;
-    for (int i = 0; i < node->childCount(); ++i)
-        if (QAccessibleInterface* found = findNamed(node->child(i), name))
-            return found;
-    return nullptr;
-}
-
 // The blockers panels a user sees on a card (a removed one is deleted on a later turn).
 qsizetype panelsOn(const QWidget* card)
 {

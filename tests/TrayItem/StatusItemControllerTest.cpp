@@ -1,10 +1,14 @@
+#include "MenuBar/PanelAppearance.h"
 #include "MenuBar/StatusItem.h"
 #include "MenuBar/StatusItemController.h"
 #include "Popover/PopoverState.h"
 #include "Popover/PopoverWindow.h"
 #include "TrayRig.h"
 
+#include "support/PrivateBus.h"
+
 #include <QApplication>
+#include <QDBusMessage>
 #include <QFile>
 #include <QMenu>
 #include <QPalette>
@@ -83,12 +87,7 @@ TEST_F(StatusItemControllerTest, EqualInputsRenderOnceAndEveryRenderIsSnapshotte
     QApplication::setPalette(dark);
     settle();
     EXPECT_EQ(controller->lastRender()->appearance, "dark");
-    const QImage drawn = item().image();
-    bool lightInk = false;
-    for (int y = 0; y < drawn.height() && !lightInk; ++y)
-        for (int x = 0; x < drawn.width() && !lightInk; ++x)
-            lightInk = qAlpha(drawn.pixel(x, y)) == 255 && qGray(drawn.pixel(x, y)) > 200;
-    EXPECT_TRUE(lightInk);
+    EXPECT_TRUE(drawnInLightInk());
     QApplication::setPalette(light);
     settle();
     EXPECT_EQ(controller->lastRender()->appearance, "light");
@@ -343,4 +342,66 @@ TEST_F(StatusItemControllerTest, ClicksOpenThePopoverOrTheMenu)
     controller->menu()->hide();
     settle();
     EXPECT_EQ(controller->menu(), nullptr);
+}
+
+// The desktop's settings portal, as python-dbusmock plays it on a private bus.
+TEST_F(StatusItemControllerTest, ADesktopThatPrefersDarkGetsTheDarkPanelImageAndChangesRedrawIt)
+{
+    PrivateBus bus;
+    if (const auto why = bus.unavailable())
+        GTEST_SKIP() << why->toStdString();
+    const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
+    const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
+    const QString settingsInterface = QStringLiteral("org.freedesktop.portal.Settings");
+    ASSERT_TRUE(bus.startMock(portal, {QStringLiteral("--session"), portal, path, settingsInterface}))
+        << "python3-dbusmock could not start";
+    QDBusConnection connection = bus.connect();
+    const auto mock = [&](const QString& method, const QVariantList& arguments) {
+        QDBusMessage call = QDBusMessage::createMethodCall(portal, path, QStringLiteral("org.freedesktop.DBus.Mock"), method);
+        call.setArguments(arguments);
+        const QDBusMessage reply = connection.call(call);
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    };
+    // Read answers as the real portal does: the value inside one more variant.
+    mock(QStringLiteral("AddMethod"),
+         {settingsInterface, QStringLiteral("Read"), QStringLiteral("ss"), QStringLiteral("v"),
+          QStringLiteral("ret = dbus.UInt32(1, variant_level=2) if list(args) == ['org.freedesktop.appearance', 'color-scheme'] "
+                         "else dbus.String('', variant_level=2)")});
+    const auto changeSetting = [&](const QString& group, const QString& key, uint value) {
+        mock(QStringLiteral("EmitSignal"), {settingsInterface, QStringLiteral("SettingChanged"), QStringLiteral("ssv"),
+                                           QVariantList{group, key, QVariant::fromValue(value)}});
+    };
+
+    settings->setValue("menuBarStyle", "space");
+    start(stickAndHome);
+    ASSERT_EQ(controller->lastRender()->appearance, "light") << "a light palette and no portal";
+    ASSERT_FALSE(drawnInLightInk());
+
+    item().followPanel(connection);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return controller->lastRender()->appearance == "dark"; }, 10s))
+        << "the portal's answer did not make the image dark";
+    EXPECT_TRUE(drawnInLightInk());
+
+    // Another setting of the portal changes nothing; the desktop going light redraws in dark ink.
+    changeSetting(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("accent-color"), 0);
+    changeSetting(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("color-scheme"), 0);
+    settle();
+    EXPECT_EQ(controller->lastRender()->appearance, "dark");
+    changeSetting(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), 2);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return controller->lastRender()->appearance == "light"; }, 10s));
+    EXPECT_FALSE(drawnInLightInk());
+    changeSetting(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), 1);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return controller->lastRender()->appearance == "dark"; }, 10s));
+}
+
+TEST(PanelAppearance, PortalValuesInAnyNestingAndNonsenseAsNoPreference)
+{
+    using Scheme = PanelAppearance::ColorScheme;
+    const QVariant twice = QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusVariant(QVariant(uint(1))))));
+    EXPECT_EQ(PanelAppearance::fromPortalValue(twice), Scheme::preferDark);
+    EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant(uint(2))), Scheme::preferLight);
+    EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant(uint(0))), Scheme::noPreference);
+    EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant(uint(7))), Scheme::noPreference);
+    EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant(QStringLiteral("1"))), Scheme::noPreference);
+    EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant()), Scheme::noPreference);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MenuBar/StatusItem.h"
 #include "MenuBar/StatusItemController.h"
 #include "Updates/Updater.h"
 
@@ -20,7 +21,10 @@
 #include "support/SysfsTree.h"
 #include "support/TestEnvironment.h"
 
+#include <QAccessible>
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QImage>
 #include <QLocale>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -35,6 +39,19 @@ namespace mallowby::test {
 using namespace std::chrono_literals;
 
 inline constexpr qint64 GB = 1'000'000'000;
+
+// Depth first, over what assistive technology sees: hidden elements and their children are skipped.
+inline QAccessibleInterface* findNamed(QAccessibleInterface* node, const QString& name)
+{
+    if (!node || node->state().invisible)
+        return nullptr;
+    if (node->text(QAccessible::Name) == name)
+        return node;
+    for (int i = 0; i < node->childCount(); ++i)
+        if (QAccessibleInterface* found = findNamed(node->child(i), name))
+            return found;
+    return nullptr;
+}
 
 // udisks2 as the test scripts it: refusals per whole disk, everything else succeeds.
 class ScriptedDisks final : public DiskService {
@@ -115,6 +132,8 @@ protected:
         settle();
         controller = std::make_unique<StatusItemController>(*store, *drives, *ejector, *preferences, *notifier, *updater,
                                                             clock, LaunchEnvironment(environment));
+        // Not the colour preference of the desktop the tests happen to run on.
+        item().followPanel(QDBusConnection(QStringLiteral("no-session-bus")));
         settle();
     }
 
@@ -159,6 +178,16 @@ protected:
         return nullptr;
     }
     StatusItem& item() const { return controller->statusItem(); }
+    // Some opaque near-white pixel: label ink for a dark panel.
+    bool drawnInLightInk() const
+    {
+        const QImage drawn = item().image();
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x)
+                if (qAlpha(drawn.pixel(x, y)) == 255 && qGray(drawn.pixel(x, y)) > 200)
+                    return true;
+        return false;
+    }
 
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings;

@@ -1,118 +1,199 @@
+#include "Volumes/SpaceHelper.h"
 #include "Volumes/SpaceReader.h"
 
 #include "support/TestEnvironment.h"
 
-#include <QCoro/QCoroTask>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <csignal>
+
+#include <sys/statvfs.h>
 
 using namespace mallowby;
 using mallowby::test::TestEnvironment;
+using namespace std::chrono_literals;
 
 namespace {
 
-// A blocking read the test releases by hand.
-struct Gate {
-    std::mutex lock;
-    std::condition_variable opened;
-    bool open = false;
-    std::atomic<int> calls = 0;
+// A read started now, answered later on the event loop.
+struct PendingRead {
+    std::shared_ptr<std::optional<std::optional<Space>>> answer = std::make_shared<std::optional<std::optional<Space>>>();
+    QElapsedTimer clock;
 
-    SpaceReader::ReadBlocking read(Space answer)
+    PendingRead(const SpaceReader& reader, const QString& path)
     {
-        return [this, answer](const QString&) -> std::optional<Space> {
-            ++calls;
-            std::unique_lock guard(lock);
-            opened.wait(guard, [this] { return open; });
-            return answer;
-        };
+        clock.start();
+        [](SpaceReader reader, QString path, auto answer) -> QCoro::Task<> {
+            *answer = co_await reader.read(path);
+        }(reader, path, answer);
     }
-    void release()
+    bool done() const { return answer->has_value(); }
+    // Waits for the answer; none when it did not come in time.
+    std::optional<Space> wait(qint64* elapsedMs = nullptr)
     {
-        std::lock_guard guard(lock);
-        open = true;
-        opened.notify_all();
+        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return done(); }, 10s));
+        if (elapsedMs)
+            *elapsedMs = clock.elapsed();
+        return answer->value_or(std::nullopt);
     }
 };
 
-// Runs a read to completion on the event loop.
 std::optional<Space> readNow(const SpaceReader& reader, const QString& path, qint64* elapsedMs = nullptr)
 {
-    std::optional<std::optional<Space>> answer;
-    QElapsedTimer timer;
-    timer.start();
-    [](const SpaceReader& reader, QString path, std::optional<std::optional<Space>>& answer) -> QCoro::Task<> {
-        answer = co_await reader.read(path);
-    }(reader, path, answer);
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return answer.has_value(); }, std::chrono::seconds(10)));
-    if (elapsedMs)
-        *elapsedMs = timer.elapsed();
-    return answer.value_or(std::nullopt);
+    return PendingRead(reader, path).wait(elapsedMs);
 }
+
+bool processGone(qint64 pid)
+{
+    return TestEnvironment::waitUntil([&] { return ::kill(pid_t(pid), 0) != 0; }, 5s);
+}
+
+// Reads through the scripted helper, whose answers follow the request path.
+class ScriptedHelper : public ::testing::Test {
+protected:
+    void SetUp() override { SpaceHelper::setProgram(QStringLiteral(MALLOWBY_SCRIPTED_SPACE)); }
+    void TearDown() override { SpaceHelper::setProgram(QStringLiteral(MALLOWBY_SPACE_HELPER)); }
+
+    // The process id of the helper that serves the next read.
+    qint64 nextHelper(const SpaceReader& reader)
+    {
+        const auto answer = readNow(reader, QStringLiteral("/pid"));
+        return answer ? answer->total : -1;
+    }
+};
 
 } // namespace
 
-TEST(SpaceReader, ReturnsTheBlockingReadsFigures)
+TEST(SpaceHelper, AnswersAreReadStrictly)
 {
-    const Space figures{1000, 400, 400, false};
-    const SpaceReader reader{std::chrono::seconds(2), [&](const QString&) { return std::optional(figures); }};
-    EXPECT_EQ(readNow(reader, QStringLiteral("/fast")), figures);
-    EXPECT_FALSE(SpaceReader::isInFlight(QStringLiteral("/fast")));
+    using Answer = std::optional<std::optional<Space>>;
+    EXPECT_EQ(SpaceHelper::parse("1000 400"), Answer(Space{1000, 400, 400, false}));
+    EXPECT_EQ(SpaceHelper::parse("9223372036854775807 0"), Answer(Space{INT64_MAX, 0, 0, false}));
+    // A failed read is an answer too.
+    EXPECT_EQ(SpaceHelper::parse("error 2"), Answer(std::optional<Space>()));
+    for (const char* garbage : {"", "1000", "1000 400 5", "-1 5", "+1 5", " 1 5", "1 5 ", "1  5", "1 5\r",
+                                "9223372036854775808 1", "1e3 4", "0x10 4", "error", "error x", "error -1", "banana"})
+        EXPECT_EQ(SpaceHelper::parse(garbage), std::nullopt) << garbage;
 }
 
-TEST(SpaceReader, TimesOutAndKeepsAStuckPathBusyUntilItReturns)
+TEST_F(ScriptedHelper, AnAnswerInTimeAndAFailedReadKeepTheHelperForTheNextRead)
 {
-    Gate gate;
-    const SpaceReader reader{std::chrono::milliseconds(200), gate.read(Space{10, 5, 5, false})};
+    const SpaceReader reader{2s};
+    const qint64 helper = nextHelper(reader);
+    ASSERT_GT(helper, 0);
+    EXPECT_EQ(readNow(reader, QStringLiteral("/answer/1000/400")), (Space{1000, 400, 400, false}));
+    EXPECT_FALSE(SpaceReader::isInFlight(QStringLiteral("/answer/1000/400")));
+    EXPECT_EQ(readNow(reader, QStringLiteral("/no such volume")), std::nullopt);
+    EXPECT_EQ(nextHelper(reader), helper);
+}
 
+TEST_F(ScriptedHelper, ALateAnswerIsDroppedAndItsHelperKilled)
+{
+    const SpaceReader reader{300ms};
+    const qint64 helper = nextHelper(reader);
     qint64 elapsed = 0;
-    EXPECT_EQ(readNow(reader, QStringLiteral("/stuck"), &elapsed), std::nullopt);
-    EXPECT_GE(elapsed, 180);
-    EXPECT_LT(elapsed, 2000);
-    EXPECT_TRUE(SpaceReader::isInFlight(QStringLiteral("/stuck")));
+    EXPECT_EQ(readNow(reader, QStringLiteral("/late/1500/7/7"), &elapsed), std::nullopt);
+    EXPECT_GE(elapsed, 290);
+    EXPECT_LT(elapsed, 1000);
+    EXPECT_TRUE(processGone(helper));
+    // The path is free once the helper is gone, and a new helper serves the next read.
+    EXPECT_TRUE(TestEnvironment::waitUntil([] { return !SpaceReader::isInFlight(QStringLiteral("/late/1500/7/7")); }, 2s));
+    const qint64 next = nextHelper(reader);
+    EXPECT_GT(next, 0);
+    EXPECT_NE(next, helper);
+}
 
-    // A second read of the same path answers at once and spends no thread.
-    EXPECT_EQ(readNow(reader, QStringLiteral("/stuck"), &elapsed), std::nullopt);
+TEST_F(ScriptedHelper, GarbageOrAHelperThatDiesFailsTheReadAndANewHelperServesTheNext)
+{
+    const SpaceReader reader{5s};
+    for (const char* path : {"/garbage", "/die"}) {
+        const qint64 helper = nextHelper(reader);
+        qint64 elapsed = 0;
+        EXPECT_EQ(readNow(reader, QString::fromLatin1(path), &elapsed), std::nullopt) << path;
+        EXPECT_LT(elapsed, 1000) << path << ": the read waited for the time limit";
+        EXPECT_TRUE(processGone(helper)) << path;
+        const qint64 next = nextHelper(reader);
+        EXPECT_GT(next, 0) << path;
+        EXPECT_NE(next, helper) << path;
+    }
+
+    // Killed by someone else in the middle of a read.
+    const qint64 helper = nextHelper(reader);
+    PendingRead hanging(reader, QStringLiteral("/hang"));
+    TestEnvironment::waitUntil([] { return false; }, 100ms);
+    ASSERT_FALSE(hanging.done());
+    ::kill(pid_t(helper), SIGKILL);
+    qint64 elapsed = 0;
+    EXPECT_EQ(hanging.wait(&elapsed), std::nullopt);
+    EXPECT_LT(elapsed, 1000);
+    EXPECT_FALSE(SpaceReader::isInFlight(QStringLiteral("/hang")));
+    EXPECT_NE(nextHelper(reader), helper);
+}
+
+TEST_F(ScriptedHelper, OnePathHasOneReadAtATimeWhileOtherPathsGoOn)
+{
+    const SpaceReader reader{2s};
+    const QString slow = QStringLiteral("/late/600/1/1");
+    PendingRead first(reader, slow);
+    qint64 elapsed = 0;
+    // The same path answers absent at once, without a second helper spent on it.
+    EXPECT_EQ(readNow(reader, slow, &elapsed), std::nullopt);
     EXPECT_LT(elapsed, 100);
-    EXPECT_EQ(gate.calls.load(), 1);
-
-    // The late answer is dropped; the path is free again afterwards.
-    gate.release();
-    EXPECT_TRUE(TestEnvironment::waitUntil([] { return !SpaceReader::isInFlight(QStringLiteral("/stuck")); },
-                                           std::chrono::seconds(5)));
-    const SpaceReader quick{std::chrono::seconds(2), [](const QString&) { return std::optional(Space{7, 3, 3, false}); }};
-    EXPECT_EQ(readNow(quick, QStringLiteral("/stuck")), (Space{7, 3, 3, false}));
+    EXPECT_EQ(readNow(reader, QStringLiteral("/answer/5/3"), &elapsed), (Space{5, 3, 3, false}));
+    EXPECT_LT(elapsed, 300);
+    EXPECT_FALSE(first.done());
+    EXPECT_EQ(first.wait(), (Space{1, 1, 1, false}));
+    EXPECT_EQ(readNow(reader, slow), (Space{1, 1, 1, false}));
 }
 
-TEST(SpaceReader, OtherPathsAreNotHeldUpByAStuckOne)
+TEST(SpaceReader, NoHelperToStartIsAFailedRead)
 {
-    Gate gate;
-    const SpaceReader stuck{std::chrono::milliseconds(100), gate.read(Space{})};
-    EXPECT_EQ(readNow(stuck, QStringLiteral("/hung-share")), std::nullopt);
-
+    SpaceHelper::setProgram(QStringLiteral("/nonexistent/mallowby-space"));
     qint64 elapsed = 0;
-    const SpaceReader quick{std::chrono::seconds(2), [](const QString&) { return std::optional(Space{1, 1, 1, false}); }};
-    EXPECT_EQ(readNow(quick, QStringLiteral("/other"), &elapsed), (Space{1, 1, 1, false}));
+    EXPECT_EQ(readNow(SpaceReader{2s}, QStringLiteral("/"), &elapsed), std::nullopt);
     EXPECT_LT(elapsed, 500);
-    gate.release();
-    EXPECT_TRUE(TestEnvironment::waitUntil([] { return !SpaceReader::isInFlight(QStringLiteral("/hung-share")); },
-                                           std::chrono::seconds(5)));
+    EXPECT_FALSE(SpaceReader::isInFlight(QStringLiteral("/")));
+    SpaceHelper::setProgram(QStringLiteral(MALLOWBY_SPACE_HELPER));
 }
 
-TEST(SpaceReader, DefaultReadUsesStatvfs)
+TEST(SpaceReader, TheHelperReadsTheFiguresOfAnyPath)
 {
     QTemporaryDir dir;
-    const auto space = SpaceReader::defaultReadBlocking(dir.path());
+    const SpaceReader reader{2s};
+    struct statvfs info {};
+    ASSERT_EQ(::statvfs(QFile::encodeName(dir.path()).constData(), &info), 0);
+    const auto space = readNow(reader, dir.path());
     ASSERT_TRUE(space.has_value());
-    EXPECT_GT(space->total, 0);
-    EXPECT_GE(space->total, space->availableStrict);
+    EXPECT_EQ(space->total, qint64(info.f_blocks) * qint64(info.f_frsize));
+    EXPECT_GT(space->available, 0);
+    EXPECT_LE(space->available, space->total);
     EXPECT_EQ(space->available, space->availableStrict);
     EXPECT_FALSE(space->isStale);
-    EXPECT_EQ(SpaceReader::defaultReadBlocking(dir.path() + QStringLiteral("/missing")), std::nullopt);
+
+    // Names with spaces, line breaks and non-ASCII letters pass the protocol intact.
+    const QString odd = dir.filePath(QStringLiteral("a b\nc\tdé"));
+    ASSERT_TRUE(QDir().mkpath(odd));
+    EXPECT_EQ(readNow(reader, odd).value_or(Space{}).total, space->total);
+
+    // Paths that cannot be read fail alone; the next read is served.
+    EXPECT_EQ(readNow(reader, dir.filePath(QStringLiteral("missing"))), std::nullopt);
+    EXPECT_EQ(readNow(reader, QString(5000, QLatin1Char('x')).prepend(QLatin1Char('/'))), std::nullopt);
+    qint64 elapsed = 0;
+    EXPECT_EQ(readNow(reader, dir.path() + QChar(0) + QStringLiteral("x"), &elapsed), std::nullopt);
+    EXPECT_LT(elapsed, 100);
+    EXPECT_EQ(readNow(reader, QString()), std::nullopt);
+    EXPECT_EQ(readNow(reader, dir.path()).value_or(Space{}).total, space->total);
+}
+
+TEST(SpaceReader, AnInjectedReadRunsInThisProcess)
+{
+    const Space figures{1000, 400, 400, false};
+    const SpaceReader reader{2s, [&](const QString&) { return std::optional(figures); }};
+    EXPECT_EQ(readNow(reader, QStringLiteral("/injected")), figures);
+    EXPECT_FALSE(SpaceReader::isInFlight(QStringLiteral("/injected")));
 }

@@ -20,6 +20,8 @@ TEST(InspectEjectFlow, PrintedLines)
     EXPECT_EQ(InspectEjectFlow::scanLine(81, std::chrono::microseconds(34000)), "scan: 81 processes, 0.034 seconds");
     EXPECT_EQ(InspectEjectFlow::scanLine(3, std::chrono::seconds(2)), "scan: 3 processes, 2.0 seconds");
 
+    EXPECT_EQ(InspectEjectFlow::flushingLine(340'000'000, 27'999'999.6), "flushing: 340000000 bytes left, 28000000 B/s");
+
     Blocker blocker;
     blocker.pid = 501;
     blocker.processName = QStringLiteral("bash");
@@ -30,6 +32,17 @@ TEST(InspectEjectFlow, PrintedLines)
     blocker.app = OwningApp{500, QStringLiteral("Terminal"), std::nullopt, std::nullopt};
     blocker.isAppProcess = true;
     EXPECT_EQ(InspectEjectFlow::blockerLine(blocker).left(23), "501 bash Terminal true ");
+}
+
+TEST(InspectEjectFlow, PathsWithQuotesBackslashesAndLineBreaksStayOneWellFormedList)
+{
+    Blocker blocker;
+    blocker.pid = 7;
+    blocker.processName = QStringLiteral("cat");
+    blocker.uses = {{Blocker::Reason::openFile, QStringLiteral("/media/usb/say \"hi\", \\ bye")},
+                    {Blocker::Reason::openFile, QStringLiteral("/media/usb/two\nlines\ttab")}};
+    EXPECT_EQ(InspectEjectFlow::blockerLine(blocker),
+              "7 cat - false [\"open file /media/usb/say \\\"hi\\\", \\\\ bye\", \"open file /media/usb/two\\nlines\\ttab\"]");
 }
 
 TEST(InspectEjectFlow, ShortestDecimalsReadBack)

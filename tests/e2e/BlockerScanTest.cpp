@@ -1,21 +1,38 @@
 #include "Eject/BlockerScanner.h"
-#include "Platform/Linux/DesktopApplications.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxMountTable.h"
+#include "Platform/Linux/LinuxPlatform.h"
 #include "Platform/Linux/ProcfsProcessTable.h"
 
 #include "support/LoopImage.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace mallowby;
 using namespace mallowby::test;
 
 namespace {
+
+BlockerScanner realScanner()
+{
+    return LinuxPlatform::blockerScanner(std::make_shared<LinuxBlockRegistry>());
+}
+
+std::optional<ScanTarget> targetAt(const QString& path)
+{
+    for (const auto& mount : VolumeStore::Mount::current(LinuxMountTable(), true))
+        if (mount.path == path)
+            return ScanTarget{{mount.device}, {mount.path}};
+    return std::nullopt;
+}
 
 class BlockerScan : public ::testing::Test {
 protected:
@@ -58,14 +75,7 @@ protected:
 
     BlockerReport scan() const
     {
-        const auto registry = std::make_shared<LinuxBlockRegistry>();
-        const BlockerScanner scanner(std::make_shared<ProcfsProcessTable>(), std::make_shared<DesktopApplications>(), [registry] {
-            QList<ImageBlocker> images;
-            for (const AttachedImage& image : registry->attachedImages())
-                images.append(ImageBlocker{image.imagePath, image.bsdName});
-            return images;
-        });
-        auto report = TestEnvironment::await(scanner.scan(target));
+        auto report = TestEnvironment::await(realScanner().scan(target));
         EXPECT_TRUE(report.has_value());
         return report.value_or(BlockerReport{});
     }
@@ -148,4 +158,66 @@ TEST_F(BlockerScan, AnImageAttachedFromAFileOnTheDriveIsListedAsAnImage)
     EXPECT_EQ(report.images, (QList<ImageBlocker>{{inner, device.mid(5)}}));
     EXPECT_FALSE(report.scannedMappedFiles);  // an image was kept: no second pass
     EXPECT_FALSE(report.isEmpty());
+}
+
+TEST(BlockerScanOfAStalledShare, FinishesForThatDriveAndForEveryOther)
+{
+    if (!TestEnvironment::isRoot())
+        GTEST_SKIP() << "needs root to mount a FUSE file system";
+    if (!QFile::exists(QStringLiteral("/dev/fuse")))
+        GTEST_SKIP() << "no /dev/fuse here";
+    QTemporaryDir dir;
+    const QString mountPath = dir.filePath(QStringLiteral("stalled"));
+    QDir().mkpath(mountPath);
+    QProcess fuse;
+    fuse.start(QStringLiteral(MALLOWBY_STALLFS), {mountPath, QStringLiteral("/bin/sleep")});
+    std::optional<ScanTarget> stalled;
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return (stalled = targetAt(mountPath)).has_value(); }, std::chrono::seconds(10)))
+        << fuse.readAllStandardError().toStdString();
+
+    // A program run from the share, with its working directory there.
+    QProcess holder;
+    holder.setWorkingDirectory(mountPath);
+    holder.start(mountPath + QStringLiteral("/prog"), {QStringLiteral("300")});
+    ASSERT_TRUE(holder.waitForStarted(5000));
+    const qint32 pid = qint32(holder.processId());
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return ProcfsProcessTable().executablePath(pid) == mountPath + "/prog"; },
+                                           std::chrono::seconds(5)));
+
+    // From now on every request to the share waits forever.
+    ::kill(pid_t(fuse.processId()), SIGUSR1);
+    const auto root = targetAt(QStringLiteral("/"));
+    ASSERT_TRUE(root.has_value());
+    const BlockerScanner scanner = realScanner();
+    auto onShare = std::make_shared<std::optional<BlockerReport>>();
+    auto onRoot = std::make_shared<std::optional<BlockerReport>>();
+    const auto into = [](QCoro::Task<BlockerReport> scan, std::shared_ptr<std::optional<BlockerReport>> out) -> QCoro::Task<> {
+        out->emplace(co_await std::move(scan));
+    };
+    into(scanner.scan(*stalled), onShare);
+    into(scanner.scan(*root), onRoot);
+    const bool finished = TestEnvironment::waitUntil([&] { return onShare->has_value() && onRoot->has_value(); },
+                                                     std::chrono::seconds(20));
+    // A later scan still gets a thread.
+    const auto later = finished ? TestEnvironment::await(scanner.scan(*root), std::chrono::seconds(20)) : std::nullopt;
+
+    // Unblock the kernel before anything waits for the holder: killing the server aborts the
+    // connection.
+    fuse.kill();
+    fuse.waitForFinished(5000);
+    holder.kill();
+    holder.waitForFinished(5000);
+    TestEnvironment::run(QStringLiteral("umount"), {QStringLiteral("-l"), mountPath});
+
+    ASSERT_TRUE(finished) << "a scan waited on the stalled share";
+    EXPECT_TRUE(later.has_value());
+    const Blocker* held = nullptr;
+    for (const Blocker& blocker : (*onShare)->blockers)
+        if (blocker.pid == pid)
+            held = &blocker;
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(held->processName, "prog");
+    EXPECT_EQ(held->uses, (QList<Blocker::Use>{{Blocker::Reason::mappedFile, mountPath + "/prog"},
+                                               {Blocker::Reason::workingDirectory, mountPath}}));
+    EXPECT_GT((*onRoot)->blockers.size(), 1);
 }

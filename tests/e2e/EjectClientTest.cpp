@@ -5,7 +5,10 @@
 #include "support/LoopImage.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -75,4 +78,39 @@ TEST_F(EjectClient, AShareWhoseMountWentIsNotFound)
     const auto failure = TestEnvironment::await(client.eject(share, false));
     ASSERT_TRUE(failure.has_value() && failure->has_value());
     EXPECT_EQ(**failure, EjectFailure::other(Dissent::notFound, QStringLiteral("/mnt/never-mounted not found")));
+}
+
+// `mount -o loop` sets the loop device up with auto-clear: the kernel detaches it with the last
+// unmount, before the eject step asks udisks2 to delete it.
+TEST(EjectClientAutoClear, AnImageMountedWithLoopOptionEjectsAsASuccess)
+{
+    if (const auto missing = TestEnvironment::missingForEjects())
+        GTEST_SKIP() << missing->toStdString();
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/mallowby-autoclear-XXXXXX"));
+    const QString image = dir.filePath(QStringLiteral("autoclear.img"));
+    const QString mountPath = dir.filePath(QStringLiteral("mnt"));
+    QDir().mkpath(mountPath);
+    ASSERT_EQ(TestEnvironment::run("truncate", {"-s", "32M", image}).exitCode, 0);
+    ASSERT_EQ(TestEnvironment::run("mkfs.ext4", {"-q", "-L", "AutoClear", image}).exitCode, 0);
+    const auto mounted = TestEnvironment::run("mount", {"-o", "loop", image, mountPath});
+    ASSERT_EQ(mounted.exitCode, 0) << mounted.err.toStdString();
+    const QString device = TestEnvironment::run("findmnt", {"-n", "-o", "SOURCE", mountPath}).out.trimmed();
+    ASSERT_TRUE(device.startsWith("/dev/loop")) << device.toStdString();
+    const QString bsdName = device.mid(5);
+    ASSERT_EQ(TestEnvironment::run("cat", {"/sys/block/" + bsdName + "/loop/autoclear"}).out.trimmed(), "1");
+    ASSERT_TRUE(TestEnvironment::waitUntil(
+        [&] { return TestEnvironment::run("udisksctl", {"info", "-b", device}).exitCode == 0; }, std::chrono::seconds(10)));
+
+    const DiskArbitrationClient client(LinuxPlatform::diskArbitration());
+    const EjectTarget target{bsdName, QStringLiteral("AutoClear"), VolumeKind::diskImage, client.platform().registry->members(bsdName),
+                             std::nullopt};
+    const auto failure = TestEnvironment::await(client.eject(target, false));
+    const bool stillMounted = TestEnvironment::run("mountpoint", {"-q", mountPath}).exitCode == 0;
+    if (stillMounted)
+        TestEnvironment::run("umount", {mountPath});
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(*failure, std::nullopt) << (*failure)->summary().toStdString();
+    EXPECT_FALSE(stillMounted);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !QFile::exists("/sys/block/" + bsdName + "/loop/backing_file"); },
+                                           std::chrono::seconds(5)));
 }

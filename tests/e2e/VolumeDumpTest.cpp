@@ -1,13 +1,15 @@
+#include "support/HungMount.h"
 #include "support/LoopImage.h"
 #include "support/TestEnvironment.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
 
 using namespace mallowby::test;
 
@@ -39,12 +41,6 @@ const QStringList* rowFor(const QList<QStringList>& rows, const QString& path)
         if (row.size() == 9 && row[8] == path)
             return &row;
     return nullptr;
-}
-
-bool isMountPoint(const QString& path)
-{
-    QFile file(QStringLiteral("/proc/self/mountinfo"));
-    return file.open(QIODevice::ReadOnly) && file.readAll().contains(" " + path.toUtf8() + " ");
 }
 
 } // namespace
@@ -92,52 +88,85 @@ TEST(VolumeDump, ShowsALoopMountedImageByItsLabel)
     EXPECT_EQ((*row)[7], "false");
 }
 
-TEST(VolumeDump, AShareWhoseStatfsNeverAnswersCostsAtMostTheWait)
+TEST(VolumeDump, WithAHungShareTheTableComesAfterTheWaitAndTheProcessEndsRightAfter)
 {
-    if (!TestEnvironment::isRoot())
-        GTEST_SKIP() << "needs root to mount a FUSE file system";
-    if (!QFile::exists(QStringLiteral("/dev/fuse")))
-        GTEST_SKIP() << "no /dev/fuse here";
-    QTemporaryDir dir;
-    const QString mountPath = dir.filePath(QStringLiteral("hung share"));
-    QDir().mkpath(mountPath);
-    QProcess fuse;
-    fuse.start(TestEnvironment::hangfsBinary(), {mountPath});
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return isMountPoint(QString(mountPath).replace(' ', "\\040")); },
-                                           std::chrono::seconds(10)))
-        << fuse.readAllStandardError().toStdString();
+    if (const auto missing = HungMount::missing())
+        GTEST_SKIP() << missing->toStdString();
+    HungMount mount;
+    ASSERT_TRUE(mount.isMounted()) << mount.error().toStdString();
 
     QElapsedTimer elapsed;
     elapsed.start();
     QProcess dump;
     startDump(dump);
     QString out;
-    // The output is complete once both the hung share's line and the root's are there; the
-    // process itself cannot finish exiting while its reader thread waits in the kernel.
+    qint64 printedAt = -1;
     const bool printed = TestEnvironment::waitUntil(
         [&] {
             out += QString::fromUtf8(dump.readAllStandardOutput());
             const auto rows = table(out);
-            return rowFor(rows, mountPath) && rowFor(rows, QStringLiteral("/"));
+            printedAt = elapsed.elapsed();
+            return rowFor(rows, mount.path()) && rowFor(rows, QStringLiteral("/"));
         },
         std::chrono::seconds(10));
-    const qint64 ms = elapsed.elapsed();
-
-    // Unblock the kernel: killing the server aborts the connection.
-    fuse.kill();
-    fuse.waitForFinished(5000);
-    TestEnvironment::run(QStringLiteral("umount"), {QStringLiteral("-l"), mountPath});
-    const bool exited = dump.waitForFinished(10000);
-    if (!exited)
+    const bool exited = dump.waitForFinished(1000);
+    const qint64 goneAfter = elapsed.elapsed() - printedAt;
+    // Unblock the kernel before anything waits for the dump.
+    mount.abort();
+    if (!exited) {
         dump.kill();
+        dump.waitForFinished(10000);
+    }
 
     ASSERT_TRUE(printed) << out.toStdString();
-    EXPECT_LT(ms, 3500);
+    EXPECT_LT(printedAt, 3500);
     const auto rows = table(out);
-    const QStringList* row = rowFor(rows, mountPath);
+    const QStringList* row = rowFor(rows, mount.path());
     EXPECT_EQ(row->mid(4, 4), (QStringList{"-", "-", "-", "-"}));
     EXPECT_EQ((*row)[0], "hung share");
     EXPECT_NE((*rowFor(rows, QStringLiteral("/")))[4], "-");
-    EXPECT_TRUE(exited);
+    EXPECT_TRUE(exited) << "the dump was still there a second after its table";
+    EXPECT_LT(goneAfter, 1000);
+    std::printf("[ figure ] volume dump, table to gone with a hung share: %lld ms\n", goneAfter);
+    EXPECT_EQ(dump.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(dump.exitCode(), 0);
+}
+
+TEST(VolumeDump, SigtermWhileAReadHangsEndsItAtOnce)
+{
+    if (const auto missing = HungMount::missing())
+        GTEST_SKIP() << missing->toStdString();
+    HungMount mount;
+    ASSERT_TRUE(mount.isMounted()) << mount.error().toStdString();
+    QProcess dump;
+    startDump(dump);
+    ASSERT_TRUE(dump.waitForStarted());
+    const qint64 pid = dump.processId();
+    // The share's read is stuck in a helper of the dump; no thread of the dump itself waits.
+    const auto helperStuck = [&] {
+        const auto children = childrenOf(pid);
+        return std::any_of(children.cbegin(), children.cend(), [](qint64 child) { return threadStates(child) == "D"; });
+    };
+    const bool stuck = TestEnvironment::waitUntil(helperStuck, std::chrono::seconds(5));
+    const QString ownStates = threadStates(pid);
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    dump.terminate();
+    const bool exited = dump.waitForFinished(1000);
+    const qint64 ms = elapsed.elapsed();
+    mount.abort();
+    if (!exited) {
+        dump.kill();
+        dump.waitForFinished(10000);
+    }
+
+    EXPECT_TRUE(stuck) << "no helper of the dump waited on the share";
+    EXPECT_FALSE(ownStates.contains(QLatin1Char('D'))) << ownStates.toStdString();
+    EXPECT_TRUE(exited);
+    EXPECT_LT(ms, 1000);
+    std::printf("[ figure ] volume dump, SIGTERM to gone with a hung share: %lld ms\n", ms);
+    EXPECT_EQ(dump.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(dump.exitCode(), 0);
+    EXPECT_TRUE(dump.readAllStandardOutput().isEmpty()) << "the table came before the figures were awaited";
 }

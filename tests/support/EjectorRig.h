@@ -10,7 +10,11 @@
 #include "support/ManualClock.h"
 #include "support/TestEnvironment.h"
 
+#include <QCoreApplication>
 #include <QTimer>
+
+#include <coroutine>
+#include <vector>
 
 namespace mallowby::test {
 
@@ -71,15 +75,15 @@ public:
     QSet<qint32> gone;
     QList<std::pair<qint32, int>> signals_;
 
-    std::unique_ptr<Watch> watchExit(qint32 pid, const std::optional<QString>&, std::function<void()> exited) override
+    std::unique_ptr<Watch> watchExit(qint32 pid, std::optional<quint64>, std::function<void()> exited) override
     {
         if (gone.contains(pid))
             return nullptr;
         watches.insert(pid, std::move(exited));
         return std::make_unique<Handle>(*this, pid);
     }
-    bool isGone(qint32 pid) const override { return gone.contains(pid); }
-    bool signal(qint32 pid, int signal) override
+    bool isGone(qint32 pid, std::optional<quint64>) const override { return gone.contains(pid); }
+    bool signal(qint32 pid, std::optional<quint64>, int signal) override
     {
         signals_.append({pid, signal});
         return !gone.contains(pid);
@@ -101,6 +105,38 @@ inline Blocker blocker(qint32 pid, const QString& name)
     b.uses = {{Blocker::Reason::workingDirectory, QStringLiteral("/media/usb")}};
     return b;
 }
+
+// Holds every scan that starts while it is set (the ejector's and the blockers panel's may
+// overlap), until opened.
+class ScanGate : public std::enable_shared_from_this<ScanGate> {
+public:
+    static std::shared_ptr<ScanGate> make() { return std::shared_ptr<ScanGate>(new ScanGate); }
+
+    // Lets the held scans go on, each on a later turn of the event loop.
+    void complete(bool)
+    {
+        m_open = true;
+        for (std::coroutine_handle<> waiter : std::exchange(m_waiters, {}))
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [waiter] { waiter.resume(); }, Qt::QueuedConnection);
+    }
+
+    auto operator co_await()
+    {
+        struct Awaiter {
+            std::shared_ptr<ScanGate> gate;
+            bool await_ready() const noexcept { return gate->m_open; }
+            void await_suspend(std::coroutine_handle<> handle) { gate->m_waiters.push_back(handle); }
+            void await_resume() const noexcept {}
+        };
+        return Awaiter{shared_from_this()};
+    }
+
+private:
+    ScanGate() = default;
+
+    bool m_open = false;
+    std::vector<std::coroutine_handle<>> m_waiters;
+};
 
 // The real Ejector over scripted udisks2, a registry of two drives, hand-ended processes, a
 // scripted blocker scan and a manual clock: "/media/usb" on sdb (target "12") and "/media/card"
@@ -134,6 +170,14 @@ public:
     {
         return TestEnvironment::await(std::move(task), std::chrono::seconds(2));
     }
+    bool run(QCoro::Task<> task)
+    {
+        return run([](QCoro::Task<> t) -> QCoro::Task<bool> {
+                   co_await std::move(t);
+                   co_return true;
+               }(std::move(task)))
+            .has_value();
+    }
     // Lets queued events and resumed tasks run.
     static void settle() { TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(20)); }
 
@@ -145,7 +189,7 @@ public:
     QList<ScanTarget> scanned;
     BlockerReport nextReport;
     QList<BlockerReport> queued;  // reports for the next scans, before nextReport
-    std::shared_ptr<OneShot<bool>> scanGate;
+    std::shared_ptr<ScanGate> scanGate;
     std::unique_ptr<Ejector> ejector;
 
     const EjectTarget usb{QStringLiteral("12"), QStringLiteral("USB Stick"), VolumeKind::external, {BlockDevice{12, "sdb"}}, std::nullopt};

@@ -34,6 +34,13 @@ public:
     // loop device still has its image attached.
     bool isInMountTable() const;
     bool isAttached() const;
+    // The program under test ejected the image (unmounted and detached it): only the file is
+    // left to remove, and the loop device may already serve someone else.
+    void markEjected()
+    {
+        m_mounted = false;
+        m_device.clear();
+    }
 
 private:
     bool step(const QString& program, const QStringList& arguments, QString* out = nullptr);

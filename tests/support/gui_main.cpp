@@ -1,5 +1,7 @@
 #include <QGuiApplication>
 
+#include "Volumes/SpaceHelper.h"
+
 #include <gtest/gtest.h>
 
 // For tests that draw: a GUI application object on the offscreen platform (unless the caller
@@ -9,6 +11,8 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    // Test binaries do not sit beside the capacity-read helper.
+    mallowby::SpaceHelper::setProgram(QStringLiteral(MALLOWBY_SPACE_HELPER));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

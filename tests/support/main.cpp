@@ -1,3 +1,5 @@
+#include "Volumes/SpaceHelper.h"
+
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
@@ -7,6 +9,8 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // Test binaries do not sit beside the capacity-read helper.
+    mallowby::SpaceHelper::setProgram(QStringLiteral(MALLOWBY_SPACE_HELPER));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/HungMount.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -172,6 +173,49 @@ public:
     QStringList accessibleNames() { return ask(QStringLiteral("names")).mid(1); }
     // Presses a control by its accessible name; true when the app found it enabled.
     bool press(const QString& name) { return ask(QStringLiteral("press ") + name).value(0) == QLatin1String("pressed"); }
+
+    // Starts the program once more in the app's desktop session (its display and session bus) and
+    // waits for it to end.
+    TestEnvironment::Result launchAgain()
+    {
+        QProcessEnvironment environment = m_environment;
+        // dbus-run-session hands its bus to the app only: read it from the app's environment.
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_app.processId()));
+        if (children.open(QIODevice::ReadOnly))
+            for (const QByteArray& pid : children.readAll().split(' ')) {
+                QFile environ(QStringLiteral("/proc/%1/environ").arg(QString::fromLatin1(pid.trimmed())));
+                if (pid.toInt() > 0 && environ.open(QIODevice::ReadOnly))
+                    for (const QByteArray& entry : environ.readAll().split('\0'))
+                        if (entry.startsWith("DBUS_SESSION_BUS_ADDRESS="))
+                            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromUtf8(entry.mid(25)));
+            }
+        TestEnvironment::Result result;
+        if (!environment.contains(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")))
+            return result;
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(TestEnvironment::mallowbyBinary(), {});
+        if (!process.waitForFinished(15000)) {
+            process.kill();
+            process.waitForFinished(5000);
+            return result;
+        }
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    // The app's own process under the session bus runner, or 0.
+    qint64 appPid()
+    {
+        for (qint64 child : childrenOf(m_app.processId())) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(child));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "mallowby")
+                return child;
+        }
+        return 0;
+    }
 
     // Runs an X tool on this display.
     TestEnvironment::Result x(const QString& program, const QStringList& arguments)

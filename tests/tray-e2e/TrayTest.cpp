@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 using namespace mallowby::test;
 using namespace std::chrono_literals;
 
@@ -24,7 +27,78 @@ protected:
     Window icon;
 };
 
+// The app in the tray while a share's statfs never answers, with a capacity read of it stuck.
+class HungTray : public Tray {
+protected:
+    void SetUp() override
+    {
+        if (const auto missing = HungMount::missing())
+            GTEST_SKIP() << missing->toStdString();
+        mount = std::make_unique<HungMount>();
+        ASSERT_TRUE(mount->isMounted()) << mount->error().toStdString();
+        Tray::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        pid = desktop->appPid();
+        ASSERT_GT(pid, 0);
+        const auto helperStuck = [&] {
+            const auto children = childrenOf(pid);
+            return std::any_of(children.cbegin(), children.cend(), [](qint64 child) { return threadStates(child) == "D"; });
+        };
+        ASSERT_TRUE(TestEnvironment::waitUntil(helperStuck, 10s)) << "no read of the share is stuck";
+        ASSERT_FALSE(threadStates(pid).contains(QLatin1Char('D'))) << threadStates(pid).toStdString();
+    }
+    // Aborts the mount before the desktop goes, so nothing left waits on it.
+    void TearDown() override { mount.reset(); }
+
+    // Waits until the app's process is gone, zombie included; answers how long that took.
+    std::optional<qint64> timeUntilGone(const QElapsedTimer& since)
+    {
+        const QString proc = QStringLiteral("/proc/%1").arg(pid);
+        if (!TestEnvironment::waitUntil([&] { return !QFile::exists(proc); }, 5s)) {
+            ADD_FAILURE() << "still there after 5 s, threads " << threadStates(pid).toStdString();
+            return std::nullopt;
+        }
+        return since.elapsed();
+    }
+
+    // Gone within a second, with exit status 0, and its icon with it.
+    void expectGoneAtOnce(const QElapsedTimer& since, const char* how)
+    {
+        const auto ms = timeUntilGone(since);
+        ASSERT_TRUE(ms.has_value());
+        EXPECT_LT(*ms, 1000);
+        std::printf("[ figure ] tray app, %s to gone with a hung share: %lld ms\n", how, *ms);
+        EXPECT_TRUE(desktop->app().waitForFinished(5000));
+        EXPECT_EQ(desktop->app().exitCode(), 0);
+        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !desktop->trayIcon().has_value(); }, 3s))
+            << "the icon stayed in the tray";
+    }
+
+    std::unique_ptr<HungMount> mount;
+    qint64 pid = 0;
+};
+
 } // namespace
+
+TEST_F(HungTray, SigtermEndsTheAppAtOnce)
+{
+    QElapsedTimer since;
+    since.start();
+    ::kill(pid_t(pid), SIGTERM);
+    expectGoneAtOnce(since, "SIGTERM");
+}
+
+TEST_F(HungTray, QuitFromTheMenuEndsTheAppAtOnce)
+{
+    desktop->click(icon.geometry.center(), 3);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->menu().has_value(); }, 5s)) << "the menu did not open";
+    desktop->key(QStringLiteral("Up"));
+    QElapsedTimer since;
+    since.start();
+    desktop->key(QStringLiteral("Return"));
+    expectGoneAtOnce(since, "Quit");
+}
 
 TEST_F(Tray, TheIconSitsInTheTrayAndALeftClickOpensThePopoverUnderIt)
 {
@@ -97,4 +171,17 @@ TEST_F(Tray, ARightClickOrAControlClickOpensTheMenuWithItsItemsInOrder)
     ASSERT_TRUE(desktop->app().waitForFinished(10000)) << "the last item did not quit";
     EXPECT_EQ(desktop->app().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(desktop->app().exitCode(), 0);
+}
+
+TEST_F(Tray, ASecondLaunchOpensThePopoverOfTheFirstAndEnds)
+{
+    ASSERT_FALSE(desktop->popover().has_value());
+    const auto second = desktop->launchAgain();
+    EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
+    EXPECT_EQ(second.out, QStringLiteral("mallowby is already running; opened its popover.\n"));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->popover().has_value(); }, 5s))
+        << "the first instance's popover did not open";
+    // Besides the one icon, the popover is all there is; the first instance runs on.
+    EXPECT_EQ(desktop->appWindows().size(), 1);
+    EXPECT_EQ(desktop->app().state(), QProcess::Running);
 }

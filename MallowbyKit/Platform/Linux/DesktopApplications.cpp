@@ -13,6 +13,9 @@ namespace mallowby {
 
 namespace {
 
+// Only for the programs of desktop entries, while the index is built: the path of a running
+// process's executable is compared as the kernel wrote it, never looked up, since it may lie on
+// a file system that no longer answers.
 QString canonical(const QString& path)
 {
     const QString resolved = QFileInfo(path).canonicalFilePath();
@@ -140,13 +143,17 @@ std::optional<DesktopEntry> DesktopApplications::entryForProgram(const QString& 
                     const QString resolved = program->startsWith(QLatin1Char('/'))
                                                  ? *program
                                                  : QStandardPaths::findExecutable(*program);
-                    if (!resolved.isEmpty() && !m_byProgram.contains(canonical(resolved)))
-                        m_byProgram.insert(canonical(resolved), path);
+                    if (resolved.isEmpty())
+                        continue;
+                    const QString key = canonical(resolved);
+                    if (!m_byProgram.contains(key))
+                        m_byProgram.insert(key, path);
                 }
             }
         }
     }
-    const QString path = m_byProgram.value(canonical(executable));
+    // The kernel's link text is already free of symbolic links.
+    const QString path = m_byProgram.value(executable);
     if (path.isEmpty())
         return std::nullopt;
     return DesktopEntry::load(path, m_localeName);
@@ -181,7 +188,7 @@ std::optional<RunningApplication> DesktopApplications::forPid(qint32 pid) const
     if (!entry)
         return std::nullopt;
     const auto parentExecutable = parent ? m_processes.executablePath(*parent) : std::nullopt;
-    if (parentExecutable && canonical(*parentExecutable) == canonical(*executable))
+    if (parentExecutable == executable)
         return std::nullopt;
     return record(pid, *entry, QFileInfo(entry->path).completeBaseName());
 }

@@ -50,11 +50,32 @@ void LinuxNotificationServer::post(const Notice& notice)
 {
     if (!m_bus.isConnected())
         return;
+    m_withdrawn.remove(notice.identifier);
     if (m_sending.contains(notice.identifier)) {
         m_waiting.insert(notice.identifier, notice);
         return;
     }
     send(notice);
+}
+
+void LinuxNotificationServer::withdraw(const QString& identifier)
+{
+    m_waiting.remove(identifier);
+    if (m_sending.contains(identifier)) {
+        m_withdrawn.insert(identifier);
+        return;
+    }
+    if (const auto id = m_ids.take(identifier))
+        close(id);
+}
+
+void LinuxNotificationServer::close(uint id)
+{
+    if (!m_bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("CloseNotification"));
+    call << id;
+    m_bus.asyncCall(call, callTimeoutMs);
 }
 
 void LinuxNotificationServer::send(const Notice& notice)
@@ -81,6 +102,11 @@ QCoro::Task<> LinuxNotificationServer::deliver(QPointer<LinuxNotificationServer>
         const uint id = reply.arguments().first().toUInt();
         if (id != 0)
             self->m_ids.insert(notice.identifier, id);
+    }
+    if (self->m_withdrawn.remove(notice.identifier)) {
+        if (const auto id = self->m_ids.take(notice.identifier))
+            self->close(id);
+        co_return;
     }
     const auto waiting = self->m_waiting.find(notice.identifier);
     if (waiting != self->m_waiting.end()) {

@@ -27,6 +27,7 @@ public:
     // There is no permission prompt: granted exactly when a server answers.
     QCoro::Task<bool> requestAuthorization() override;
     void post(const Notice& notice) override;
+    void withdraw(const QString& identifier) override;
     std::optional<QStringList> settingsCommand() const override;
 
     // The settings program of a desktop named in XDG_CURRENT_DESKTOP form ("ubuntu:GNOME").
@@ -40,6 +41,7 @@ private Q_SLOTS:
 
 private:
     void send(const Notice& notice);
+    void close(uint id);
     static QCoro::Task<> deliver(QPointer<LinuxNotificationServer> self, Notice notice, uint replaces);
 
     QDBusConnection m_bus;
@@ -48,6 +50,8 @@ private:
     // it needs the answer's id to replace the one on its way.
     QSet<QString> m_sending;
     QHash<QString, Notice> m_waiting;
+    // Identifiers withdrawn while their Notify was on its way: closed once it is answered.
+    QSet<QString> m_withdrawn;
 };
 
 } // namespace mallowby

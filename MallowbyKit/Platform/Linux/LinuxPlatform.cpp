@@ -1,10 +1,11 @@
 #include "Platform/Linux/LinuxPlatform.h"
 
-#include "Eject/BlockerScanner.h"
 #include "Platform/Linux/DesktopApplications.h"
 #include "Platform/Linux/LinuxBlockMonitor.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxDiskDescriptions.h"
+#include "Platform/Linux/LinuxMeminfo.h"
+#include "Platform/Linux/LinuxMountStats.h"
 #include "Platform/Linux/LinuxMountMonitor.h"
 #include "Platform/Linux/LinuxMountTable.h"
 #include "Platform/Linux/LinuxNotificationServer.h"
@@ -42,16 +43,20 @@ DiskArbitrationClient::Platform LinuxPlatform::diskArbitration()
     return {std::make_shared<LinuxMountTable>(), std::make_shared<LinuxBlockRegistry>(), std::make_shared<UDisks2Service>()};
 }
 
-Ejector::Platform LinuxPlatform::ejector()
+BlockerScanner LinuxPlatform::blockerScanner(std::shared_ptr<const BlockRegistry> registry)
 {
-    const auto client = DiskArbitrationClient::shared();
-    const auto registry = client->platform().registry;
-    const BlockerScanner scanner(std::make_shared<ProcfsProcessTable>(), std::make_shared<DesktopApplications>(), [registry] {
+    return BlockerScanner(std::make_shared<ProcfsProcessTable>(), std::make_shared<DesktopApplications>(), [registry] {
         QList<ImageBlocker> images;
         for (const AttachedImage& image : registry->attachedImages())
             images.append(ImageBlocker{image.imagePath, image.bsdName});
         return images;
     });
+}
+
+Ejector::Platform LinuxPlatform::ejector()
+{
+    const auto client = DiskArbitrationClient::shared();
+    const BlockerScanner scanner = blockerScanner(client->platform().registry);
     return {client, [scanner](ScanTarget target) { return scanner.scan(std::move(target)); },
             std::make_shared<LinuxProcessControl>()};
 }
@@ -59,6 +64,12 @@ Ejector::Platform LinuxPlatform::ejector()
 std::shared_ptr<NotificationServer> LinuxPlatform::notificationServer()
 {
     return std::make_shared<LinuxNotificationServer>();
+}
+
+FlushWatch::Platform LinuxPlatform::flushWatch()
+{
+    return {std::make_shared<LinuxBlockRegistry>(), [meminfo = LinuxMeminfo()] { return meminfo.pendingWrites(); },
+            [stats = LinuxMountStats()](const QString& mountPath) { return stats.bytesWritten(mountPath); }};
 }
 
 } // namespace mallowby

@@ -2,13 +2,18 @@
 
 #include "Platform/ProcessTable.h"
 
+#include <QByteArray>
+
 #include <sys/types.h>
 
 namespace mallowby {
 
-// Processes from procfs. Device numbers come from statx of the magic links with
-// AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT (cached attributes, never a request to a file system
-// server) and from the device field of `maps`; no file of a target is ever opened.
+// Processes from procfs. Paths are link texts as the kernel writes them; device numbers come
+// from statx of the magic links asking for no attribute with AT_STATX_DONT_SYNC |
+// AT_NO_AUTOMOUNT (the kernel fills in the device from its own records, never asking a file
+// system server) and from the device field of `maps`. No path on a target is ever looked up and
+// no file of a target is ever opened. A process is visited through one descriptor of its
+// directory, and a link's text is read only for a file on a device asked about.
 class ProcfsProcessTable final : public ProcessTable {
 public:
     explicit ProcfsProcessTable(QString procRoot = QStringLiteral("/proc"), uid_t uid = currentUid());
@@ -17,26 +22,21 @@ public:
     std::optional<QString> executablePath(qint32 pid) const override;
     std::optional<QString> commandName(qint32 pid) const override;
     std::optional<qint32> parent(qint32 pid) const override;
-    QList<FileRef> openFiles(qint32 pid) const override;
-    std::optional<FileRef> workingDirectory(qint32 pid) const override;
+    std::optional<quint64> startTime(qint32 pid) const override;
+    Holdings holdings(qint32 pid, const QSet<quint64>& devices) const override;
     QList<FileRef> mappedFiles(qint32 pid, int limit) const override;
 
-    // The start time of a process in clock ticks since boot (field 22 of stat), to tell a pid
-    // apart from a later process that reuses it.
-    std::optional<quint64> startTime(qint32 pid) const;
-    // The real user id of a process.
+    // The real user id of a process (the first field of the `Uid:` line of status).
     std::optional<uid_t> owner(qint32 pid) const;
 
     static uid_t currentUid();
 
 private:
-    QString path(qint32 pid, const char* entry) const;
-    std::optional<QString> link(const QString& path) const;
-    std::optional<FileRef> fileOfLink(const QString& path) const;
+    QByteArray path(qint32 pid, const char* entry) const;
     // The fields of stat after the command name (the first is the state, field 3).
     std::optional<QList<QByteArray>> statFields(qint32 pid) const;
 
-    QString m_root;
+    QByteArray m_root;
     uid_t m_uid;
 };
 

@@ -22,6 +22,10 @@ const QString encryptedInterface = QStringLiteral("org.freedesktop.UDisks2.Encry
 const QString loopInterface = QStringLiteral("org.freedesktop.UDisks2.Loop");
 const QString driveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
 const QString mdraidInterface = QStringLiteral("org.freedesktop.UDisks2.MDRaid");
+const QString lvmBlockInterface = QStringLiteral("org.freedesktop.UDisks2.Block.LVM2");
+const QString logicalVolumeInterface = QStringLiteral("org.freedesktop.UDisks2.LogicalVolume");
+const QString managerPath = QStringLiteral("/org/freedesktop/UDisks2/Manager");
+const QString managerInterface = QStringLiteral("org.freedesktop.UDisks2.Manager");
 constexpr int callTimeoutMs = 120 * 1000;  // a forced unmount or a power-off may take a while
 
 void registerTypes()
@@ -96,7 +100,10 @@ UDisks2Service::UDisks2Service(QDBusConnection bus) : m_bus(std::move(bus))
 
 Dissent UDisks2Service::dissentOf(const QString& errorName, const QString& message)
 {
-    if (errorName == QLatin1String("org.freedesktop.UDisks2.Error.DeviceBusy"))
+    // Lock, Stop and Deactivate report a holder as a generic failure whose cause is EBUSY.
+    if (errorName == QLatin1String("org.freedesktop.UDisks2.Error.DeviceBusy")
+        || (errorName.startsWith(QLatin1String("org.freedesktop.UDisks2.Error."))
+            && (message.contains(QLatin1String("Device or resource busy")) || message.contains(QLatin1String("target is busy")))))
         return Dissent{Dissent::busy, message};
     if (errorName.startsWith(QLatin1String("org.freedesktop.UDisks2.Error.NotAuthorized")))
         return Dissent{Dissent::notPermitted, message};
@@ -141,6 +148,10 @@ QCoro::Task<std::optional<UDisks2Service::ManagedObjects>> UDisks2Service::manag
 QCoro::Task<std::optional<Dissent>> UDisks2Service::call(QString path, QString interface, QString method, QVariantMap options)
 {
     QDBusMessage request = QDBusMessage::createMethodCall(service, path, interface, method);
+    // What the desktop's polkit agent lets the user authorize (a mount from fstab, a volume
+    // unlocked at boot) is asked for rather than refused.
+    request.setInteractiveAuthorizationAllowed(true);
+    options.insert(QStringLiteral("auth.no_user_interaction"), false);
     request << options;
     QDBusPendingCall pending = m_bus.asyncCall(request, callTimeoutMs);
     const QDBusMessage reply = co_await pending;
@@ -149,9 +160,23 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::call(QString path, QString i
     co_return std::nullopt;
 }
 
+QCoro::Task<> UDisks2Service::enableLvm()
+{
+    if (m_lvmEnabled)
+        co_return;
+    m_lvmEnabled = true;
+    // Loaded on demand by udisksd; without it logical volumes have no LogicalVolume object.
+    QDBusMessage request = QDBusMessage::createMethodCall(service, managerPath, managerInterface, QStringLiteral("EnableModules"));
+    request << true;
+    QDBusPendingCall pending = m_bus.asyncCall(request, callTimeoutMs);
+    co_await pending;  // an older udisks2 or a missing module leaves LVM as it was
+}
+
 QCoro::Task<UDisks2Service::Found> UDisks2Service::find(QString bsdName)
 {
     Found found;
+    if (bsdName.startsWith(QLatin1String("dm-")) && m_bus.isConnected())
+        co_await enableLvm();
     const auto objects = co_await managedObjects();
     if (!objects) {
         found.refusal = unavailable();
@@ -190,8 +215,15 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::unmountDisk(QString bsdName,
             co_return dissent;
     }
 
-    // Close what the disk is: an unlocked encrypted volume, a running RAID array.
-    const auto diskBlock = objects->value(QDBusObjectPath(disk)).value(blockInterface);
+    // Close what the disk is: an active logical volume, an unlocked encrypted volume, a running
+    // RAID array.
+    const Interfaces diskInterfaces = objects->value(QDBusObjectPath(disk));
+    if (const QString volume = objectPath(diskInterfaces.value(lvmBlockInterface).value(QStringLiteral("LogicalVolume")));
+        !volume.isEmpty()) {
+        if (auto dissent = co_await call(volume, logicalVolumeInterface, QStringLiteral("Deactivate"), {}))
+            co_return dissent;
+    }
+    const auto diskBlock = diskInterfaces.value(blockInterface);
     if (const QString backing = objectPath(diskBlock.value(QStringLiteral("CryptoBackingDevice"))); !backing.isEmpty()) {
         if (auto dissent = co_await call(backing, encryptedInterface, QStringLiteral("Lock"), {}))
             co_return dissent;
@@ -203,16 +235,38 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::unmountDisk(QString bsdName,
     co_return std::nullopt;
 }
 
+QCoro::Task<std::optional<Dissent>> UDisks2Service::deleteLoop(QString bsdName, QString loop)
+{
+    auto dissent = co_await call(loop, loopInterface, QStringLiteral("Delete"), {});
+    if (!dissent)
+        co_return std::nullopt;
+    // An auto-clear loop (mount -o loop, desktop image mounters) detaches itself with its last
+    // unmount: the kernel answers ENXIO, or udisks2 already shows it gone or unbound.
+    if (dissent->message && dissent->message->contains(QLatin1String("No such device or address")))
+        co_return std::nullopt;
+    const auto objects = co_await managedObjects();
+    if (objects) {
+        const QString now = blockObject(*objects, bsdName);
+        const auto backing = objects->value(QDBusObjectPath(loop)).value(loopInterface).value(QStringLiteral("BackingFile"));
+        if (now.isEmpty() || bytes(backing).isEmpty())
+            co_return std::nullopt;
+    }
+    co_return dissent;
+}
+
 QCoro::Task<std::optional<Dissent>> UDisks2Service::ejectDisk(QString bsdName)
 {
     const Found found = co_await find(bsdName);
+    // A loop device gone with its last unmount is detached: what ejecting it would have done.
+    if (found.refusal && found.refusal->status == Dissent::notFound && bsdName.startsWith(QLatin1String("loop")))
+        co_return std::nullopt;
     if (found.refusal)
         co_return found.refusal;
     const ManagedObjects* objects = &found.objects;
     const QString& disk = found.disk;
     const Interfaces interfaces = objects->value(QDBusObjectPath(disk));
     if (interfaces.contains(loopInterface))
-        co_return co_await call(disk, loopInterface, QStringLiteral("Delete"), {});
+        co_return co_await deleteLoop(bsdName, disk);
 
     const QString drive = objectPath(interfaces.value(blockInterface).value(QStringLiteral("Drive")));
     if (drive.isEmpty())

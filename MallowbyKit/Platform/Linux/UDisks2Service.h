@@ -9,9 +9,10 @@
 
 namespace mallowby {
 
-// Unmount, lock and eject through udisks2 on the system bus (async calls only); network shares
+// Unmount, deactivate, lock, stop and eject through udisks2 on the system bus (async calls only,
+// interactive authorization allowed, so a polkit agent may ask the user); network shares
 // through `fusermount3 -u` or `umount`, started with an argument list. Errors become dissents:
-// DeviceBusy → busy, NotAuthorized* → not permitted with its text, an unknown device → not
+// DeviceBusy or a failure caused by EBUSY → busy, NotAuthorized* → not permitted with its text, an unknown device → not
 // found, udisks2 missing → "udisks2 is not available", anything else → its message.
 class UDisks2Service final : public DiskService {
 public:
@@ -40,8 +41,11 @@ private:
     QCoro::Task<std::optional<ManagedObjects>> managedObjects();
     QCoro::Task<Found> find(QString bsdName);
     QCoro::Task<std::optional<Dissent>> call(QString path, QString interface, QString method, QVariantMap options);
+    QCoro::Task<std::optional<Dissent>> deleteLoop(QString bsdName, QString loop);
+    QCoro::Task<> enableLvm();
 
     QDBusConnection m_bus;
+    bool m_lvmEnabled = false;
 };
 
 } // namespace mallowby

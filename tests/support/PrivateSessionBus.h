@@ -1,0 +1,178 @@
+#pragma once
+
+#include "support/TestEnvironment.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QFileInfo>
+#include <QProcess>
+#include <QVariantMap>
+
+#include <memory>
+#include <optional>
+
+namespace mallowby::test {
+
+// One Notify call as the notification server received it.
+struct NotifyCall {
+    uint replacesID = 0;
+    QString title;
+    QString body;
+    QVariantMap hints;
+};
+
+// A private session bus with python-dbusmock's notification daemon on it, when asked for.
+class PrivateSessionBus {
+public:
+    static inline const QString daemonName = QStringLiteral("org.freedesktop.Notifications");
+
+    PrivateSessionBus()
+    {
+        m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                    QStringLiteral("--print-address=1")});
+        if (m_bus.waitForStarted(5000) && m_bus.waitForReadyRead(5000))
+            m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
+        if (!m_address.isEmpty())
+            m_connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_address, connectionName()));
+    }
+    ~PrivateSessionBus()
+    {
+        stopDaemon();
+        m_connection.reset();
+        QDBusConnection::disconnectFromBus(connectionName());
+        m_bus.kill();
+        m_bus.waitForFinished(5000);
+    }
+
+    std::optional<QString> unavailable() const
+    {
+        if (m_address.isEmpty() || !m_connection->isConnected())
+            return QStringLiteral("dbus-daemon could not be started here");
+        if (!QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
+            return QStringLiteral("/usr/bin/python3 is missing");
+        return std::nullopt;
+    }
+
+    QDBusConnection connection() const { return *m_connection; }
+    // For programs started on this bus (DBUS_SESSION_BUS_ADDRESS).
+    const QString& address() const { return m_address; }
+
+    // dbusmock's notification daemon (system Python: a pyenv shim on PATH lacks the module).
+    bool startDaemon()
+    {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+        m_daemon.setProcessEnvironment(environment);
+        m_daemon.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-m"), QStringLiteral("dbusmock"),
+                                                            QStringLiteral("--template"), QStringLiteral("notification_daemon")});
+        if (!m_daemon.waitForStarted(5000))
+            return false;
+        return TestEnvironment::waitUntil(
+            [&] {
+                return m_daemon.state() == QProcess::Running
+                       && m_connection->interface()->isServiceRegistered(daemonName).value();
+            },
+            std::chrono::seconds(10));
+    }
+    QString daemonError() { return QString::fromUtf8(m_daemon.readAllStandardError()); }
+
+    void stopDaemon()
+    {
+        if (m_daemon.state() == QProcess::NotRunning)
+            return;
+        m_daemon.terminate();
+        if (!m_daemon.waitForFinished(5000)) {
+            m_daemon.kill();
+            m_daemon.waitForFinished(5000);
+        }
+    }
+
+    // The Notify calls the daemon has received so far, oldest first.
+    QList<NotifyCall> notifyCalls() const
+    {
+        QList<NotifyCall> calls;
+        for (const QVariantList& arguments : methodCalls(QStringLiteral("Notify")))
+            if (arguments.size() >= 7)
+                calls.append({arguments[1].toUInt(), arguments[3].toString(), arguments[4].toString(),
+                              qdbus_cast<QVariantMap>(arguments[6].value<QDBusArgument>())});
+        return calls;
+    }
+
+    // The ids of the notices the program closed, oldest first.
+    QList<uint> closeCalls() const
+    {
+        QList<uint> ids;
+        for (const QVariantList& arguments : methodCalls(QStringLiteral("CloseNotification")))
+            if (!arguments.isEmpty())
+                ids.append(arguments.first().toUInt());
+        return ids;
+    }
+
+    // Makes the daemon take its time over every Notify, as a busy desktop does.
+    bool slowDown() const
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(daemonName, QStringLiteral("/org/freedesktop/Notifications"),
+                                                           QStringLiteral("org.freedesktop.DBus.Mock"),
+                                                           QStringLiteral("AddMethod"));
+        call << daemonName << QStringLiteral("Notify") << QStringLiteral("susssasa{sv}i") << QStringLiteral("u")
+             << QStringLiteral("import time\n"
+                               "time.sleep(0.3)\n"
+                               "if args[1]:\n"
+                               "    ret = args[1]\n"
+                               "else:\n"
+                               "    ret = self.next_id\n"
+                               "    self.next_id += 1\n");
+        return m_connection->call(call).type() == QDBusMessage::ReplyMessage;
+    }
+
+    // Closes a notice as a user dismissing it would.
+    void close(uint id) const
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(daemonName, QStringLiteral("/org/freedesktop/Notifications"),
+                                                           daemonName, QStringLiteral("CloseNotification"));
+        call << id;
+        m_connection->call(call);
+    }
+
+private:
+    // The arguments of every call of a method the daemon has received, oldest first.
+    QList<QVariantList> methodCalls(const QString& method) const
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(daemonName, QStringLiteral("/org/freedesktop/Notifications"),
+                                                           QStringLiteral("org.freedesktop.DBus.Mock"),
+                                                           QStringLiteral("GetMethodCalls"));
+        call << method;
+        const QDBusMessage reply = m_connection->call(call);
+        QList<QVariantList> calls;
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return calls;
+        const QDBusArgument list = reply.arguments().first().value<QDBusArgument>();
+        list.beginArray();
+        while (!list.atEnd()) {
+            quint64 time = 0;
+            QVariantList arguments;
+            list.beginStructure();
+            list >> time >> arguments;
+            list.endStructure();
+            calls.append(arguments);
+        }
+        list.endArray();
+        return calls;
+    }
+
+    QString connectionName() const { return QStringLiteral("notifier-test-%1").arg(quintptr(this)); }
+
+    QProcess m_bus;
+    QProcess m_daemon;
+    QString m_address;
+    std::unique_ptr<QDBusConnection> m_connection;
+};
+
+inline bool waitForCalls(const PrivateSessionBus& bus, qsizetype count)
+{
+    return TestEnvironment::waitUntil([&] { return bus.notifyCalls().size() >= count; }, std::chrono::seconds(5));
+}
+
+} // namespace mallowby::test
