@@ -1,6 +1,8 @@
-// Writes the drive and network cards while an eject writes out cached data, as PNG files at
-// scale 2: popover_images DIRECTORY. For a person to look at.
+// Writes the drive and network cards while an eject writes out cached data, and a drive card
+// whose eject was refused with its blockers panel and each of the panel's questions, as PNG
+// files at scale 2: popover_images DIRECTORY. For a person to look at.
 
+#include "AccessibleTree.h"
 #include "Popover/DriveCard.h"
 #include "Popover/NetworkCard.h"
 #include "Popover/PopoverTheme.h"
@@ -13,13 +15,16 @@
 #include "Platform/BlockRegistry.h"
 #include "Platform/DiskService.h"
 #include "Platform/MountTable.h"
+#include "Platform/ProcessControl.h"
 #include "Settings/Preferences.h"
 #include "Support/OneShot.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -95,6 +100,73 @@ private:
     }
     QList<std::shared_ptr<OneShot<std::optional<Dissent>>>> m_gates;
 };
+
+// A stick that udisks reports busy until forced.
+class Busy final : public DiskService, public MountTable, public BlockRegistry {
+public:
+    QCoro::Task<std::optional<Dissent>> unmountDisk(QString, bool force) override
+    {
+        co_return force ? std::nullopt : std::optional(Dissent{Dissent::busy, std::nullopt});
+    }
+    QCoro::Task<std::optional<Dissent>> ejectDisk(QString) override { co_return std::nullopt; }
+    QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount, bool) override { co_return std::nullopt; }
+    QList<VolumeStore::Mount> read() const override
+    {
+        return {VolumeStore::Mount{QStringLiteral("/run/media/me/STICK"), QStringLiteral("/dev/sdc1"), QStringLiteral("vfat"), true, 0x821, false}};
+    }
+    QList<BlockDevice> members(const QString&) const override { return {BlockDevice{8, QStringLiteral("sdc")}}; }
+    QStringList wholeMediaBelow(const QString&) const override { return {}; }
+    std::optional<QString> wholeDisk(const QString&) const override { return QStringLiteral("sdc"); }
+    std::unique_ptr<BlockDriver> open(const BlockDevice&) const override { return nullptr; }
+    QList<AttachedImage> attachedImages() const override { return {}; }
+};
+
+// Made-up processes that never end and take every signal without anything real receiving it.
+class Pretend final : public ProcessControl {
+public:
+    std::unique_ptr<Watch> watchExit(qint32, std::optional<quint64>, std::function<void()>) override
+    {
+        return std::make_unique<Watch>();
+    }
+    bool isGone(qint32, std::optional<quint64>) const override { return false; }
+    bool signal(qint32, std::optional<quint64>, int) override { return true; }
+};
+
+// An editor with a file open, one of its helpers using the drive three ways, and an installer
+// image attached from a file on it.
+BlockerReport holders()
+{
+    const OwningApp editor{4100, QStringLiteral("Text Editor"), QStringLiteral("org.gnome.TextEditor"), std::nullopt, std::nullopt};
+    Blocker app{4100, QStringLiteral("gnome-text-editor"), std::nullopt, editor, true,
+                {{Blocker::Reason::openFile, QStringLiteral("/run/media/me/STICK/notes/todo.txt")}}};
+    Blocker helper{4120, QStringLiteral("gvfsd-metadata"), std::nullopt, editor, false,
+                   {{Blocker::Reason::workingDirectory, QStringLiteral("/run/media/me/STICK")},
+                    {Blocker::Reason::openFile, QStringLiteral("/run/media/me/STICK/.metadata/home-a1b2c3d4.log")},
+                    {Blocker::Reason::mappedFile, QStringLiteral("/run/media/me/STICK/.metadata/home")}}};
+    BlockerReport report;
+    report.blockers = {app, helper};
+    report.images = {ImageBlocker{QStringLiteral("/run/media/me/STICK/isos/debian-12.5.0-amd64-netinst.iso"), QStringLiteral("loop3")}};
+    return report;
+}
+
+// Presses controls of a card by their accessible names, as a screen reader would.
+void press(QWidget& card, const QStringList& names)
+{
+    QWidget frame;
+    frame.setFixedWidth(PopoverWindow::fixedWidth);
+    auto* column = new QVBoxLayout(&frame);
+    card.setParent(&frame);
+    column->addWidget(&card);
+    frame.show();
+    for (const QString& name : names) {
+        if (AccessibleTree({&frame}).press(name) != AccessibleTree::Press::pressed)
+            std::fprintf(stderr, "popover_images: could not press %s\n", qPrintable(name));
+        QEventLoop wait;  // a press lands after the button's short animation
+        QTimer::singleShot(150, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+    card.setParent(nullptr);
+}
 
 bool save(QWidget& card, const QString& path)
 {
@@ -182,7 +254,38 @@ int main(int argc, char** argv)
     driveCard.present(drive, {volume});
     NetworkCard networkCard(ejector, preferences);
     networkCard.present({share});
-    const bool ok = save(driveCard, out + QStringLiteral("/drive-card-flushing.png"))
-                    && save(networkCard, out + QStringLiteral("/network-card-flushing.png"));
+    bool ok = save(driveCard, out + QStringLiteral("/drive-card-flushing.png"))
+              && save(networkCard, out + QStringLiteral("/network-card-flushing.png"));
+
+    // A refused eject: the card with its blockers panel, then each question the panel asks.
+    auto busy = std::make_shared<Busy>();
+    Ejector refusing({std::make_shared<DiskArbitrationClient>(DiskArbitrationClient::Platform{busy, busy, busy}),
+                      [](ScanTarget) -> QCoro::Task<BlockerReport> { co_return holders(); }, std::make_shared<Pretend>()},
+                     clock);
+    Drive stick;
+    stick.id = QStringLiteral("8");
+    stick.name = QStringLiteral("SanDisk Ultra");
+    stick.deviceProtocol = QStringLiteral("USB");
+    stick.kind = VolumeKind::external;
+    stick.members = {BlockDevice{8, QStringLiteral("sdc")}};
+    stick.readRate = 0;
+    stick.writeRate = 0;
+    Volume stickVolume = volume;
+    stickVolume.id = stickVolume.name = QStringLiteral("STICK");
+    stickVolume.mountPath = QStringLiteral("/run/media/me/STICK");
+    stickVolume.space = Space{64'000'000'000, 23'500'000'000, 23'500'000'000, false};
+    stick.volumeIDs = {stickVolume.id};
+    [](Ejector& e, EjectTarget t) -> QCoro::Task<> { co_await e.eject(t, false); }(refusing, EjectTarget::fromDrive(stick));
+    QApplication::processEvents();
+    DriveCard refused(refusing, preferences, true);
+    refused.present(stick, {stickVolume});
+    press(refused, {QStringLiteral("2 more")});
+    ok = ok && save(refused, out + QStringLiteral("/blockers-failed.png"));
+    press(refused, {QStringLiteral("force eject…")});
+    ok = ok && save(refused, out + QStringLiteral("/blockers-confirm-force.png"));
+    press(refused, {QStringLiteral("cancel"), QStringLiteral("Terminate Text Editor, pid 4120…")});
+    ok = ok && save(refused, out + QStringLiteral("/blockers-confirm-terminate.png"));
+    press(refused, {QStringLiteral("terminate")});
+    ok = ok && save(refused, out + QStringLiteral("/blockers-confirm-kill.png"));
     return ok ? 0 : 1;
 }

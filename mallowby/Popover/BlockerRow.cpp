@@ -29,9 +29,12 @@ BlockerRow::BlockerRow(const Blocker& blocker, Action quit, Action terminate, QW
 {
     // Before anything asks about it: the disclosure says whether it is open.
     PopoverAccessibility::setValue(m_disclosure, QStringLiteral("collapsed"));
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(1);
+    auto* row = new QHBoxLayout;
     row->setSpacing(8);
+    outer->addLayout(row);
 
     m_icon->setFixedSize(iconSize, iconSize);
     PopoverAccessibility::hide(m_icon);
@@ -44,9 +47,10 @@ BlockerRow::BlockerRow(const Blocker& blocker, Action quit, Action terminate, QW
     column->addWidget(m_subtitle);
     column->addWidget(m_path);
     column->addWidget(m_disclosure, 0, Qt::AlignLeft);
-    column->addWidget(m_otherUses);
     row->addLayout(column, 1);
     row->addWidget(m_button, 0, Qt::AlignVCenter);
+    // The further uses take the row's whole width below the button: their paths are long.
+    outer->addWidget(m_otherUses);
 
     m_title->setFont(PopoverTheme::font(PopoverTheme::Font::caption));
     for (QWidget* secondary : {static_cast<QWidget*>(m_subtitle), static_cast<QWidget*>(m_path), static_cast<QWidget*>(m_disclosure)})
@@ -58,7 +62,7 @@ BlockerRow::BlockerRow(const Blocker& blocker, Action quit, Action terminate, QW
     connect(m_disclosure, &DisclosureButton::toggled, this, &BlockerRow::setExpanded);
 
     auto* uses = new QVBoxLayout(m_otherUses);
-    uses->setContentsMargins(12, 0, 0, 0);
+    uses->setContentsMargins(iconSize + 8 + 12, 0, 0, 0);
     uses->setSpacing(1);
     m_otherUses->hide();
 
