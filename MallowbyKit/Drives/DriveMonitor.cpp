@@ -66,7 +66,8 @@ void DriveMonitor::start()
             this,
             [this] {
                 m_rebuildScheduled = false;
-                if (m_started)
+                // New figures alone leave the drives as they are.
+                if (m_started && withoutFigures(m_volumes.volumes()) != m_builtFrom)
                     rebuild();
             },
             Qt::QueuedConnection);
@@ -146,8 +147,16 @@ QString DriveMonitor::nameOf(const QList<BlockDevice>& members, const QList<cons
     return names.join(QStringLiteral(" + "));
 }
 
+QList<Volume> DriveMonitor::withoutFigures(QList<Volume> volumes)
+{
+    for (Volume& volume : volumes)
+        volume.space.reset();
+    return volumes;
+}
+
 void DriveMonitor::rebuild()
 {
+    m_builtFrom = withoutFigures(m_volumes.volumes());
     // Group the volumes by their exact member lists, in order of first appearance.
     struct Group {
         QList<BlockDevice> members;

@@ -2,6 +2,7 @@
 
 #include "Drives/Drive.h"
 #include "Drives/FinishedTransfer.h"
+#include "Volumes/Volume.h"
 #include "Support/Clock.h"
 
 #include <QHash>
@@ -20,7 +21,6 @@ class BlockDriver;
 class BlockRegistry;
 class ScreenEvents;
 class VolumeStore;
-struct Volume;
 
 // Turns the volume list into physical drives and samples their counters on a main-thread timer:
 // live rates, a minute of history, byte counts since first seen, and finished large writes.
@@ -84,6 +84,7 @@ signals:
 
 private:
     void rebuild();
+    static QList<Volume> withoutFigures(QList<Volume> volumes);
     void updateTimer();
     void setTimer(std::optional<int> seconds);
     void screenEvent(bool asleep);
@@ -94,6 +95,7 @@ private:
     Clock& m_clock;
 
     QList<Drive> m_drives;
+    QList<Volume> m_builtFrom;  // the volumes of the last rebuild, without figures
     double m_externalReadRate = 0;
     double m_externalWriteRate = 0;
 

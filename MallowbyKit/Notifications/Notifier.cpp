@@ -41,44 +41,55 @@ void Notifier::start()
     });
 
     connect(&m_volumes, &VolumeStore::volumesChanged, this, &Notifier::checkLowSpace);
-    connect(&m_preferences, &Preferences::volumesShownChanged, this, &Notifier::settingsChanged);
+    connect(&m_preferences, &Preferences::volumesShownChanged, this, &Notifier::checkLowSpace);
     connect(&m_preferences, &Preferences::lowSpaceThresholdChanged, this, &Notifier::checkLowSpace);
-    connect(&m_preferences, &Preferences::notifyLowSpaceChanged, this, &Notifier::settingsChanged);
+    connect(&m_preferences, &Preferences::notifyLowSpaceChanged, this, &Notifier::checkLowSpace);
     // The units only matter to a check that wrote a notice.
     connect(&m_preferences, &Preferences::unitsChanged, this, [this] {
         if (m_formattedNotice)
             checkLowSpace();
     });
     checkLowSpace();
-    updateRefreshTimer();
     refresh(self);
 }
 
-void Notifier::settingsChanged()
+QStringList Notifier::watchedIDs(bool nearOnly) const
 {
-    checkLowSpace();
-    updateRefreshTimer();
+    const LowSpaceThreshold threshold = m_preferences.lowSpaceThreshold();
+    const auto near = [&](const Volume& volume) {
+        return volume.kind != VolumeKind::network && volume.space
+               && double(volume.space->available) - threshold.bytes(volume.space->total)
+                      < fastestWrite * std::chrono::duration<double>(lowSpaceRefreshInterval).count();
+    };
+    QStringList ids;
+    for (const Volume& volume : m_volumes.volumes())
+        if (m_preferences.volumesShown().contains(volume.kind) && (!nearOnly || near(volume)))
+            ids.append(volume.id);
+    return ids;
 }
 
-void Notifier::updateRefreshTimer()
+void Notifier::updateRefreshTimers()
 {
+    const auto refresher = [this](bool nearOnly) {
+        QPointer<Notifier> self(this);
+        return [self, nearOnly] {
+            if (!self)
+                return;
+            for (const QString& id : self->watchedIDs(nearOnly))
+                self->m_volumes.refreshSpace(id);
+        };
+    };
     if (!m_preferences.notifyLowSpace()) {
         m_refreshTimer.reset();
+        m_nearTimer.reset();
         return;
     }
-    if (m_refreshTimer)
-        return;
-    QPointer<Notifier> self(this);
-    m_refreshTimer = m_clock.schedule(lowSpaceRefreshInterval, lowSpaceRefreshInterval, [self] {
-        if (!self)
-            return;
-        QStringList ids;
-        for (const Volume& volume : self->m_volumes.volumes())
-            if (self->m_preferences.volumesShown().contains(volume.kind))
-                ids.append(volume.id);
-        for (const QString& id : std::as_const(ids))
-            self->m_volumes.refreshSpace(id);
-    });
+    if (!m_refreshTimer)
+        m_refreshTimer = m_clock.schedule(lowSpaceRefreshInterval, lowSpaceRefreshInterval, refresher(false));
+    if (watchedIDs(true).isEmpty())
+        m_nearTimer.reset();
+    else if (!m_nearTimer)
+        m_nearTimer = m_clock.schedule(nearRefreshInterval, nearRefreshInterval, refresher(true));
 }
 
 QCoro::Task<> Notifier::refreshAuthorization()
@@ -135,6 +146,8 @@ void Notifier::checkLowSpace()
     // Always evaluated, so turning the notice on later does not announce volumes already low.
     const QList<Volume> fallen = m_lowSpace.evaluate(watched, threshold);
     m_formattedNotice = false;
+    if (m_started)
+        updateRefreshTimers();  // which volumes are near may have changed
     if (!m_preferences.notifyLowSpace())
         return;
     for (const Volume& volume : fallen) {

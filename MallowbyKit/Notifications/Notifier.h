@@ -32,6 +32,11 @@ public:
     // While low-space notices are on, the watched volumes' figures are read this often, so a
     // volume filling up is noticed even when nothing else asks for its figures.
     static constexpr auto lowSpaceRefreshInterval = std::chrono::seconds(30);
+    // Local volumes near the threshold are read this often, so a fall is announced within seconds.
+    static constexpr auto nearRefreshInterval = std::chrono::seconds(2);
+    // Near: so little above the threshold that a fast drive (this many bytes per second) could
+    // write it full between two of the 30-second reads.
+    static constexpr double fastestWrite = 2e9;
 
     Notifier(VolumeStore& volumes, DriveMonitor& drives, Preferences& preferences,
              std::shared_ptr<NotificationServer> server, Clock& clock = Clock::system(),
@@ -67,8 +72,9 @@ signals:
 
 private:
     void setAuthorization(Authorization status);
-    void settingsChanged();
-    void updateRefreshTimer();
+    void updateRefreshTimers();
+    // The watched volumes (of a shown kind), or only the local ones near the threshold.
+    QStringList watchedIDs(bool nearOnly) const;
     static QCoro::Task<> refresh(QPointer<Notifier> self);
     static QCoro::Task<> request(QPointer<Notifier> self);
 
@@ -84,6 +90,7 @@ private:
     bool m_started = false;
     bool m_formattedNotice = false;  // the last check read the units
     std::unique_ptr<Clock::Timer> m_refreshTimer;
+    std::unique_ptr<Clock::Timer> m_nearTimer;
 };
 
 } // namespace mallowby

@@ -11,7 +11,7 @@ namespace mallowby {
 
 // One mounted file system.
 struct Volume {
-    QString id;  // volume UUID, else the mount source
+    QString id;  // volume UUID, else the mount source; unique in the list (see Mount::uniqueIDs)
     QString name;
     QString mountPath;
     std::optional<QString> bsdName;  // mount source without "/dev/", for device mounts

@@ -63,15 +63,19 @@ void VolumeStore::rebuild()
         if (!previous.contains(volume.id))
             previous.insert(volume.id, volume.space);
 
+    const QList<Mount> mounts = m_platform.mountTable ? Mount::current(*m_platform.mountTable, false) : QList<Mount>{};
     QList<Volume> next;
-    if (m_platform.mountTable) {
-        for (const Mount& mount : Mount::current(*m_platform.mountTable, false)) {
-            const auto bsdName = mount.bsdName();
-            const auto description = bsdName ? diskDescription(*bsdName) : std::nullopt;
-            Volume volume = mount.toVolume(description.value_or(DiskDescription{}));
-            volume.space = previous.value(volume.id);
-            next.append(std::move(volume));
-        }
+    QStringList baseIDs;
+    for (const Mount& mount : mounts) {
+        const auto bsdName = mount.bsdName();
+        const auto description = bsdName ? diskDescription(*bsdName) : std::nullopt;
+        next.append(mount.toVolume(description.value_or(DiskDescription{})));
+        baseIDs.append(next.last().id);
+    }
+    const QStringList ids = Mount::uniqueIDs(mounts, baseIDs);
+    for (qsizetype i = 0; i < next.size(); ++i) {
+        next[i].id = ids[i];
+        next[i].space = previous.value(ids[i]);
     }
     std::stable_sort(next.begin(), next.end(), &Volume::precedes);
 
@@ -157,8 +161,11 @@ void VolumeStore::applySpace(const QString& id, const QString& path, const std::
         return;
 
     if (result) {
-        it->space = result;
-        emit volumesChanged();
+        // Equal figures change nothing for anyone: the periodic re-reads stay silent.
+        if (it->space != result) {
+            it->space = result;
+            emit volumesChanged();
+        }
         return;
     }
     if (it->space) {

@@ -35,16 +35,22 @@ public:
         bool isLocal = true;
         quint64 device = 0;  // the file system's device number (dev_t)
         bool isHidden = false;
+        QString root = QStringLiteral("/");  // the directory of the file system mounted here (bind mounts, subvolumes)
 
         bool operator==(const Mount&) const = default;
 
         // The mount table in table order, hidden entries only when asked for.
         static QList<Mount> current(const MountTable& table, bool includeHidden);
 
-        // The source without "/dev/", for device mounts.
+        // The source without "/dev/", for device mounts. None for anything that is not a name below
+        // /dev: an empty name, or one with an empty, "." or ".." component.
         std::optional<QString> bsdName() const;
-        // The volume this mount is, without figures.
+        // The volume this mount is, without figures; its id is the volume UUID, else the source.
         Volume toVolume(const DiskDescription& description) const;
+        // The ids of these volumes (parallel to `mounts`), unique in the list: a base id shared by
+        // several mounts of one file system gets ":" and the mount's root where that is not "/",
+        // then, while still shared, "@" and the mount point, then "#2", "#3", … in table order.
+        static QStringList uniqueIDs(const QList<Mount>& mounts, const QStringList& baseIDs);
     };
 
     // The system facilities the store reads.
@@ -68,7 +74,8 @@ public:
     void stop();
     bool isStarted() const { return m_started; }
 
-    // Starts a capacity read for one volume unless one is under way.
+    // Starts a capacity read for one volume unless one is under way. Figures equal to the ones held
+    // publish nothing.
     void refreshSpace(const QString& id);
     void refreshAll();
     // The 30-second refresh of every volume, on while figures are on show.

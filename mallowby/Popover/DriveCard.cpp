@@ -47,11 +47,11 @@ DriveCard::DriveCard(Ejector& ejector, const Preferences& preferences, bool ejec
       m_name(PopoverTheme::label({}, Font::headline, Tone::primary, this)),
       m_subtitle(PopoverTheme::label({}, Font::caption, Tone::secondary, this)),
       m_activity(new QWidget(this)),
-      m_read(new Rate(QStringLiteral("R"), Tone::accent, m_activity)),
-      m_write(new Rate(QStringLiteral("W"), Tone::write, m_activity)),
+      m_read(new Rate(QStringLiteral("R"), Tone::accent, Font::caption, m_activity)),
+      m_write(new Rate(QStringLiteral("W"), Tone::write, Font::caption, m_activity)),
       m_trace(new TraceView(m_activity)),
-      m_sessionRead(PopoverTheme::label({}, Font::caption2, Tone::primary, m_activity)),
-      m_sessionWritten(PopoverTheme::label({}, Font::caption2, Tone::primary, m_activity)),
+      m_sessionRead(new Rate(QStringLiteral("R"), Tone::primary, Font::caption2, m_activity)),
+      m_sessionWritten(new Rate(QStringLiteral("W"), Tone::primary, Font::caption2, m_activity)),
       m_noStatistics(PopoverTheme::label(QStringLiteral("No I/O statistics from this device"), Font::caption,
                                          Tone::secondary, this)),
       m_divider(new QFrame(this)),
@@ -86,14 +86,14 @@ DriveCard::DriveCard(Ejector& ejector, const Preferences& preferences, bool ejec
     activity->setContentsMargins(0, 0, 0, 0);
     activity->setSpacing(4);
     auto* rates = new QHBoxLayout;
-    rates->setSpacing(14);
+    rates->setSpacing(4);
     rates->addWidget(m_read);
     rates->addWidget(m_write);
     rates->addStretch();
     activity->addLayout(rates);
     activity->addWidget(m_trace);
     auto* session = new QHBoxLayout;
-    session->setSpacing(8);
+    session->setSpacing(4);
     session->addWidget(PopoverTheme::label(QStringLiteral("session"), Font::caption2, Tone::secondary, m_activity));
     session->addWidget(m_sessionRead);
     session->addWidget(m_sessionWritten);
@@ -140,14 +140,24 @@ QString DriveCard::activityLabel(const Drive& drive, ByteUnits units)
 
 void DriveCard::present(const Drive& drive, const QList<Volume>& volumes)
 {
+    const Ejector::Status* status = m_ejector.status(drive.id);
+    Presented presented{drive, volumes, status ? std::optional(*status) : std::nullopt, m_preferences.units(),
+                        m_preferences.lowSpaceThreshold()};
+    if (presented == m_presented)
+        return;
+    m_presented = std::move(presented);
+
+    const bool renamed = drive.name != m_drive.name || m_drive.id.isEmpty();
     m_drive = drive;
-    setProperty("mallowby.target", drive.id);
     m_icon->setDrive(drive);
-    m_name->setText(drive.name);
     m_subtitle->setText(subtitle(drive, volumes.size()));
-    if (m_ejectable) {
-        m_more->setAccessibleName(QStringLiteral("More for ") + drive.name);
-        m_eject->setAccessibleName(QStringLiteral("Eject ") + drive.name);
+    if (renamed) {
+        setProperty("mallowby.target", drive.id);
+        m_name->setText(drive.name);
+        if (m_ejectable) {
+            m_more->setAccessibleName(QStringLiteral("More for ") + drive.name);
+            m_eject->setAccessibleName(QStringLiteral("Eject ") + drive.name);
+        }
     }
     if (!m_status) {
         // Below the header; a card's drive id does not change.
@@ -185,8 +195,8 @@ void DriveCard::presentActivity(const Drive& drive)
         for (double v : *series)
             scale = std::max(scale, v);
     m_trace->set({reads, Tone::accent}, scale, TraceView::Series{writes, Tone::write});
-    m_sessionRead->setText(QStringLiteral("R ") + countText(drive.session.bytesRead, units));
-    m_sessionWritten->setText(QStringLiteral("W ") + countText(drive.session.bytesWritten, units));
+    m_sessionRead->setValue(countText(drive.session.bytesRead, units));
+    m_sessionWritten->setValue(countText(drive.session.bytesWritten, units));
     const QString label = activityLabel(drive, units);
     if (m_activity->accessibleName() != label)
         m_activity->setAccessibleName(label);

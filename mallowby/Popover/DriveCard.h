@@ -3,6 +3,8 @@
 #include "Popover/Card.h"
 
 #include "Drives/Drive.h"
+#include "Eject/Ejector.h"
+#include "Settings/LowSpaceThreshold.h"
 #include "Settings/ByteUnits.h"
 #include "Volumes/Volume.h"
 
@@ -12,7 +14,6 @@ namespace mallowby {
 
 class DriveIcon;
 class EjectStatusView;
-class Ejector;
 class KeyedStack;
 class PopoverButton;
 class Preferences;
@@ -29,7 +30,6 @@ public:
     DriveCard(Ejector& ejector, const Preferences& preferences, bool ejectable, QWidget* parent = nullptr);
 
     void present(const Drive& drive, const QList<Volume>& volumes);
-    const Drive& drive() const { return m_drive; }
 
     // "USB · RAID of 2 · 1 volume".
     static QString subtitle(const Drive& drive, qsizetype volumeCount);
@@ -41,10 +41,21 @@ private:
     void eject();
     void inspect();
 
+    // Everything the card shows; a present() of the same is skipped (an idle drive's sample).
+    struct Presented {
+        Drive drive;
+        QList<Volume> volumes;
+        std::optional<Ejector::Status> status;
+        ByteUnits units;
+        LowSpaceThreshold threshold;
+        bool operator==(const Presented&) const = default;
+    };
+
     Ejector& m_ejector;
     const Preferences& m_preferences;
     bool m_ejectable;
     Drive m_drive;
+    std::optional<Presented> m_presented;
 
     DriveIcon* m_icon;
     QLabel* m_name;
@@ -56,8 +67,8 @@ private:
     Rate* m_read;
     Rate* m_write;
     TraceView* m_trace;
-    QLabel* m_sessionRead;
-    QLabel* m_sessionWritten;
+    Rate* m_sessionRead;
+    Rate* m_sessionWritten;
     QLabel* m_noStatistics;
     QWidget* m_divider;
     KeyedStack* m_rows;

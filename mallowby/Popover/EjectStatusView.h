@@ -28,7 +28,6 @@ public:
     StatusLine* busyLine() const { return m_busy; }
     // The target's last eject failed.
     bool hasFailure() const;
-    BlockersView* blockers() const { return m_blockers; }
 
 private:
     Ejector& m_ejector;

@@ -23,7 +23,6 @@ public:
     // when anything changed.
     bool sync(const QStringList& keys, const std::function<QWidget*(const QString& key)>& make);
 
-    const QStringList& keys() const { return m_keys; }
     QWidget* view(const QString& key) const { return m_views.value(key); }
     template <typename View>
     View* viewAs(const QString& key) const

@@ -22,7 +22,6 @@ public:
     // A press opens a menu of these items under the button (without the toolkit's arrow).
     void setPopupMenu(const QList<std::pair<QString, std::function<void()>>>& items);
     QMenu* popupMenu() const { return m_popupMenu; }
-    const QString& symbol() const { return m_symbol; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

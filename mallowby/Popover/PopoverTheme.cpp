@@ -1,6 +1,11 @@
 #include "Popover/PopoverTheme.h"
 
+#include "Platform/Linux/SessionBus.h"
+
 #include <QApplication>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QCoro/QCoroDBusPendingCall>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QLabel>
@@ -147,9 +152,38 @@ bool PopoverTheme::increasedContrast()
     return contrast;
 }
 
-void PopoverTheme::setIncreasedContrast(bool on)
+
+} // namespace mallowby
+
+namespace mallowby {
+
+QCoro::Task<> PopoverTheme::readIncreasedContrast(QPointer<QWidget> repaint)
 {
+    static bool asked = false;
+    if (asked)
+        co_return;
+    asked = true;
+    QDBusConnection bus = SessionBus::user();
+    if (!bus.isConnected())
+        co_return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("Read"));
+    call << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("contrast");
+    QDBusPendingCall pending = bus.asyncCall(call);
+    const QDBusMessage reply = co_await pending;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        co_return;
+    // Read answers a variant holding the variant of the value.
+    QVariant value = reply.arguments().first();
+    while (value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>())
+        value = qvariant_cast<QDBusVariant>(value).variant();
+    const bool on = value.toUInt() == 1;
+    if (on == contrast)
+        co_return;
     contrast = on;
+    if (repaint)
+        repaint->update();
 }
 
 } // namespace mallowby

@@ -5,6 +5,9 @@
 #include <QColor>
 #include <QFont>
 #include <QPalette>
+#include <QPointer>
+
+#include <QCoro/QCoroTask>
 #include <QString>
 
 class QLabel;
@@ -41,7 +44,9 @@ public:
 
     // The desktop's increased-contrast setting, off until known.
     static bool increasedContrast();
-    static void setIncreasedContrast(bool on);
+    // Asks the desktop portal once ("org.freedesktop.appearance" "contrast", 1 = more); without a
+    // portal the setting stays off. `repaint` is repainted when the answer changes the setting.
+    static QCoro::Task<> readIncreasedContrast(QPointer<QWidget> repaint);
 };
 
 } // namespace mallowby

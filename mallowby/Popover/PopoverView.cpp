@@ -36,9 +36,10 @@ QScrollArea* makeScrollArea(QWidget* content, QObject* watcher)
     area->setFrameShape(QFrame::NoFrame);
     area->setWidgetResizable(true);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setWidget(content);
+    // Over the window's translucent background (setWidget() turns the content's filling on).
     area->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
-    area->setWidget(content);
     content->installEventFilter(watcher);
     return area;
 }
@@ -65,6 +66,7 @@ PopoverView::PopoverView(VolumeStore& volumes, DriveMonitor& drives, Ejector& ej
 {
     setFont(PopoverTheme::font(PopoverTheme::Font::body));
     PopoverTheme::setAccent(this, preferences.accent());
+    PopoverTheme::readIncreasedContrast(this);
 
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
@@ -88,17 +90,17 @@ PopoverView::PopoverView(VolumeStore& volumes, DriveMonitor& drives, Ejector& ej
     auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
-    connect(&volumes, &VolumeStore::volumesChanged, this, &PopoverView::refresh);
-    connect(&drives, &DriveMonitor::drivesChanged, this, &PopoverView::refresh);
-    connect(&ejector, &Ejector::statusesChanged, this, &PopoverView::refresh);
+    connect(&volumes, &VolumeStore::volumesChanged, this, &PopoverView::scheduleRefresh);
+    connect(&drives, &DriveMonitor::drivesChanged, this, &PopoverView::scheduleRefresh);
+    connect(&ejector, &Ejector::statusesChanged, this, &PopoverView::scheduleRefresh);
     if (const FlushWatch* flushes = FlushWatch::of(ejector))
-        connect(flushes, &FlushWatch::flushesChanged, this, &PopoverView::refresh);
+        connect(flushes, &FlushWatch::flushesChanged, this, &PopoverView::scheduleRefresh);
     for (auto signal : {&Preferences::unitsChanged, &Preferences::lowSpaceThresholdChanged, &Preferences::volumesShownChanged})
-        connect(&preferences, signal, this, &PopoverView::refresh);
+        connect(&preferences, signal, this, &PopoverView::scheduleRefresh);
     connect(&preferences, &Preferences::accentChanged, this,
             [this] { PopoverTheme::setAccent(this, m_preferences.accent()); });
-    connect(&state, &PopoverState::ejectAllResultChanged, this, &PopoverView::refresh);
-    connect(&state, &PopoverState::internalExpandedChanged, this, &PopoverView::refresh);
+    connect(&state, &PopoverState::ejectAllResultChanged, this, &PopoverView::scheduleRefresh);
+    connect(&state, &PopoverState::internalExpandedChanged, this, &PopoverView::scheduleRefresh);
     connect(&state, &PopoverState::showingSettingsChanged, this, &PopoverView::showPage);
     connect(&state, &PopoverState::focusChanged, this, &PopoverView::schedule);
 
@@ -113,24 +115,31 @@ PopoverModel PopoverView::model() const
 
 void PopoverView::refresh()
 {
-    // A view may change the ejector's state while it is being presented (the blockers panel
-    // starts a scan as it appears): that change is presented right after.
-    if (m_refreshing) {
-        m_refreshAgain = true;
+    const PopoverModel model = this->model();
+    m_header->present(model.externalDrives());
+    const std::optional<Ejector::EjectAllResult>& result = m_state.ejectAllResult();
+    if (result)
+        m_summary->present(*result);
+    m_summary->setVisible(result.has_value());
+    m_list->present(model.entries(), model);
+}
+
+void PopoverView::scheduleRefresh()
+{
+    // A sample is followed by capacity readings of the drives being written, one change each, and
+    // a view may change the ejector's state while it is presented: one refresh a turn takes all.
+    if (m_refreshScheduled)
         return;
-    }
-    m_refreshing = true;
-    do {
-        m_refreshAgain = false;
-        const PopoverModel model = this->model();
-        m_header->present(model.externalDrives());
-        const std::optional<Ejector::EjectAllResult>& result = m_state.ejectAllResult();
-        if (result)
-            m_summary->present(*result);
-        m_summary->setVisible(result.has_value());
-        m_list->present(model.entries(), model);
-    } while (m_refreshAgain);
-    m_refreshing = false;
+    m_refreshScheduled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_refreshScheduled)
+                return;  // done already, before a height fit
+            m_refreshScheduled = false;
+            refresh();
+        },
+        Qt::QueuedConnection);
 }
 
 QWidget* PopoverView::makeSettingsPage()
@@ -189,6 +198,13 @@ void PopoverView::schedule()
     m_scheduled = true;
     QTimer::singleShot(0, this, [this] {
         m_scheduled = false;
+        // Measure and scroll what the list will show: pending changes presented and laid out.
+        if (m_refreshScheduled) {
+            m_refreshScheduled = false;
+            refresh();
+        }
+        for (int level = 0; level < 8; ++level)
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         fitHeight();
         applyFocus();
     });
@@ -201,11 +217,16 @@ void PopoverView::fitHeight()
     const int limit = maxListHeight(screen ? std::optional(screen->availableGeometry().height()) : std::nullopt);
     const int height = std::min(area->widget()->sizeHint().height(), limit);
     if (m_pages->minimumHeight() == height && m_pages->maximumHeight() == height)
-        return;
+        return;  // the common case: a sample changed figures, not heights
     m_pages->setFixedHeight(height);
-    if (QWidget* window = this->window(); window != this) {
-        window->layout()->activate();
-        window->adjustSize();
+    // The window takes the height its content asks for (adjustSize() would cap it at two thirds
+    // of the screen).
+    if (QWidget* window = this->window(); window != this && window->layout()) {
+        // The window's layout learns of the new height now rather than on a later turn.
+        layout()->invalidate();
+        updateGeometry();
+        window->layout()->invalidate();
+        window->resize(window->width(), std::max(window->minimumHeight(), window->sizeHint().height()));
     }
 }
 

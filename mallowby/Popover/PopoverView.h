@@ -36,8 +36,10 @@ public:
                 QWidget* parent = nullptr);
 
     PopoverModel model() const;
-    // Brings every view in step with the live objects.
+    // Brings every view in step with the live objects, now.
     void refresh();
+    // The same on the next turn; changes until then are taken in one go.
+    void scheduleRefresh();
 
     // The list's height limit on a screen whose available area is `availableHeight` high.
     static int maxListHeight(std::optional<int> availableHeight);
@@ -77,9 +79,8 @@ private:
     QScrollArea* m_settingsArea = nullptr;
     FooterView* m_footer;
 
-    bool m_refreshing = false;
-    bool m_refreshAgain = false;
-    bool m_scheduled = false;
+    bool m_refreshScheduled = false;
+    bool m_scheduled = false;  // a height fit and focus scroll
 };
 
 } // namespace mallowby

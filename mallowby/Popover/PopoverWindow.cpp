@@ -52,8 +52,10 @@ void PopoverWindow::showAt(const QRect& anchor, const QPoint& pointer)
     QScreen* screen = QGuiApplication::screenAt(target.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    adjustSize();
-    const QSize size(fixedWidth, std::max(height(), minimumHeight()));
+    if (layout())
+        layout()->activate();
+    const QSize size(fixedWidth, std::max(sizeHint().height(), minimumHeight()));
+    resize(size);
     if (screen) {
         setScreen(screen);
         move(placement(size, target, screen->availableGeometry()));

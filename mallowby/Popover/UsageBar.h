@@ -13,10 +13,9 @@ class UsageBar : public QWidget {
 public:
     explicit UsageBar(QWidget* parent = nullptr);
 
-    double fraction() const { return m_fraction; }
-    PopoverTheme::Tone color() const { return m_color; }
     // `fraction` is clamped to 0…1; a value that is not a number draws an empty bar.
     void set(double fraction, PopoverTheme::Tone color);
+    double fraction() const { return m_fraction; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -94,16 +94,22 @@ QString VolumeRow::accessibleLabel(const Volume& volume, ByteUnits units, const 
 
 void VolumeRow::present(const Volume& volume)
 {
-    m_volume = volume;
     const ByteUnits units = m_preferences.units();
     const LowSpaceThreshold threshold = m_preferences.lowSpaceThreshold();
+    Presented presented{volume, units, threshold};
+    if (presented == m_presented)
+        return;
+    m_presented = std::move(presented);
     const bool low = isLow(volume, threshold);
     const bool stale = volume.space && volume.space->isStale;
 
     m_name->setText(volume.name);
     m_badge->setVisible(low);
     m_free->setText(freeText(volume, units));
-    PopoverTheme::setTone(m_free, stale ? Tone::orange : Tone::secondary);
+    if (stale != m_stale) {
+        m_stale = stale;
+        PopoverTheme::setTone(m_free, stale ? Tone::orange : Tone::secondary);
+    }
     m_bar->setVisible(volume.space.has_value());
     if (volume.space)
         m_bar->set(volume.space->usedFraction(), low || stale ? Tone::orange : Tone::accent);

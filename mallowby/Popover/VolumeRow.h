@@ -22,7 +22,6 @@ public:
     VolumeRow(const Preferences& preferences, QWidget* accessory = nullptr, QWidget* parent = nullptr);
 
     void present(const Volume& volume);
-    const Volume& volume() const { return m_volume; }
 
     // Low by the threshold's plain rule; never without figures or with a total below 1.
     static bool isLow(const Volume& volume, const LowSpaceThreshold& threshold);
@@ -33,8 +32,17 @@ public:
     static QString accessibleLabel(const Volume& volume, ByteUnits units, const LowSpaceThreshold& threshold);
 
 private:
+    // What the row shows; a present() of the same is skipped.
+    struct Presented {
+        Volume volume;
+        ByteUnits units;
+        LowSpaceThreshold threshold;
+        bool operator==(const Presented&) const = default;
+    };
+
     const Preferences& m_preferences;
-    Volume m_volume;
+    std::optional<Presented> m_presented;
+    bool m_stale = false;  // the free text is orange
     QLabel* m_name;
     QLabel* m_badge;
     QLabel* m_free;

@@ -64,11 +64,18 @@ QIcon SymbolIcon::icon(const QString& symbol, const QColor& color, double pointS
             return QIcon::fromTheme(name);
     if (!SymbolImage::named(symbol))
         return {};
+    // One icon per look for the program's life: the pixmap cache keys on the icon, so icons
+    // made afresh for every opening would fill it.
+    static QHash<QString, QIcon> made;
+    const QString key = symbol + QLatin1Char('/') + color.name(QColor::HexArgb) + QLatin1Char('/') + QString::number(pointSize);
+    if (const auto it = made.constFind(key); it != made.constEnd())
+        return *it;
     // The widest symbol is 20 design points; the square holds it at the asked size.
     const double side = std::ceil(pointSize * 20.0 / 13.0);
     QIcon icon;
     for (double ratio : {1.0, 2.0})
         icon.addPixmap(drawn(symbol, color, side, ratio));
+    made.insert(key, icon);
     return icon;
 }
 

@@ -122,31 +122,57 @@ TEST_F(NotifierTest, TheWatchKeepsUpWhileNoticesAreOffAndHiddenKindsAreNeverWatc
     EXPECT_EQ(out, "");
 }
 
-TEST_F(NotifierTest, LowVolumesAreReadAgainWhileTheNoticeIsOn)
+TEST_F(NotifierTest, WhileTheNoticeIsOnNearVolumesAreReadEveryTwoSecondsAndTheRestEveryHalfMinute)
 {
     start();
-    // Reads published within the wait after one interval.
-    const auto reads = [&](std::chrono::milliseconds wait) {
-        int count = 0;
-        const auto connection = QObject::connect(rig.store.get(), &VolumeStore::volumesChanged, [&count] { ++count; });
-        rig.clock.advance(Notifier::lowSpaceRefreshInterval);
-        TestEnvironment::waitUntil([&] { return count >= 2; }, wait);
-        QObject::disconnect(connection);
-        return count;
+    const QString backup = "/run/media/me/Backup";
+    // The volumes read in each 2-second step (once each: two timers due at one instant may
+    // both read a volume whose first read already returned).
+    const auto readsAfter = [&](std::chrono::seconds time) {
+        QStringList read;
+        for (auto elapsed = 0s; elapsed < time; elapsed += 2s) {
+            QHash<QString, int> before;
+            for (const QString& path : {backup, QStringLiteral("/"), QStringLiteral("/mnt/share")})
+                before.insert(path, rig.capacities.reads(path));
+            rig.clock.advance(2s);
+            rig.settleReads();
+            for (auto it = before.cbegin(); it != before.cend(); ++it)
+                if (rig.capacities.reads(it.key()) > it.value())
+                    read << it.key();
+        }
+        read.sort();
+        return read;
     };
     // Off: nothing reads the figures.
-    EXPECT_EQ(reads(500ms), 0);
+    EXPECT_EQ(readsAfter(60s), QStringList{});
 
+    // On, at 10 %: the backup has 50 GB above its threshold, near; / has 300 GB, far; the share is
+    // not shown. An unchanged read publishes nothing.
     rig.preferences->setNotifyLowSpace(true);
-    rig.setSpace("/run/media/me/Backup", 500 * GB, 1 * GB);
-    // The backup and the root volume; the hidden share is left alone.
-    EXPECT_EQ(reads(5s), 2);
-    ASSERT_EQ(server->posted.size(), 1);
+    const int publications = rig.publications;
+    EXPECT_EQ(readsAfter(2s), QStringList{backup});
+    EXPECT_EQ(readsAfter(26s), QStringList(13, backup));
+    EXPECT_EQ(readsAfter(2s), (QStringList{"/", backup}));
+    EXPECT_EQ(rig.publications, publications);
+
+    // A fall is announced at the next near read. New figures alone do not rebuild the drives (a
+    // rebuild would take the stick's new attachment number as its id).
+    rig.tree.setAttribute("sdb", "diskseq", "99\n");
+    rig.setSpace(backup, 500 * GB, 1 * GB);
+    EXPECT_EQ(readsAfter(2s), QStringList{backup});
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return server->posted.size() == 1; }, 5s));
     EXPECT_EQ(server->posted[0].title, "Backup is low on space");
-    EXPECT_EQ(rig.store->volume(NotifierRig::share)->space, (Space{100 * GB, 50 * GB, 50 * GB, false}));
+    rig.settle();
+    EXPECT_NE(rig.monitor->drive("12"), nullptr);
+
+    // Far from the threshold again: back to the half-minute reads.
+    rig.setSpace(backup, 500 * GB, 400 * GB);
+    EXPECT_EQ(readsAfter(2s), QStringList{backup});
+    EXPECT_EQ(readsAfter(24s), QStringList{});
+    EXPECT_EQ(readsAfter(2s), (QStringList{"/", backup}));
 
     rig.preferences->setNotifyLowSpace(false);
-    EXPECT_EQ(reads(500ms), 0);
+    EXPECT_EQ(readsAfter(60s), QStringList{});
 }
 
 TEST_F(NotifierTest, FinishedTransfersPostWithSoundUnderIdentifiersOfTheirOwn)

@@ -77,14 +77,17 @@ TEST(LinuxDiskDescriptions, SdCardInABuiltInReaderIsRemovableMedia)
 TEST(LinuxDiskDescriptions, LoopVolumeIsADiskImageNamedByItsLabel)
 {
     const auto description = fixture("loop-image", {{"loop0", {{"ID_FS_UUID", "3a985505-ae1f-4961-98b0-80c279bc1689"},
-                                                               {"ID_FS_LABEL", "Installer"}}}})
+                                                               {"ID_FS_LABEL", "Installer"},
+                                                               {"ID_FS_TYPE", "exfat"}}}})
                                  .describe("loop0");
     ASSERT_TRUE(description.has_value());
     EXPECT_EQ(description->deviceModel, QStringLiteral("Disk Image"));
     EXPECT_EQ(description->deviceInternal, std::nullopt);
     EXPECT_EQ(description->deviceProtocol, std::nullopt);
 
-    const Volume volume = VolumeStore::Mount{"/media/x", "/dev/loop0", "ext4", true, 0, false}.toVolume(*description);
+    // Mounted through exfat-fuse.
+    const Volume volume = VolumeStore::Mount{"/media/x", "/dev/loop0", "fuseblk", true, 0, false}.toVolume(*description);
+    EXPECT_EQ(volume.format, "ExFAT");
     EXPECT_EQ(volume.kind, VolumeKind::diskImage);
     EXPECT_EQ(volume.name, "Installer");
     EXPECT_EQ(volume.id, "3A985505-AE1F-4961-98B0-80C279BC1689");

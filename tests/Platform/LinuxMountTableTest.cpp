@@ -81,6 +81,38 @@ TEST(LinuxMountTable, RootIsNeverHiddenAndSystemTreesAre)
     EXPECT_FALSE(LinuxMountTable::isHiddenPath("/media/snap"));
 }
 
+TEST(LinuxMountTable, RootIsShownWhateverItIsMadeOfOrMarkedWith)
+{
+    // Live media and containers: overlay and tmpfs are hidden anywhere but at "/".
+    const QHash<QString, QStringList> shown{
+        {"live-overlay", {"/", "/media/user/USB"}},
+        {"container-tmpfs", {"/", "/data"}},
+        {"root-gvfs-hide", {"/", "/data"}},
+    };
+    for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
+        QStringList paths;
+        for (const auto& mount : readFixture(it.key(), false))
+            paths << mount.path;
+        EXPECT_EQ(paths, it.value()) << it.key().toStdString();
+    }
+    const auto all = readFixture("live-overlay", true);
+    EXPECT_TRUE(find(all, "/mnt/scratch")->isHidden);
+    EXPECT_EQ(find(all, "/")->type, "overlay");
+    EXPECT_TRUE(find(readFixture("root-gvfs-hide", true), "/srv/backup")->isHidden);
+}
+
+TEST(LinuxMountTable, MountsOfOneFileSystemKeepTheirRoots)
+{
+    const auto btrfs = readFixture("btrfs-subvolumes", false);
+    ASSERT_EQ(btrfs.size(), 2);
+    EXPECT_EQ(btrfs[0].root, "/@");
+    EXPECT_EQ(btrfs[1].root, "/@home");
+    EXPECT_EQ(btrfs[0].source, btrfs[1].source);
+    const auto binds = readFixture("bind-mounts", false);
+    EXPECT_EQ(find(binds, "/srv/image")->root, "/");
+    EXPECT_EQ(find(binds, "/home/me/photos")->root, "/photos");
+}
+
 TEST(LinuxMountTable, BrokenInputGivesWhatCanBeReadAndNeverFails)
 {
     EXPECT_TRUE(readFixture("malformed", true).isEmpty());

@@ -96,12 +96,17 @@ TEST(LinuxScreenEvents, AbsentServicesNeverReport)
     TestEnvironment::waitUntil([] { return false; }, 300ms);
     EXPECT_TRUE(events.sessionPath().isEmpty());
 
-    // No bus at all.
+    EXPECT_EQ(received, 0);
+
+    // No bus at all: awake, and nothing to say.
     LinuxScreenEvents unconnected(QDBusConnection(QStringLiteral("no such connection")),
                                   QDBusConnection(QStringLiteral("no such connection either")));
+    QList<bool> unconnectedReceived;
+    QObject::connect(&unconnected, &ScreenEvents::screenEvent, [&](bool asleep) { unconnectedReceived.append(asleep); });
     unconnected.start();
     TestEnvironment::waitUntil([] { return false; }, 100ms);
-    EXPECT_EQ(received, 0);
+    EXPECT_TRUE(unconnectedReceived.isEmpty());
+    EXPECT_TRUE(unconnected.sessionPath().isEmpty());
 }
 
 #include "LinuxScreenEventsTest.moc"

@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTest>
 
 using namespace mallowby;
 using namespace mallowby::test;
@@ -129,6 +130,26 @@ TEST_F(PopoverViewTest, EjectFromACardReachesTheEjectorAndAFailureShowsOnTheCard
     EXPECT_FALSE(card->isHighlighted());
     EXPECT_EQ(panelsOn(card), 1);
 
+    // Every control is on the Tab chain; Ctrl+, turns to the settings page and back.
+    QWidget* window = controller->popover();
+    QSet<QWidget*> chain;
+    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus)
+            chain.insert(w);
+    for (const QString& name : {QStringLiteral("Eject ") + stick->name, QStringLiteral("More for ") + stick->name,
+                                QStringLiteral("eject all"), QStringLiteral("Internal disk, "), QStringLiteral("settings"),
+                                QStringLiteral("quit")}) {
+        QAccessibleInterface* control = named(name);
+        ASSERT_NE(control, nullptr) << name.toStdString();
+        EXPECT_TRUE(chain.contains(qobject_cast<QWidget*>(control->object()))) << name.toStdString();
+    }
+    QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_TRUE(controller->popoverState().showingSettings());
+    settle();
+    EXPECT_NE(named("done"), nullptr);
+    QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_FALSE(controller->popoverState().showingSettings());
+
     // The internal section opens from its header and says so.
     ASSERT_TRUE(press("Internal disk, "));
     settle();
@@ -211,4 +232,35 @@ TEST_F(PopoverViewTest, EjectAllWithAFailureSummarisesAndScrollsToTheFailedCard)
     EXPECT_EQ(controller->popoverState().ejectAllResult(), std::nullopt);
     settle();
     EXPECT_EQ(named(summary), nullptr);
+}
+
+TEST_F(PopoverViewTest, UnmountingAShareFromTheNetworkCardShowsUnderItsRow)
+{
+    settings->setValue("volumesShown", QStringList{"external", "internal", "network"});
+    start(homeOnly);
+    fake.table->mounts.append(VolumeStore::Mount{"/mnt/media", "//nas/media", "cifs", false, 0, false});
+    setSpace("/mnt/media", {8000 * GB, 2000 * GB, 2000 * GB, false});
+    store->scheduleRebuild();
+    settle();
+    disks->hangShares = true;
+    open();
+    ASSERT_NE(named("network"), nullptr);
+    EXPECT_EQ(named("Unmounting…"), nullptr);
+
+    ASSERT_TRUE(press("Unmount media"));
+    settle();
+    const Volume* share = volumeAt("/mnt/media");
+    ASSERT_NE(share, nullptr);
+    const Ejector::Status* status = ejector->status(EjectTarget::fromNetworkVolume(*share).id);
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->phase, Ejector::Phase::ejecting);
+    EXPECT_EQ(status->target.networkMountPath, std::optional<QString>("/mnt/media"));
+    EXPECT_NE(named("Unmounting…"), nullptr);
+    // The row offers the same through its menu, with the scan.
+    QWidget* row = view()->viewForTarget(status->target.id);
+    ASSERT_NE(row, nullptr);
+    QStringList items;
+    for (QAction* action : row->actions())
+        items << action->text();
+    EXPECT_EQ(items, (QStringList{"Unmount", "Who's Using This?"}));
 }

@@ -146,8 +146,7 @@ TEST_F(StatusItemControllerTest, TheSpokenLabelAndTooltipFollowTheFigures)
     EXPECT_EQ(item().toolTip(), QString());
 
     // A pinned stick, reads and writes under way, two volumes low on space.
-    settings->setValue("lowSpaceThreshold", "gigabytes:100");
-    preferences = std::make_unique<Preferences>(*settings);
+    preferences->setLowSpaceThreshold(LowSpaceThreshold::gigabytes(100));
     controller.reset();
     remount(twoDrives);
     setSpace("/home", {500 * GB, 80 * GB, 80 * GB, false});
@@ -181,7 +180,7 @@ TEST_F(StatusItemControllerTest, TheSpokenLabelAndTooltipFollowTheFigures)
 
     // A pinned volume whose figures are not read yet: its name alone.
     setSpace("/run/media/me/NEW", {});
-    capacities->byPath.remove("/run/media/me/NEW");
+    world.capacities.set("/run/media/me/NEW", std::nullopt);
     remount({{"/home", "/dev/nvme0n1p2"}, {"/run/media/me/NEW", "/dev/sdb2"}});
     preferences->setPinnedVolumeID(volumeAt("/run/media/me/NEW")->id);
     settle();

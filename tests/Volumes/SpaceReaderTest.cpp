@@ -170,9 +170,9 @@ TEST(SpaceReader, TheHelperReadsTheFiguresOfAnyPath)
     const auto space = readNow(reader, dir.path());
     ASSERT_TRUE(space.has_value());
     EXPECT_EQ(space->total, qint64(info.f_blocks) * qint64(info.f_frsize));
-    EXPECT_GT(space->available, 0);
+    // What unprivileged users may still write, as statvfs says (other writers may move it a little).
+    EXPECT_NEAR(double(space->available), double(qint64(info.f_bavail) * qint64(info.f_frsize)), 64.0 * 1024 * 1024);
     EXPECT_LE(space->available, space->total);
-    EXPECT_EQ(space->available, space->availableStrict);
     EXPECT_FALSE(space->isStale);
 
     // Names with spaces, line breaks and non-ASCII letters pass the protocol intact.

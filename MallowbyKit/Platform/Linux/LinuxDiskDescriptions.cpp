@@ -84,6 +84,8 @@ std::optional<DiskDescription> LinuxDiskDescriptions::describe(const QString& bs
     if (const auto uuid = volumeUdev.value(QStringLiteral("ID_FS_UUID")); !uuid.isEmpty())
         description.volumeUUID = uuid.toUpper();
     description.volumeName = property(volumeUdev, QStringLiteral("ID_FS_LABEL_ENC"), QStringLiteral("ID_FS_LABEL"));
+    if (const auto type = volumeUdev.value(QStringLiteral("ID_FS_TYPE")); !type.isEmpty())
+        description.fileSystemType = type;
 
     const QStringList physical = m_sysfs.physicalDisks(*name);
     if (physical.isEmpty())

@@ -78,6 +78,8 @@ QList<VolumeStore::Mount> LinuxMountTable::read() const
         mount.type = text(mnt_fs_get_fstype(fs));
         mount.isLocal = !mnt_fs_is_netfs(fs) && !isNetworkType(mount.type);
         mount.device = quint64(mnt_fs_get_devno(fs));
+        if (const QString root = text(mnt_fs_get_root(fs)); !root.isEmpty())
+            mount.root = root;
         const char* options = mnt_fs_get_options(fs);
         const bool gvfsHide = options && mnt_optstr_get_option(options, "x-gvfs-hide", nullptr, nullptr) == 0;
         mount.isHidden = mount.path != QLatin1String("/")

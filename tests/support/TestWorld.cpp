@@ -1,0 +1,162 @@
+#include "support/TestWorld.h"
+
+#include "Platform/Linux/LinuxBlockRegistry.h"
+#include "Platform/Linux/LinuxDiskDescriptions.h"
+
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+namespace mallowby::test {
+
+void Capacities::set(const QString& path, std::optional<Space> space)
+{
+    std::lock_guard guard(m_state->lock);
+    m_state->byPath.insert(path, space);
+}
+
+void Capacities::hold(bool on)
+{
+    std::lock_guard guard(m_state->lock);
+    m_state->held = on;
+    m_state->released.notify_all();
+}
+
+int Capacities::reads() const
+{
+    std::lock_guard guard(m_state->lock);
+    int total = 0;
+    for (const int count : std::as_const(m_state->reads))
+        total += count;
+    return total;
+}
+
+int Capacities::reads(const QString& path) const
+{
+    std::lock_guard guard(m_state->lock);
+    return m_state->reads.value(path);
+}
+
+int Capacities::finished() const
+{
+    std::lock_guard guard(m_state->lock);
+    return m_state->finished;
+}
+
+SpaceReader Capacities::reader() const
+{
+    return SpaceReader{std::chrono::seconds(2), [state = m_state](const QString& path) {
+                           std::unique_lock guard(state->lock);
+                           ++state->reads[path];
+                           state->released.wait(guard, [&] { return !state->held; });
+                           ++state->finished;
+                           return state->byPath.value(path);
+                       }};
+}
+
+TestWorld::TestWorld(const QStringList& sysfsFixtures)
+    : tree(sysfsFixtures),
+      settings(std::make_unique<QSettings>(config.filePath(QStringLiteral("mallowby.conf")), QSettings::IniFormat)),
+      preferences(std::make_unique<Preferences>(*settings)),
+      m_describedByTree(!sysfsFixtures.isEmpty())
+{
+}
+
+TestWorld::~TestWorld()
+{
+    // Reads still waiting would outlive the test.
+    capacities.hold(false);
+}
+
+void TestWorld::setMounts(const QList<std::pair<QString, QString>>& mounts)
+{
+    fake.table->mounts.clear();
+    for (const auto& [path, source] : mounts)
+        fake.table->mounts.append(FakeVolumePlatform::mount(path, source));
+}
+
+void TestWorld::remount(const QList<std::pair<QString, QString>>& mounts)
+{
+    setMounts(mounts);
+    store->scheduleRebuild();
+    settle();
+}
+
+VolumeStore& TestWorld::startStore()
+{
+    VolumeStore::Platform platform = fake.platform();
+    if (m_describedByTree)
+        platform.descriptions = std::make_shared<LinuxDiskDescriptions>(Sysfs(tree.root()), nullptr);
+    store = std::make_unique<VolumeStore>(capacities.reader(), std::move(platform), clock);
+    QObject::connect(store.get(), &VolumeStore::volumesChanged, [this] { ++publications; });
+    store->start();
+    return *store;
+}
+
+DriveMonitor& TestWorld::startMonitor()
+{
+    monitor = std::make_unique<DriveMonitor>(
+        *store, DriveMonitor::Platform{std::make_shared<LinuxBlockRegistry>(Sysfs(tree.root())), {}}, clock);
+    monitor->start();
+    return *monitor;
+}
+
+Notifier& TestWorld::startNotifier(std::shared_ptr<NotificationServer> server, const QHash<QString, QString>& variables)
+{
+    environment = std::make_unique<LaunchEnvironment>(variables);
+    notifier = std::make_unique<Notifier>(*store, *monitor, *preferences, std::move(server), clock, *environment);
+    notifier->start();
+    return *notifier;
+}
+
+void TestWorld::settle()
+{
+    for (int i = 0; i < 8; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(3);
+    }
+    QCoreApplication::processEvents();
+}
+
+void TestWorld::settleReads()
+{
+    TestEnvironment::waitUntil([this] { return capacities.finished() == capacities.reads(); }, std::chrono::seconds(5));
+    settle();
+}
+
+bool TestWorld::waitForFigures() const
+{
+    return TestEnvironment::waitUntil(
+        [this] {
+            const QList<Volume>& volumes = store->volumes();
+            return std::all_of(volumes.cbegin(), volumes.cend(), [](const Volume& v) { return v.space.has_value(); });
+        },
+        std::chrono::seconds(5));
+}
+
+const Volume* TestWorld::volumeAt(const QString& path) const
+{
+    for (const Volume& volume : store->volumes())
+        if (volume.mountPath == path)
+            return &volume;
+    return nullptr;
+}
+
+bool TestWorld::fill(const QString& path, qint64 total, qint64 available)
+{
+    const Space space{total, available, available, false};
+    capacities.set(path, space);
+    const Volume* volume = volumeAt(path);
+    if (!volume)
+        return false;
+    store->refreshSpace(volume->id);
+    return TestEnvironment::waitUntil(
+        [&] {
+            const Volume* now = volumeAt(path);
+            return now && now->space == space;
+        },
+        std::chrono::seconds(5));
+}
+
+} // namespace mallowby::test
