@@ -3,7 +3,7 @@
 #include "Eject/DiskArbitrationClient.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxDiskDescriptions.h"
-#include "Platform/Linux/LinuxProcessControl.h"
+#include "Platform/ProcessControl.h"
 #include "Platform/MountTable.h"
 #include "Platform/Linux/Sysfs.h"
 
@@ -59,6 +59,21 @@ QString statLine(IOCounters counters)
         .arg(counters.bytesWritten / 4096)
         .arg(counters.bytesWritten / 512);
 }
+
+} // namespace
+
+namespace {
+
+// The made-up blockers run on, and no signal the scenes send reaches a real process with their pid.
+class PretendProcesses final : public ProcessControl {
+public:
+    std::unique_ptr<Watch> watchExit(qint32, std::optional<quint64>, std::function<void()>) override
+    {
+        return std::make_unique<Watch>();
+    }
+    bool isGone(qint32, std::optional<quint64>) const override { return false; }
+    bool signal(qint32, std::optional<quint64>, int) override { return true; }
+};
 
 } // namespace
 
@@ -162,8 +177,9 @@ void PopoverWorld::start(const QHash<QString, QString>& environment)
     m_drives->start();
     auto client = std::make_shared<DiskArbitrationClient>(DiskArbitrationClient::Platform{m_table, registry, m_disks});
     m_ejector = std::make_unique<Ejector>(
-        Ejector::Platform{client, [report = m_report](ScanTarget) -> QCoro::Task<BlockerReport> { co_return *report; },
-                          std::make_shared<LinuxProcessControl>()},
+        // A copy: QCoro moves from an lvalue handed to co_return, which left later scans empty.
+        Ejector::Platform{client, [report = m_report](ScanTarget) -> QCoro::Task<BlockerReport> { co_return BlockerReport(*report); },
+                          std::make_shared<PretendProcesses>()},
         m_clock);
     m_preferences = std::make_unique<Preferences>(*m_settings);
     m_notifier = std::make_unique<Notifier>(*m_store, *m_drives, *m_preferences,

@@ -5,14 +5,18 @@
 #include "PopoverWorld.h"
 #include "SettingsScenes.h"
 
+#include "AccessibleTree.h"
+
 #include "MenuBar/StatusItemController.h"
 #include "Popover/PopoverState.h"
 #include "Popover/PopoverWindow.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QPalette>
 #include <QStyleFactory>
+#include <QTimer>
 
 #include <cmath>
 #include <cstdio>
@@ -66,6 +70,46 @@ void writingStick(PopoverWorld& world)
     world.settle();
 }
 
+// A stick whose eject was refused: held by an app, a helper process of it, and a disk image
+// attached from a file on it.
+void ejectFailed(PopoverWorld& world)
+{
+    laptop(world);
+    world.addFixture(QStringLiteral("usb-disk"));
+    world.mount(QStringLiteral("/run/media/me/STICK"), QStringLiteral("/dev/sdb1"), QStringLiteral("vfat"));
+    world.setSpace(QStringLiteral("/run/media/me/STICK"), {16 * GB, 9 * GB, 9 * GB, false});
+    world.refuse(QStringLiteral("sdb"), Dissent{Dissent::busy, std::nullopt});
+    BlockerReport report;
+    report.blockers = {
+        Blocker{4100, QStringLiteral("gedit"), std::nullopt, OwningApp{4100, QStringLiteral("Text Editor"), std::nullopt, std::nullopt}, true,
+                {{Blocker::Reason::openFile, QStringLiteral("/run/media/me/STICK/notes.txt")}}},
+        Blocker{4120, QStringLiteral("gvfsd-metadata"), std::nullopt, OwningApp{4100, QStringLiteral("Text Editor"), std::nullopt, std::nullopt},
+                false,
+                {{Blocker::Reason::workingDirectory, QStringLiteral("/run/media/me/STICK")},
+                 {Blocker::Reason::openFile, QStringLiteral("/run/media/me/STICK/.meta")},
+                 {Blocker::Reason::mappedFile, QStringLiteral("/run/media/me/STICK/lib.so")}}}};
+    report.images = {ImageBlocker{QStringLiteral("/run/media/me/STICK/debian.iso"), QStringLiteral("loop3")}};
+    world.setReport(report);
+    world.start();
+    open(world);
+    (void)world.ejector().eject(EjectTarget::fromDrive(*world.driveOf(QStringLiteral("/run/media/me/STICK"))), false);
+    world.settle();
+}
+
+// The refused eject with the blockers panel's controls pressed by name, as a screen reader would.
+void pressOnFailure(PopoverWorld& world, const QStringList& names)
+{
+    ejectFailed(world);
+    for (const QString& name : names) {
+        if (AccessibleTree({world.controller().popover()}).press(name) != AccessibleTree::Press::pressed)
+            std::fprintf(stderr, "popover_images: could not press %s\n", qPrintable(name));
+        QEventLoop wait;  // a press lands after the button's short animation
+        QTimer::singleShot(150, &wait, &QEventLoop::quit);
+        wait.exec();
+        world.settle();
+    }
+}
+
 QList<Scene> scenes()
 {
     return {
@@ -111,27 +155,12 @@ QList<Scene> scenes()
                      (void)world.ejector().eject(EjectTarget::fromNetworkVolume(volume), false);
              world.settle();
          }},
-        {"eject-failed", [](PopoverWorld& world) {
-             laptop(world);
-             world.addFixture(QStringLiteral("usb-disk"));
-             world.mount(QStringLiteral("/run/media/me/STICK"), QStringLiteral("/dev/sdb1"), QStringLiteral("vfat"));
-             world.setSpace(QStringLiteral("/run/media/me/STICK"), {16 * GB, 9 * GB, 9 * GB, false});
-             world.refuse(QStringLiteral("sdb"), Dissent{Dissent::busy, std::nullopt});
-             BlockerReport report;
-             report.blockers = {
-                 Blocker{4100, QStringLiteral("gedit"), std::nullopt, OwningApp{4100, QStringLiteral("Text Editor"), std::nullopt, std::nullopt}, true,
-                         {{Blocker::Reason::openFile, QStringLiteral("/run/media/me/STICK/notes.txt")}}},
-                 Blocker{4120, QStringLiteral("gvfsd-metadata"), std::nullopt, OwningApp{4100, QStringLiteral("Text Editor"), std::nullopt, std::nullopt},
-                         false,
-                         {{Blocker::Reason::workingDirectory, QStringLiteral("/run/media/me/STICK")},
-                          {Blocker::Reason::openFile, QStringLiteral("/run/media/me/STICK/.meta")},
-                          {Blocker::Reason::mappedFile, QStringLiteral("/run/media/me/STICK/lib.so")}}}};
-             report.images = {ImageBlocker{QStringLiteral("/run/media/me/STICK/debian.iso"), QStringLiteral("loop3")}};
-             world.setReport(report);
-             world.start();
-             open(world);
-             (void)world.ejector().eject(EjectTarget::fromDrive(*world.driveOf(QStringLiteral("/run/media/me/STICK"))), false);
-             world.settle();
+        {"eject-failed", ejectFailed},
+        {"confirm-force", [](PopoverWorld& world) { pressOnFailure(world, {QStringLiteral("force eject…")}); }},
+        {"confirm-terminate",
+         [](PopoverWorld& world) { pressOnFailure(world, {QStringLiteral("Terminate Text Editor, pid 4120…")}); }},
+        {"confirm-kill", [](PopoverWorld& world) {
+             pressOnFailure(world, {QStringLiteral("2 more"), QStringLiteral("Terminate Text Editor, pid 4120…"), QStringLiteral("terminate")});
          }},
         {"eject-all-summary", [](PopoverWorld& world) {
              laptop(world);

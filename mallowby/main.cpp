@@ -1,3 +1,4 @@
+#include "AccessibilityDriver.h"
 #include "AppDelegate.h"
 #include "CommandLine.h"
 #include "SingleInstance.h"
@@ -45,6 +46,8 @@ int main(int argc, char* argv[])
         auto gui = std::make_unique<QApplication>(argc, argv);
         gui->setQuitOnLastWindowClosed(false);
         app = std::move(gui);
+        if (LaunchEnvironment::shared().contains(QStringLiteral("MALLOWBY_ACCESSIBILITY_DRIVER")))
+            new AccessibilityDriver(app.get());
     }
 
     // Logout, Ctrl+C and a closed terminal end the program as Quit does.

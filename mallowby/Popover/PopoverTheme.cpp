@@ -75,6 +75,10 @@ QFont PopoverTheme::font(Font role)
     case Font::caption:
         factor = 0.85;
         break;
+    case Font::captionSemibold:
+        factor = 0.85;
+        font.setWeight(QFont::DemiBold);
+        break;
     case Font::caption2:
         factor = 0.77;
         break;
@@ -134,11 +138,16 @@ void PopoverTheme::setTone(QWidget* widget, Tone tone)
     applyTone(widget);
 }
 
+void PopoverTheme::setText(QWidget* widget, Font font, Tone tone)
+{
+    widget->setFont(PopoverTheme::font(font));
+    setTone(widget, tone);
+}
+
 QLabel* PopoverTheme::label(const QString& text, Font font, Tone tone, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
-    label->setFont(PopoverTheme::font(font));
-    setTone(label, tone);
+    setText(label, font, tone);
     return label;
 }
 

@@ -20,7 +20,7 @@ namespace mallowby {
 // the palette of the popover's tree (Link and LinkVisited) so that every view below it inherits them.
 class PopoverTheme {
 public:
-    enum class Font { body, headline, caption, caption2 };
+    enum class Font { body, headline, caption, captionSemibold, caption2 };
     enum class Tone { primary, secondary, tertiary, accent, write, orange, red };
 
     static constexpr QRgb orange = 0xFFFF9500;
@@ -39,6 +39,8 @@ public:
 
     // The widget's text, button text and foreground in `tone`, kept when the palette around it changes.
     static void setTone(QWidget* widget, Tone tone);
+    // A widget's font and the tone of its text.
+    static void setText(QWidget* widget, Font font, Tone tone);
     // A label in a font and a tone.
     static QLabel* label(const QString& text, Font font, Tone tone, QWidget* parent);
 

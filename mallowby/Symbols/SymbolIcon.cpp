@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QImage>
+#include <QMimeDatabase>
 #include <QPainter>
 
 #include <cmath>
@@ -25,7 +26,14 @@ QStringList SymbolIcon::themeNames(const QString& symbol)
         {QStringLiteral("chevron.left"), {QStringLiteral("go-previous")}},
         {QStringLiteral("xmark"), {QStringLiteral("window-close")}},
         {QStringLiteral("arrow.down.circle"), {QStringLiteral("system-software-update"), QStringLiteral("go-down")}},
+        {QStringLiteral("terminal"), {QStringLiteral("utilities-terminal")}},
     };
+    if (symbol == QLatin1String("diskimage")) {
+        // The icon of the raw disk image type, then the generic disk image ones.
+        const QString raw = QMimeDatabase().mimeTypeForName(QStringLiteral("application/x-raw-disk-image")).iconName();
+        return {raw.isEmpty() ? QStringLiteral("application-x-raw-disk-image") : raw, QStringLiteral("application-x-cd-image"),
+                QStringLiteral("media-optical")};
+    }
     return names.value(symbol);
 }
 

@@ -4,6 +4,7 @@
 #include <QPainterPath>
 #include <QHash>
 #include <QPointF>
+#include <QPolygonF>
 
 #include <array>
 #include <cmath>
@@ -136,6 +137,29 @@ void drawArrowDownCircle(QPainter& painter)
     painter.drawPolyline(head.data(), int(head.size()));
 }
 
+// A terminal window: a frame with a title bar and a prompt.
+void drawTerminal(QPainter& painter)
+{
+    painter.setPen(QPen(Qt::black, 1.0, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(0.5, 0.5, 17, 13), 2.5, 2.5);
+    painter.fillRect(QRectF(1, 1, 16, 2.5), Qt::black);
+    painter.drawPolyline(QPolygonF({QPointF(3.5, 6), QPointF(6, 8.25), QPointF(3.5, 10.5)}));
+    painter.drawLine(QPointF(7.5, 10.5), QPointF(11.5, 10.5));
+}
+
+// A disk image: a sheet with a folded corner and a disc on it.
+void drawDiskImage(QPainter& painter)
+{
+    painter.setPen(QPen(Qt::black, 1.0, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPolygon(QPolygonF({QPointF(0.5, 0.5), QPointF(9.5, 0.5), QPointF(13.5, 4.5), QPointF(13.5, 15.5), QPointF(0.5, 15.5)}));
+    painter.drawPolyline(QPolygonF({QPointF(9.5, 0.5), QPointF(9.5, 4.5), QPointF(13.5, 4.5)}));
+    painter.drawEllipse(QPointF(7, 10), 3.5, 3.5);
+    painter.setBrush(Qt::black);
+    painter.drawEllipse(QPointF(7, 10), 0.75, 0.75);
+}
+
 } // namespace
 
 std::optional<SymbolImage> SymbolImage::named(const QString& name, double pointSize)
@@ -152,6 +176,8 @@ std::optional<SymbolImage> SymbolImage::named(const QString& name, double pointS
         {QStringLiteral("chevron.left"), Shape::chevronLeft},
         {QStringLiteral("xmark"), Shape::xmark},
         {QStringLiteral("arrow.down.circle"), Shape::arrowDownCircle},
+        {QStringLiteral("terminal"), Shape::terminal},
+        {QStringLiteral("diskimage"), Shape::diskImage},
     };
     const auto it = shapes.constFind(name);
     if (!(pointSize > 0) || it == shapes.constEnd())
@@ -177,6 +203,10 @@ QSizeF SymbolImage::size() const
         return QSizeF(8 * k, 14 * k);
     case Shape::xmark:
         return QSizeF(12 * k, 12 * k);
+    case Shape::terminal:
+        return QSizeF(18 * k, 14 * k);
+    case Shape::diskImage:
+        return QSizeF(14 * k, 16 * k);
     default:
         return QSizeF(14 * k, 14 * k);
     }
@@ -220,6 +250,12 @@ void SymbolImage::draw(QPainter& painter, const QPointF& origin) const
         break;
     case Shape::arrowDownCircle:
         drawArrowDownCircle(painter);
+        break;
+    case Shape::terminal:
+        drawTerminal(painter);
+        break;
+    case Shape::diskImage:
+        drawDiskImage(painter);
         break;
     }
     painter.restore();

@@ -12,7 +12,8 @@ namespace mallowby {
 
 // The program's own small vector symbols, named like the desktop symbol sets: "externaldrive",
 // "externaldrive.badge.exclamationmark", "internaldrive", "sdcard", "eject", "ellipsis.circle",
-// "gearshape", "chevron.right", "chevron.left", "xmark" and "arrow.down.circle". Designed at
+// "gearshape", "chevron.right", "chevron.left", "xmark", "arrow.down.circle", "terminal" and
+// "diskimage" (a disk image file). Designed at
 // 13 pt on a half-point grid so one-point strokes stay crisp at whole scales.
 class SymbolImage {
 public:
@@ -38,7 +39,9 @@ private:
         chevronRight,
         chevronLeft,
         xmark,
-        arrowDownCircle
+        arrowDownCircle,
+        terminal,
+        diskImage
     };
     SymbolImage(const QString& name, Shape shape, double pointSize) : m_name(name), m_shape(shape), m_pointSize(pointSize) {}
 

@@ -1,15 +1,6 @@
-#include "Eject/DiskArbitrationClient.h"
-#include "Eject/Ejector.h"
-#include "Platform/BlockRegistry.h"
-#include "Platform/DiskService.h"
-#include "Support/OneShot.h"
-
-#include "support/FakeVolumePlatform.h"
-#include "support/ManualClock.h"
-#include "support/TestEnvironment.h"
+#include "support/EjectorRig.h"
 
 #include <QSignalSpy>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -20,147 +11,7 @@ using namespace mallowby::test;
 
 namespace {
 
-// udisks2 as scripted by the test: an answer per disk, and requests that can be held open.
-class FakeDisks final : public DiskService {
-public:
-    QHash<QString, std::optional<Dissent>> unmountAnswers;
-    QStringList calls;
-    std::shared_ptr<OneShot<bool>> gate;  // when set, requests wait for it
-
-    QCoro::Task<std::optional<Dissent>> unmountDisk(QString bsdName, bool force) override
-    {
-        calls << QStringLiteral("unmount %1%2").arg(bsdName, force ? QStringLiteral(" force") : QString());
-        if (auto held = gate)
-            co_await *held;
-        co_return force ? std::nullopt : unmountAnswers.value(bsdName);
-    }
-    QCoro::Task<std::optional<Dissent>> ejectDisk(QString bsdName) override
-    {
-        calls << QStringLiteral("eject %1").arg(bsdName);
-        co_return std::nullopt;
-    }
-    QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount mount, bool) override
-    {
-        calls << QStringLiteral("unmount share %1").arg(mount.path);
-        co_return std::nullopt;
-    }
-};
-
-// Every /dev/NAME is its own whole disk with driver ID taken from the test's table.
-class FakeRegistry final : public BlockRegistry {
-public:
-    QHash<QString, quint64> ids;
-    QList<BlockDevice> members(const QString& name) const override
-    {
-        return ids.contains(name) ? QList<BlockDevice>{BlockDevice{ids.value(name), name}} : QList<BlockDevice>{};
-    }
-    QStringList wholeMediaBelow(const QString&) const override { return {}; }
-    std::optional<QString> wholeDisk(const QString& name) const override { return name; }
-    std::unique_ptr<BlockDriver> open(const BlockDevice&) const override { return nullptr; }
-    QList<AttachedImage> attachedImages() const override { return {}; }
-};
-
-// Processes the test ends by hand.
-class FakeProcesses final : public ProcessControl {
-public:
-    class Handle final : public Watch {
-    public:
-        Handle(FakeProcesses& owner, qint32 pid) : m_owner(owner), m_pid(pid) {}
-        ~Handle() override { m_owner.watches.remove(m_pid); }
-
-    private:
-        FakeProcesses& m_owner;
-        qint32 m_pid;
-    };
-
-    QHash<qint32, std::function<void()>> watches;
-    QSet<qint32> gone;
-    QList<std::pair<qint32, int>> signals_;
-
-    std::unique_ptr<Watch> watchExit(qint32 pid, std::optional<quint64>, std::function<void()> exited) override
-    {
-        if (gone.contains(pid))
-            return nullptr;
-        watches.insert(pid, std::move(exited));
-        return std::make_unique<Handle>(*this, pid);
-    }
-    bool isGone(qint32 pid, std::optional<quint64>) const override { return gone.contains(pid); }
-    bool signal(qint32 pid, std::optional<quint64>, int signal) override
-    {
-        signals_.append({pid, signal});
-        return !gone.contains(pid);
-    }
-    // The process ends: its watch fires on a later turn, like the real one.
-    void exit(qint32 pid)
-    {
-        gone.insert(pid);
-        if (auto fire = watches.value(pid))
-            QTimer::singleShot(0, fire);
-    }
-};
-
-Blocker blocker(qint32 pid, const QString& name)
-{
-    Blocker b;
-    b.pid = pid;
-    b.processName = name;
-    b.uses = {{Blocker::Reason::workingDirectory, QStringLiteral("/media/usb")}};
-    return b;
-}
-
-class EjectorTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        volumes.table->mounts = {FakeVolumePlatform::mount("/media/usb", "/dev/sdb"),
-                                 FakeVolumePlatform::mount("/media/card", "/dev/sdc")};
-        volumes.table->mounts[0].device = 0x810;
-        registry->ids = {{"sdb", 12}, {"sdc", 13}};
-        auto client = std::make_shared<DiskArbitrationClient>(
-            DiskArbitrationClient::Platform{volumes.table, registry, disks});
-        ejector = std::make_unique<Ejector>(
-            Ejector::Platform{client,
-                              [this](ScanTarget target) -> QCoro::Task<BlockerReport> {
-                                  scanned.append(target);
-                                  if (auto held = scanGate)
-                                      co_await *held;
-                                  // A copy: QCoro moves from an lvalue handed to co_return.
-                                  co_return queued.isEmpty() ? BlockerReport(nextReport) : queued.takeFirst();
-                              },
-                              processes},
-            clock);
-    }
-
-    // Runs a task to its end (or as far as it gets on the event loop).
-    template<typename T>
-    std::optional<T> run(QCoro::Task<T> task)
-    {
-        return TestEnvironment::await(std::move(task), std::chrono::seconds(2));
-    }
-    bool run(QCoro::Task<> task)
-    {
-        return run([](QCoro::Task<> t) -> QCoro::Task<bool> {
-                   co_await std::move(t);
-                   co_return true;
-               }(std::move(task)))
-            .has_value();
-    }
-    void settle() { TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(20)); }
-
-    FakeVolumePlatform volumes;
-    std::shared_ptr<FakeRegistry> registry = std::make_shared<FakeRegistry>();
-    std::shared_ptr<FakeDisks> disks = std::make_shared<FakeDisks>();
-    std::shared_ptr<FakeProcesses> processes = std::make_shared<FakeProcesses>();
-    ManualClock clock;
-    QList<ScanTarget> scanned;
-    BlockerReport nextReport;
-    QList<BlockerReport> queued;  // reports for the next scans, before nextReport
-    std::shared_ptr<OneShot<bool>> scanGate;
-    std::unique_ptr<Ejector> ejector;
-
-    const EjectTarget usb{QStringLiteral("12"), QStringLiteral("USB Stick"), VolumeKind::external, {BlockDevice{12, "sdb"}}, std::nullopt};
-    const EjectTarget card{QStringLiteral("13"), QStringLiteral("Card"), VolumeKind::external, {BlockDevice{13, "sdc"}}, std::nullopt};
-};
+class EjectorTest : public ::testing::Test, protected EjectorRig {};
 
 } // namespace
 
@@ -299,7 +150,7 @@ TEST_F(EjectorTest, TheLastExitDuringAScanStartsNoRetry)
     ASSERT_TRUE(ejector->isWatching("12"));
 
     // A rescan is under way when the blocker exits.
-    scanGate = OneShot<bool>::make();
+    scanGate = ScanGate::make();
     [](Ejector& e, EjectTarget t) -> QCoro::Task<> { co_await e.inspect(t); }(*ejector, usb);
     ASSERT_EQ(ejector->status("12")->phase, Ejector::Phase::scanning);
     processes->exit(801);
@@ -324,7 +175,7 @@ TEST_F(EjectorTest, DismissingDuringAScanDropsTheReport)
 {
     disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
     nextReport.blockers = {blocker(901, "bash")};
-    scanGate = OneShot<bool>::make();
+    scanGate = ScanGate::make();
     std::optional<bool> ejected;
     [](Ejector& e, EjectTarget t, std::optional<bool>& out) -> QCoro::Task<> { out = co_await e.eject(t, false); }(*ejector, usb, ejected);
     settle();
@@ -364,7 +215,7 @@ TEST_F(EjectorTest, ATickWhileTheLastRescanRunsIsSkipped)
     disks->unmountAnswers["sdb"] = Dissent{Dissent::notPermitted, std::nullopt};
     run(ejector->eject(usb, false));
     ejector->setLiveRescan("12", true);
-    scanGate = OneShot<bool>::make();
+    scanGate = ScanGate::make();
     clock.advance(std::chrono::seconds(2));
     settle();
     ASSERT_EQ(scanned.size(), 1);

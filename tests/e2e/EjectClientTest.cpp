@@ -33,11 +33,6 @@ protected:
         ASSERT_EQ(target.members.size(), 1);
     }
 
-    bool attached() const
-    {
-        return QFile::exists(QStringLiteral("/sys/block/%1/loop/backing_file").arg(image->device().mid(5)));
-    }
-
     DiskArbitrationClient client{LinuxPlatform::diskArbitration()};
     std::unique_ptr<LoopImage> image;
     EjectTarget target;
@@ -52,7 +47,7 @@ TEST_F(EjectClient, AnIdleImageIsUnmountedAndDetached)
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(*failure, std::nullopt);
     EXPECT_TRUE(client.mounts(target).isEmpty());
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !attached(); }, std::chrono::seconds(5)));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !image->isAttached(); }, std::chrono::seconds(5)));
 }
 
 TEST_F(EjectClient, AHolderMakesItBusyAndForceWins)
@@ -67,7 +62,7 @@ TEST_F(EjectClient, AHolderMakesItBusyAndForceWins)
     EXPECT_EQ(**refused, EjectFailure::busy());
     EXPECT_EQ((*refused)->explanation(), "Files on the drive are in use.");
     EXPECT_EQ(client.mounts(target).size(), 1);
-    EXPECT_TRUE(attached());
+    EXPECT_TRUE(image->isAttached());
 
     const auto forced = TestEnvironment::await(client.eject(target, true));
     ASSERT_TRUE(forced.has_value());

@@ -2,7 +2,6 @@
 #include "support/LoopImage.h"
 #include "support/TestEnvironment.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -21,16 +20,6 @@ protected:
         ASSERT_TRUE(image->isReady()) << image->error().toStdString();
         ASSERT_TRUE(image->mount()) << image->error().toStdString();
         ASSERT_TRUE(image->waitForUdisks());
-    }
-
-    bool mounted() const
-    {
-        QFile table(QStringLiteral("/proc/self/mountinfo"));
-        return table.open(QIODevice::ReadOnly) && table.readAll().contains(" " + image->mountPath().toUtf8() + " ");
-    }
-    bool attached() const
-    {
-        return QFile::exists(QStringLiteral("/sys/block/%1/loop/backing_file").arg(image->device().mid(5)));
     }
 
     std::unique_ptr<LoopImage> image;
@@ -57,12 +46,12 @@ TEST_F(InspectEjectMode, ABusyDriveIsReportedAndEjectedOnceItsHolderEnds)
     EXPECT_EQ(lines.filter(QRegularExpression("^ejected: ")), QStringList{"ejected: false busy"});
     EXPECT_EQ(lines.filter(QRegularExpression("^scan: \\d+ processes, [0-9.e-]+ seconds$")).size(), 1);
     EXPECT_EQ(holderLine, QStringLiteral("%1 sleep - false [\"working directory %2\"]").arg(holder.processId()).arg(image->mountPath()));
-    EXPECT_TRUE(mounted());
+    EXPECT_TRUE(image->isInMountTable());
 
     // The holder ends; the app ejects the drive by itself.
     holder.kill();
     holder.waitForFinished();
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !mounted() && !attached(); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !image->isInMountTable() && !image->isAttached(); }, std::chrono::seconds(10)));
     EXPECT_EQ(app.process().state(), QProcess::Running);
 }
 
@@ -77,7 +66,7 @@ TEST_F(InspectEjectMode, InspectingAnIdleDrivePrintsTheRealProcessCountAndNoBloc
     EXPECT_GT(match.captured(2).toDouble(), 0.0);
     TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_EQ(app.lines(), QStringList{scan});
-    EXPECT_TRUE(mounted());
+    EXPECT_TRUE(image->isInMountTable());
 }
 
 TEST_F(InspectEjectMode, AnIdleDriveEjects)
@@ -85,6 +74,6 @@ TEST_F(InspectEjectMode, AnIdleDriveEjects)
     AppProcess app({{"MALLOWBY_EJECT", image->mountPath()}});
     ASSERT_FALSE(app.waitForLine(startsWith("scan:"), std::chrono::seconds(15)).isEmpty()) << app.lines().join('\n').toStdString();
     EXPECT_EQ(app.lines(), (QStringList{"ejected: true -", "scan: 0 processes, 0.0 seconds"}));
-    EXPECT_FALSE(mounted());
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !attached(); }, std::chrono::seconds(5)));
+    EXPECT_FALSE(image->isInMountTable());
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !image->isAttached(); }, std::chrono::seconds(5)));
 }

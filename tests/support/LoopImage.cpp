@@ -3,12 +3,14 @@
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace mallowby::test {
 
-LoopImage::LoopImage(const QString& label, int megabytes) : m_dir(QDir::tempPath() + QStringLiteral("/mallowby-loop-XXXXXX"))
+LoopImage::LoopImage(const QString& label, int megabytes, const QString& fileName)
+    : m_dir(QDir::tempPath() + QStringLiteral("/mallowby-loop-XXXXXX"))
 {
-    m_image = m_dir.filePath(QStringLiteral("disk.img"));
+    m_image = m_dir.filePath(fileName);
     m_mountPath = m_dir.filePath(label);
     QDir().mkpath(m_mountPath);
     QString device;
@@ -26,6 +28,17 @@ LoopImage::~LoopImage()
     unmount();
     if (!m_device.isEmpty())
         TestEnvironment::run(QStringLiteral("losetup"), {QStringLiteral("-d"), m_device});
+}
+
+bool LoopImage::isInMountTable() const
+{
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    return table.open(QIODevice::ReadOnly) && table.readAll().contains(" " + m_mountPath.toUtf8() + " ");
+}
+
+bool LoopImage::isAttached() const
+{
+    return !m_device.isEmpty() && QFile::exists(QStringLiteral("/sys/block/%1/loop/backing_file").arg(m_device.mid(5)));
 }
 
 bool LoopImage::step(const QString& program, const QStringList& arguments, QString* out)

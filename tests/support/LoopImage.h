@@ -11,7 +11,8 @@ namespace mallowby::test {
 // Everything is undone on destruction (unmounted, detached, deleted).
 class LoopImage {
 public:
-    explicit LoopImage(const QString& label, int megabytes = 32);
+    // The image file is `fileName` in a fresh temporary folder; the drive takes its name.
+    explicit LoopImage(const QString& label, int megabytes = 32, const QString& fileName = QStringLiteral("disk.img"));
     ~LoopImage();
     LoopImage(const LoopImage&) = delete;
     LoopImage& operator=(const LoopImage&) = delete;
@@ -29,6 +30,10 @@ public:
     bool waitForUdisks() const;
     bool unmount();
     bool isMounted() const { return m_mounted; }
+    // What the kernel says now, whoever changed it: the mount point is in the mount table; the
+    // loop device still has its image attached.
+    bool isInMountTable() const;
+    bool isAttached() const;
     // The program under test ejected the image (unmounted and detached it): only the file is
     // left to remove, and the loop device may already serve someone else.
     void markEjected()

@@ -1,0 +1,321 @@
+#pragma once
+
+#include "support/HungMount.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRect>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
+
+namespace mallowby::test {
+
+// A window on the X display, in root coordinates.
+struct Window {
+    QString id;
+    QRect geometry;
+    bool operator==(const Window&) const = default;
+};
+
+// An X server of its own (Xvfb) with trayer as tray host, and the app started in it under a
+// private session bus, with its own settings folders. Everything is ended on destruction.
+class TrayDesktop {
+public:
+    TrayDesktop()
+    {
+        for (const char* tool : {"Xvfb", "trayer", "xdotool", "dbus-run-session"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+                m_missing = QStringLiteral("%1 is not installed (scripts/install-deps installs it)").arg(tool);
+                return;
+            }
+        // A display number nobody uses.
+        for (int attempt = 0; attempt < 50 && m_display.isEmpty(); ++attempt) {
+            const int number = 100 + int(QRandomGenerator::global()->bounded(400));
+            if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))
+                && !QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+                m_display = QStringLiteral(":%1").arg(number);
+        }
+        m_environment = QProcessEnvironment::systemEnvironment();
+        for (const char* key : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "MALLOWBY_DUMP_VOLUMES", "MALLOWBY_DUMP_RATES",
+                                "DBUS_SESSION_BUS_ADDRESS"})
+            m_environment.remove(QString::fromLatin1(key));
+        m_environment.insert(QStringLiteral("DISPLAY"), m_display);
+        QDir(m_home.path()).mkpath(QStringLiteral("config"));
+        QDir(m_home.path()).mkpath(QStringLiteral("runtime"));
+        QFile::setPermissions(m_home.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("runtime")));
+
+        m_xvfb.setProcessEnvironment(m_environment);
+        m_xvfb.start(QStringLiteral("Xvfb"), {m_display, QStringLiteral("-screen"), QStringLiteral("0"),
+                                              QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                                              // no reset when the last client leaves, which drops those connecting
+                                              QStringLiteral("-noreset")});
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(m_display.mid(1));
+        // The socket shows up before the server takes clients; ask it something until it answers.
+        const auto answers = [&] {
+            return QFile::exists(socket) && x(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")}).exitCode == 0;
+        };
+        if (!m_xvfb.waitForStarted() || !TestEnvironment::waitUntil(answers, std::chrono::seconds(10))) {
+            m_failure = QStringLiteral("Xvfb did not start on %1: %2").arg(m_display, QString::fromUtf8(m_xvfb.readAllStandardError()));
+            return;
+        }
+        m_trayer.setProcessEnvironment(m_environment);
+        m_trayer.start(QStringLiteral("trayer"),
+                       {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"), QStringLiteral("right"),
+                        QStringLiteral("--widthtype"), QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("22"),
+                        QStringLiteral("--SetDockType"), QStringLiteral("true"), QStringLiteral("--transparent"),
+                        QStringLiteral("false"), QStringLiteral("--tint"), QStringLiteral("0x333333")});
+        if (!m_trayer.waitForStarted() || !TestEnvironment::waitUntil([&] { return !windowsNamed(QStringLiteral("^panel$")).isEmpty(); }, std::chrono::seconds(10)))
+            m_failure = QStringLiteral("trayer did not start on %1 (%2): %3")
+                            .arg(m_display, m_trayer.state() == QProcess::NotRunning
+                                                ? QStringLiteral("exited with %1, %2").arg(m_trayer.exitCode()).arg(m_trayer.exitStatus() == QProcess::CrashExit ? "crashed" : "normal")
+                                                : QStringLiteral("running"),
+                                 QString::fromUtf8(m_trayer.readAllStandardError() + m_trayer.readAllStandardOutput()));
+    }
+
+    ~TrayDesktop()
+    {
+        stopApp();
+        for (QProcess* process : {&m_trayer, &m_xvfb})
+            if (process->state() != QProcess::NotRunning) {
+                process->terminate();
+                if (!process->waitForFinished(5000)) {
+                    process->kill();
+                    process->waitForFinished(5000);
+                }
+            }
+    }
+
+    // A tool this needs is not installed.
+    const std::optional<QString>& missing() const { return m_missing; }
+    // The display or the tray host did not come up.
+    const std::optional<QString>& failure() const { return m_failure; }
+    QProcess& app() { return m_app; }
+
+    void startApp(const QList<std::pair<QString, QString>>& extra = {})
+    {
+        QProcessEnvironment environment = m_environment;
+        for (const auto& [key, value] : extra)
+            environment.insert(key, value);
+        m_app.setProcessEnvironment(environment);
+        m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_answers.clear();
+        m_app.start(QStringLiteral("dbus-run-session"), {QStringLiteral("--"), TestEnvironment::mallowbyBinary()});
+        m_app.waitForStarted();
+    }
+    void stopApp()
+    {
+        if (m_app.state() == QProcess::NotRunning)
+            return;
+        // The app first (the session ends with it), then the session itself if need be.
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_app.processId()));
+        if (children.open(QIODevice::ReadOnly))
+            for (const QByteArray& pid : children.readAll().split(' '))
+                if (pid.toInt() > 0)
+                    ::kill(pid.toInt(), SIGTERM);
+        if (m_app.waitForFinished(5000))
+            return;
+        m_app.terminate();
+        if (!m_app.waitForFinished(5000)) {
+            m_app.kill();
+            m_app.waitForFinished(5000);
+        }
+    }
+
+    // The app's icon once it has taken its width (it widens when its first image is drawn).
+    std::optional<Window> settledIcon()
+    {
+        if (!TestEnvironment::waitUntil([&] { return trayIcon().has_value(); }, std::chrono::seconds(15)))
+            return std::nullopt;
+        std::optional<Window> last;
+        const bool settled = TestEnvironment::waitUntil(
+            [&] {
+                const auto now = trayIcon();
+                const bool same = now && now == last;
+                last = now;
+                QThread::msleep(300);
+                return same;
+            },
+            std::chrono::seconds(10));
+        return settled ? last : std::nullopt;
+    }
+
+    // Asks an app started with MALLOWBY_ACCESSIBILITY_DRIVER a command and answers its reply's
+    // fields (empty when it did not answer within 5 seconds).
+    QStringList ask(const QString& command)
+    {
+        m_app.write(command.toUtf8() + '\n');
+        m_app.waitForBytesWritten(1000);
+        QString line;
+        TestEnvironment::waitUntil(
+            [&] {
+                m_answers += QString::fromUtf8(m_app.readAllStandardOutput());
+                const qsizetype end = m_answers.indexOf(QLatin1Char('\n'));
+                if (end < 0)
+                    return false;
+                line = m_answers.left(end);
+                m_answers.remove(0, end + 1);
+                return true;
+            },
+            std::chrono::seconds(5));
+        return line.split(QLatin1Char('\t'));
+    }
+    // The accessible names of everything the app shows.
+    QStringList accessibleNames() { return ask(QStringLiteral("names")).mid(1); }
+    // Presses a control by its accessible name; true when the app found it enabled.
+    bool press(const QString& name) { return ask(QStringLiteral("press ") + name).value(0) == QLatin1String("pressed"); }
+
+    // Starts the program once more in the app's desktop session (its display and session bus) and
+    // waits for it to end.
+    TestEnvironment::Result launchAgain()
+    {
+        QProcessEnvironment environment = m_environment;
+        // dbus-run-session hands its bus to the app only: read it from the app's environment.
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_app.processId()));
+        if (children.open(QIODevice::ReadOnly))
+            for (const QByteArray& pid : children.readAll().split(' ')) {
+                QFile environ(QStringLiteral("/proc/%1/environ").arg(QString::fromLatin1(pid.trimmed())));
+                if (pid.toInt() > 0 && environ.open(QIODevice::ReadOnly))
+                    for (const QByteArray& entry : environ.readAll().split('\0'))
+                        if (entry.startsWith("DBUS_SESSION_BUS_ADDRESS="))
+                            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromUtf8(entry.mid(25)));
+            }
+        TestEnvironment::Result result;
+        if (!environment.contains(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")))
+            return result;
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(TestEnvironment::mallowbyBinary(), {});
+        if (!process.waitForFinished(15000)) {
+            process.kill();
+            process.waitForFinished(5000);
+            return result;
+        }
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    // The app's own process under the session bus runner, or 0.
+    qint64 appPid()
+    {
+        for (qint64 child : childrenOf(m_app.processId())) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(child));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "mallowby")
+                return child;
+        }
+        return 0;
+    }
+
+    // Runs an X tool on this display.
+    TestEnvironment::Result x(const QString& program, const QStringList& arguments)
+    {
+        QProcess process;
+        process.setProcessEnvironment(m_environment);
+        process.start(program, arguments);
+        TestEnvironment::Result result;
+        if (!process.waitForStarted(5000) || !process.waitForFinished(10000))
+            return result;
+        result.exitCode = process.exitCode();
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    // The viewable windows that xdotool finds with these search options, in root coordinates.
+    QList<Window> search(const QStringList& options)
+    {
+        QList<Window> found;
+        const QString ids = x(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + options).out;
+        for (const QString& id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            QHash<QString, int> fields;
+            const QString shell = x(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id}).out;
+            for (const QString& line : shell.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                fields.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
+            if (fields.contains(QStringLiteral("WIDTH")))
+                found.append({id, QRect(fields.value(QStringLiteral("X")), fields.value(QStringLiteral("Y")),
+                                        fields.value(QStringLiteral("WIDTH")), fields.value(QStringLiteral("HEIGHT")))});
+        }
+        return found;
+    }
+    QList<Window> windowsNamed(const QString& pattern)
+    {
+        return search({QStringLiteral("--onlyvisible"), QStringLiteral("--name"), pattern});
+    }
+
+    // The app's icon in the tray: its window inside trayer's panel.
+    std::optional<Window> trayIcon()
+    {
+        const QList<Window> panels = windowsNamed(QStringLiteral("^panel$"));
+        for (const Window& window : search({QStringLiteral("--onlyvisible"), QStringLiteral("--classname"), QStringLiteral("^mallowby$")}))
+            for (const Window& panel : panels)
+                if (panel.geometry.contains(window.geometry) && window.geometry.width() >= 16)
+                    return window;
+        return std::nullopt;
+    }
+    // The app's viewable windows other than the icon (the popover, a menu).
+    QList<Window> appWindows()
+    {
+        QList<Window> result;
+        const auto icon = trayIcon();
+        for (const Window& window : search({QStringLiteral("--onlyvisible"), QStringLiteral("--classname"), QStringLiteral("^mallowby$")}))
+            if (window.geometry.width() > 10 && window.geometry.height() > 10 && (!icon || window.id != icon->id))
+                result.append(window);
+        return result;
+    }
+    std::optional<Window> popover()
+    {
+        for (const Window& window : appWindows())
+            if (window.geometry.width() == 340)
+                return window;
+        return std::nullopt;
+    }
+    std::optional<Window> menu()
+    {
+        for (const Window& window : appWindows())
+            if (window.geometry.width() != 340)
+                return window;
+        return std::nullopt;
+    }
+
+    // Clicks are kept apart by more than the double-click interval: two quick presses on the
+    // XEmbed icon make a double click, which Qt reports for the left button only.
+    void click(const QPoint& at, int button, const QStringList& modifiers = {})
+    {
+        if (m_lastClick.isValid() && m_lastClick.elapsed() < 600)
+            QThread::msleep(600 - m_lastClick.elapsed());
+        m_lastClick.start();
+        QStringList arguments{QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())};
+        if (!modifiers.isEmpty())
+            arguments << QStringLiteral("keydown") << modifiers.join(QLatin1Char('+'));
+        arguments << QStringLiteral("click") << QString::number(button);
+        if (!modifiers.isEmpty())
+            arguments << QStringLiteral("keyup") << modifiers.join(QLatin1Char('+'));
+        x(QStringLiteral("xdotool"), arguments);
+    }
+    void key(const QString& name) { x(QStringLiteral("xdotool"), {QStringLiteral("key"), name}); }
+
+private:
+    std::optional<QString> m_missing;
+    std::optional<QString> m_failure;
+    QString m_display;
+    QTemporaryDir m_home;
+    QProcessEnvironment m_environment;
+    QProcess m_xvfb;
+    QProcess m_trayer;
+    QProcess m_app;
+    QElapsedTimer m_lastClick;
+    QString m_answers;
+};
+
+} // namespace mallowby::test
