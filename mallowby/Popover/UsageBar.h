@@ -16,7 +16,6 @@ public:
     double fraction() const { return m_fraction; }
     // `fraction` is clamped to 0…1; a value that is not a number draws an empty bar.
     void set(double fraction, PopoverTheme::Tone color);
-    double fraction() const { return m_fraction; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
