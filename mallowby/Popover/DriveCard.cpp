@@ -10,6 +10,7 @@
 #include "Popover/VolumeRow.h"
 
 #include "Eject/Ejector.h"
+#include "Eject/FlushWatch.h"
 #include "Settings/Format.h"
 #include "Settings/Preferences.h"
 
@@ -141,7 +142,10 @@ QString DriveCard::activityLabel(const Drive& drive, ByteUnits units)
 void DriveCard::present(const Drive& drive, const QList<Volume>& volumes)
 {
     const Ejector::Status* status = m_ejector.status(drive.id);
-    Presented presented{drive, volumes, status ? std::optional(*status) : std::nullopt, m_preferences.units(),
+    const FlushWatch* flushes = FlushWatch::of(m_ejector);
+    const FlushEstimate* flush = flushes ? flushes->estimate(drive.id) : nullptr;
+    Presented presented{drive, volumes, status ? std::optional(*status) : std::nullopt,
+                        flush ? std::optional(*flush) : std::nullopt, m_preferences.units(),
                         m_preferences.lowSpaceThreshold()};
     if (presented == m_presented)
         return;

@@ -4,6 +4,7 @@
 
 #include "Drives/Drive.h"
 #include "Eject/Ejector.h"
+#include "Eject/FlushEstimate.h"
 #include "Settings/LowSpaceThreshold.h"
 #include "Settings/ByteUnits.h"
 #include "Volumes/Volume.h"
@@ -46,6 +47,7 @@ private:
         Drive drive;
         QList<Volume> volumes;
         std::optional<Ejector::Status> status;
+        std::optional<FlushEstimate> flush;  // what an eject still writes out
         ByteUnits units;
         LowSpaceThreshold threshold;
         bool operator==(const Presented&) const = default;
