@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 
 namespace mallowby {
@@ -239,13 +240,19 @@ void Ejector::watchBlockers(const Status& status)
 {
     const QString id = status.target.id;
     m_exitWatches.erase(id);
-    if (!status.report || status.report->blockers.isEmpty())
-        return;
-    const QList<Blocker> blockers = status.report->blockers;
+    const QList<Blocker> blockers = status.report ? status.report->blockers : QList<Blocker>{};
 
-    QSet<qint32> pids;
+    // Processes awaited before that a rescan no longer lists have let go of the drive, and their
+    // watches go with the old ones: they count as exited, or the retry would wait for them forever.
+    QSet<qint32> pids = m_waitingFor.value(id);
+    QList<qint32> gone;
+    for (qint32 pid : std::as_const(pids))
+        if (std::none_of(blockers.cbegin(), blockers.cend(), [pid](const Blocker& blocker) { return blocker.pid == pid; }))
+            gone.append(pid);
     for (const Blocker& blocker : blockers)
         pids.insert(blocker.pid);
+    if (pids.isEmpty())
+        return;
     m_waitingFor.insert(id, pids);
 
     QPointer<Ejector> self(this);
@@ -264,14 +271,14 @@ void Ejector::watchBlockers(const Status& status)
     // A blocker that ended between the scan and the watch is not awaited forever. Its end is
     // taken in on a later turn, as the watches deliver theirs, so that an automatic retry never
     // starts inside the eject that armed the watch.
-    QList<qint32> gone;
     for (const Blocker& blocker : blockers)
         if (m_platform.processes->isGone(blocker.pid, blocker.startTime))
             gone.append(blocker.pid);
     if (!gone.isEmpty())
-        QTimer::singleShot(0, this, [this, gone, id] {
+        QTimer::singleShot(0, this, [self, gone, id] {
             for (qint32 pid : gone)
-                processExited(pid, id);
+                if (self)
+                    self->processExited(pid, id);
         });
 }
 

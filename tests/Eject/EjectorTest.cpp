@@ -261,10 +261,11 @@ TEST_F(EjectorTest, RetryWithForceAndRescanOfAnExistingStatus)
     EXPECT_EQ(ejector->awaitedProcesses("12"), QSet<qint32>{821});
     disks->calls.clear();
 
-    // The holder changed: the rescan reports and awaits the new one.
+    // The holder changed: the rescan reports and awaits the new one only.
     nextReport.blockers = {blocker(822, "vim")};
     nextReport.processCount = 9;
     run(ejector->rescan("12"));
+    settle();
     EXPECT_EQ(ejector->status("12")->report->processCount, 9);
     EXPECT_EQ(ejector->status("12")->failure, EjectFailure::busy());
     EXPECT_EQ(ejector->awaitedProcesses("12"), QSet<qint32>{822});
@@ -310,4 +311,20 @@ TEST_F(EjectorTest, SignalsAndQuit)
     shell.isAppProcess = true;
     EXPECT_TRUE(ejector->quit(shell));
     EXPECT_EQ(processes->signals_, (QList<std::pair<qint32, int>>{{42, SIGTERM}, {42, SIGKILL}, {40, SIGTERM}}));
+}
+
+TEST_F(EjectorTest, AHolderThatARescanNoLongerFindsIsNotAwaitedForever)
+{
+    disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
+    nextReport.blockers = {blocker(841, "bash")};
+    run(ejector->eject(usb, false));
+    EXPECT_EQ(ejector->awaitedProcesses("12"), QSet<qint32>{841});
+
+    // The panel's rescan runs as the holder lets go; its exit watch goes with the old report.
+    disks->unmountAnswers.remove("sdb");
+    nextReport.blockers = {};
+    run(ejector->rescan("12"));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return ejector->status("12") == nullptr; }, std::chrono::seconds(2)))
+        << "the ejector still waits for a process that no longer holds the drive";
+    EXPECT_EQ(disks->calls.last(), "eject sdb");
 }
