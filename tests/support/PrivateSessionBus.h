@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/PrivateBus.h"
 #include "support/TestEnvironment.h"
 
 #include <QDBusArgument>
@@ -30,26 +31,17 @@ public:
 
     PrivateSessionBus()
     {
-        m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                    QStringLiteral("--print-address=1")});
-        if (m_bus.waitForStarted(5000) && m_bus.waitForReadyRead(5000))
-            m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
-        if (!m_address.isEmpty())
-            m_connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_address, connectionName()));
+        if (!m_bus.unavailable())
+            m_connection = std::make_unique<QDBusConnection>(m_bus.connect());
     }
-    ~PrivateSessionBus()
-    {
-        stopDaemon();
-        m_connection.reset();
-        QDBusConnection::disconnectFromBus(connectionName());
-        m_bus.kill();
-        m_bus.waitForFinished(5000);
-    }
+    ~PrivateSessionBus() { stopDaemon(); }
 
     std::optional<QString> unavailable() const
     {
-        if (m_address.isEmpty() || !m_connection->isConnected())
-            return QStringLiteral("dbus-daemon could not be started here");
+        if (const auto why = m_bus.unavailable())
+            return why;
+        if (!m_connection->isConnected())
+            return QStringLiteral("could not connect to the private bus");
         if (!QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
             return QStringLiteral("/usr/bin/python3 is missing");
         return std::nullopt;
@@ -57,13 +49,13 @@ public:
 
     QDBusConnection connection() const { return *m_connection; }
     // For programs started on this bus (DBUS_SESSION_BUS_ADDRESS).
-    const QString& address() const { return m_address; }
+    const QString& address() const { return m_bus.address(); }
 
     // dbusmock's notification daemon (system Python: a pyenv shim on PATH lacks the module).
     bool startDaemon()
     {
         auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus.address());
         m_daemon.setProcessEnvironment(environment);
         m_daemon.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-m"), QStringLiteral("dbusmock"),
                                                             QStringLiteral("--template"), QStringLiteral("notification_daemon")});
@@ -162,11 +154,8 @@ private:
         return calls;
     }
 
-    QString connectionName() const { return QStringLiteral("notifier-test-%1").arg(quintptr(this)); }
-
-    QProcess m_bus;
+    PrivateBus m_bus;
     QProcess m_daemon;
-    QString m_address;
     std::unique_ptr<QDBusConnection> m_connection;
 };
 
