@@ -74,11 +74,12 @@ struct Machine {
             QDir().mkpath(base + QStringLiteral("/class/block"));
             QFile::link(dir, base + QStringLiteral("/class/block/") + disk);
             QFile::link(dir + QStringLiteral("/") + disk + QStringLiteral("1"), base + QStringLiteral("/class/block/") + disk + QStringLiteral("1"));
-            mounts->mounts.append(VolumeStore::Mount{QStringLiteral("/run/media/me/DISK%1").arg(i), QStringLiteral("/dev/") + disk + QStringLiteral("1"),
-                                                     QStringLiteral("exfat"), true, 0, false});
+            mounts->mounts.append(VolumeStore::Mount{.path = QStringLiteral("/run/media/me/DISK%1").arg(i),
+                                                     .source = QStringLiteral("/dev/") + disk + QStringLiteral("1"),
+                                                     .type = QStringLiteral("exfat")});
         }
         store = std::make_unique<VolumeStore>(
-            SpaceReader{std::chrono::seconds(2), [](const QString&) { return std::optional(Space{1, 1, 1, false}); }},
+            SpaceReader{std::chrono::seconds(2), [](const QString&) { return std::optional(Space{.total = 1, .available = 1, .availableStrict = 1}); }},
             VolumeStore::Platform{mounts, std::make_shared<LinuxDiskDescriptions>(Sysfs(base), nullptr), {}}, clock);
         store->start();
         monitor = std::make_unique<DriveMonitor>(*store, DriveMonitor::Platform{std::make_shared<LinuxBlockRegistry>(Sysfs(base)), {}}, clock);

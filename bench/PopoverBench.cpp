@@ -29,14 +29,14 @@ std::unique_ptr<PopoverWorld> eightDrives()
     auto world = std::make_unique<PopoverWorld>();
     world->addFixture(QStringLiteral("nvme-internal"));
     world->mount(QStringLiteral("/"), QStringLiteral("/dev/nvme0n1p2"));
-    world->setSpace(QStringLiteral("/"), {1000 * GB, 400 * GB, 400 * GB, false});
+    world->setSpace(QStringLiteral("/"), {.total = 1000 * GB, .available = 400 * GB, .availableStrict = 400 * GB});
     for (int i = 0; i < driveCount; ++i) {
         const QString disk = QStringLiteral("sd%1").arg(QChar('b' + i));
         world->addUsbDisk(disk, i + 1, QStringLiteral("Drive %1").arg(i + 1), 2);
         for (int p = 1; p <= 2; ++p) {
             const QString path = QStringLiteral("/run/media/me/D%1P%2").arg(i + 1).arg(p);
             world->mount(path, QStringLiteral("/dev/%1%2").arg(disk).arg(p));
-            world->setSpace(path, {(100 + 50 * i) * GB, (10 + 7 * i * p) * GB, (10 + 7 * i * p) * GB, false});
+            world->setSpace(path, {.total = (100 + 50 * i) * GB, .available = (10 + 7 * i * p) * GB, .availableStrict = (10 + 7 * i * p) * GB});
         }
     }
     world->start();

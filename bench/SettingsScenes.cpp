@@ -34,8 +34,8 @@ class SceneMounts final : public MountTable {
 public:
     QList<VolumeStore::Mount> read() const override
     {
-        return {{QStringLiteral("/run/media/me/Backup"), QStringLiteral("/dev/sdx1"), QStringLiteral("ext4"), true, 1, false},
-                {QStringLiteral("/"), QStringLiteral("/dev/nvme9n1p2"), QStringLiteral("ext4"), true, 2, false}};
+        return {{.path = QStringLiteral("/run/media/me/Backup"), .source = QStringLiteral("/dev/sdx1"), .type = QStringLiteral("ext4"), .device = 1},
+                {.path = QStringLiteral("/"), .source = QStringLiteral("/dev/nvme9n1p2"), .type = QStringLiteral("ext4"), .device = 2}};
     }
 };
 
@@ -45,9 +45,18 @@ public:
     std::optional<DiskDescription> describe(const QString& name) const override
     {
         if (name == QStringLiteral("sdx1"))
-            return DiskDescription{QStringLiteral("5E1F-0C2A"), QStringLiteral("Backup"), QStringLiteral("Samsung T7"),
-                                   QStringLiteral("USB"), false, true};
-        return DiskDescription{std::nullopt, std::nullopt, QStringLiteral("WD Black"), QStringLiteral("NVMe"), true, false};
+            return DiskDescription{.volumeUUID = QStringLiteral("5E1F-0C2A"),
+                                   .volumeName = QStringLiteral("Backup"),
+                                   .fileSystemType = QStringLiteral("ext4"),
+                                   .deviceModel = QStringLiteral("Samsung T7"),
+                                   .deviceProtocol = QStringLiteral("USB"),
+                                   .deviceInternal = false,
+                                   .mediaRemovable = true};
+        return DiskDescription{.fileSystemType = QStringLiteral("ext4"),
+                               .deviceModel = QStringLiteral("WD Black"),
+                               .deviceProtocol = QStringLiteral("NVMe"),
+                               .deviceInternal = true,
+                               .mediaRemovable = false};
     }
 };
 
@@ -97,8 +106,8 @@ bool render(const Scene& scene, const QDir& out)
 
     VolumeStore volumes(SpaceReader{std::chrono::seconds(2),
                                     [](const QString& path) {
-                                        return std::optional(path == QStringLiteral("/") ? Space{500 * GB, 212 * GB, 212 * GB, false}
-                                                                                         : Space{2000 * GB, 640 * GB, 640 * GB, false});
+                                        return std::optional(path == QStringLiteral("/") ? Space{.total = 500 * GB, .available = 212 * GB, .availableStrict = 212 * GB}
+                                                                                         : Space{.total = 2000 * GB, .available = 640 * GB, .availableStrict = 640 * GB});
                                     }},
                         VolumeStore::Platform{std::make_shared<SceneMounts>(), std::make_shared<SceneDescriptions>(), {}});
     volumes.start();

@@ -70,7 +70,7 @@ public:
     QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount, bool) override { return never(); }
     QList<VolumeStore::Mount> read() const override
     {
-        return {VolumeStore::Mount{QStringLiteral("/mnt/nas"), QStringLiteral("nas:/media"), QStringLiteral("nfs4"), false, 0, false}};
+        return {VolumeStore::Mount{.path = QStringLiteral("/mnt/nas"), .source = QStringLiteral("nas:/media"), .type = QStringLiteral("nfs4"), .isLocal = false}};
     }
     QList<BlockDevice> members(const QString&) const override { return {}; }
     QStringList wholeMediaBelow(const QString&) const override { return {}; }
@@ -80,7 +80,7 @@ public:
         struct Driver final : BlockDriver {
             const Stuck& owner;
             Driver(const BlockDevice& device, const Stuck& owner) : BlockDriver(device), owner(owner) {}
-            std::optional<IOCounters> counters() override { return IOCounters{0, owner.written}; }
+            std::optional<IOCounters> counters() override { return IOCounters{.bytesWritten = owner.written}; }
         };
         return std::make_unique<Driver>(device, *this);
     }
@@ -137,7 +137,7 @@ int main(int argc, char** argv)
     ScriptedClock clock;
     auto stuck = std::make_shared<Stuck>();
     quint64 pending = 600 * MB;
-    Ejector ejector({std::make_shared<DiskArbitrationClient>(DiskArbitrationClient::Platform{stuck, stuck, stuck}),
+    Ejector ejector({std::make_shared<DiskArbitrationClient>(DiskArbitrationClient::Platform{.mountTable = stuck, .registry = stuck, .disks = stuck}),
                      [](ScanTarget) -> QCoro::Task<BlockerReport> { co_return BlockerReport{}; }, nullptr},
                     clock);
     new FlushWatch(ejector,
@@ -150,7 +150,7 @@ int main(int argc, char** argv)
     drive.name = QStringLiteral("Samsung T7");
     drive.deviceProtocol = QStringLiteral("USB");
     drive.kind = VolumeKind::external;
-    drive.members = {BlockDevice{7, QStringLiteral("sdb")}};
+    drive.members = {BlockDevice{.driverID = 7, .bsdName = QStringLiteral("sdb")}};
     drive.readRate = 0;
     drive.writeRate = 28e6;
     Volume volume;
@@ -159,7 +159,7 @@ int main(int argc, char** argv)
     volume.mountPath = QStringLiteral("/run/media/me/T7");
     volume.kind = VolumeKind::external;
     volume.format = QStringLiteral("exfat");
-    volume.space = Space{1000'000'000'000, 412'000'000'000, 412'000'000'000, false};
+    volume.space = Space{.total = 1000'000'000'000, .available = 412'000'000'000, .availableStrict = 412'000'000'000};
     drive.volumeIDs = {volume.id};
     Volume share;
     share.id = QStringLiteral("nas:/media");
@@ -167,7 +167,7 @@ int main(int argc, char** argv)
     share.mountPath = QStringLiteral("/mnt/nas");
     share.kind = VolumeKind::network;
     share.format = QStringLiteral("nfs4");
-    share.space = Space{4000'000'000'000, 1200'000'000'000, 1200'000'000'000, false};
+    share.space = Space{.total = 4000'000'000'000, .available = 1200'000'000'000, .availableStrict = 1200'000'000'000};
 
     [](Ejector& e, EjectTarget t) -> QCoro::Task<> { co_await e.eject(t, false); }(ejector, EjectTarget::fromDrive(drive));
     [](Ejector& e, EjectTarget t) -> QCoro::Task<> { co_await e.eject(t, false); }(ejector, EjectTarget::fromNetworkVolume(share));

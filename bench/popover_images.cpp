@@ -44,7 +44,7 @@ void laptop(PopoverWorld& world)
 {
     world.addFixture(QStringLiteral("nvme-internal"));
     world.mount(QStringLiteral("/"), QStringLiteral("/dev/nvme0n1p2"));
-    world.setSpace(QStringLiteral("/"), {1000 * GB, 412 * GB, 380 * GB, false});
+    world.setSpace(QStringLiteral("/"), {.total = 1000 * GB, .available = 412 * GB, .availableStrict = 380 * GB});
 }
 
 // A stick with two partitions: one nearly full, one half full; a copy to it swells and ebbs over
@@ -55,8 +55,8 @@ void writingStick(PopoverWorld& world)
     world.addFixture(QStringLiteral("usb-disk"));
     world.mount(QStringLiteral("/run/media/me/STICK"), QStringLiteral("/dev/sdb1"), QStringLiteral("vfat"));
     world.mount(QStringLiteral("/run/media/me/PHOTOS"), QStringLiteral("/dev/sdb2"), QStringLiteral("exfat"));
-    world.setSpace(QStringLiteral("/run/media/me/STICK"), {16 * GB, 9 * GB, 9 * GB, false});
-    world.setSpace(QStringLiteral("/run/media/me/PHOTOS"), {48 * GB, 27 * GB / 10, 27 * GB / 10, false});
+    world.setSpace(QStringLiteral("/run/media/me/STICK"), {.total = 16 * GB, .available = 9 * GB, .availableStrict = 9 * GB});
+    world.setSpace(QStringLiteral("/run/media/me/PHOTOS"), {.total = 48 * GB, .available = 27 * GB / 10, .availableStrict = 27 * GB / 10});
     world.start();
     open(world);
     IOCounters counters;
@@ -77,18 +77,22 @@ void ejectFailed(PopoverWorld& world)
     laptop(world);
     world.addFixture(QStringLiteral("usb-disk"));
     world.mount(QStringLiteral("/run/media/me/STICK"), QStringLiteral("/dev/sdb1"), QStringLiteral("vfat"));
-    world.setSpace(QStringLiteral("/run/media/me/STICK"), {16 * GB, 9 * GB, 9 * GB, false});
+    world.setSpace(QStringLiteral("/run/media/me/STICK"), {.total = 16 * GB, .available = 9 * GB, .availableStrict = 9 * GB});
     world.refuse(QStringLiteral("sdb"), Dissent{Dissent::busy, std::nullopt});
     BlockerReport report;
     report.blockers = {
-        Blocker{4100, QStringLiteral("gedit"), std::nullopt, OwningApp{4100, QStringLiteral("Text Editor"), std::nullopt, std::nullopt}, true,
-                {{Blocker::Reason::openFile, QStringLiteral("/run/media/me/STICK/notes.txt")}}},
-        Blocker{4120, QStringLiteral("gvfsd-metadata"), std::nullopt, OwningApp{4100, QStringLiteral("Text Editor"), std::nullopt, std::nullopt},
-                false,
-                {{Blocker::Reason::workingDirectory, QStringLiteral("/run/media/me/STICK")},
-                 {Blocker::Reason::openFile, QStringLiteral("/run/media/me/STICK/.meta")},
-                 {Blocker::Reason::mappedFile, QStringLiteral("/run/media/me/STICK/lib.so")}}}};
-    report.images = {ImageBlocker{QStringLiteral("/run/media/me/STICK/debian.iso"), QStringLiteral("loop3")}};
+        Blocker{.pid = 4100,
+                .processName = QStringLiteral("gedit"),
+                .app = OwningApp{.pid = 4100, .name = QStringLiteral("Text Editor")},
+                .isAppProcess = true,
+                .uses = {{.reason = Blocker::Reason::openFile, .path = QStringLiteral("/run/media/me/STICK/notes.txt")}}},
+        Blocker{.pid = 4120,
+                .processName = QStringLiteral("gvfsd-metadata"),
+                .app = OwningApp{.pid = 4100, .name = QStringLiteral("Text Editor")},
+                .uses = {{.reason = Blocker::Reason::workingDirectory, .path = QStringLiteral("/run/media/me/STICK")},
+                         {.reason = Blocker::Reason::openFile, .path = QStringLiteral("/run/media/me/STICK/.meta")},
+                         {.reason = Blocker::Reason::mappedFile, .path = QStringLiteral("/run/media/me/STICK/lib.so")}}}};
+    report.images = {ImageBlocker{.imagePath = QStringLiteral("/run/media/me/STICK/debian.iso"), .bsdName = QStringLiteral("loop3")}};
     world.setReport(report);
     world.start();
     open(world);
@@ -127,7 +131,7 @@ QList<Scene> scenes()
         {"raid", [](PopoverWorld& world) {
              world.addFixture(QStringLiteral("md-raid1-identical"));
              world.mount(QStringLiteral("/srv/mirror"), QStringLiteral("/dev/md0"));
-             world.setSpace(QStringLiteral("/srv/mirror"), {4000 * GB, 1830 * GB, 1830 * GB, false});
+             world.setSpace(QStringLiteral("/srv/mirror"), {.total = 4000 * GB, .available = 1830 * GB, .availableStrict = 1830 * GB});
              world.start({{QStringLiteral("MALLOWBY_POPOVER"), QStringLiteral("internal")}});
              open(world);
          }},
@@ -135,7 +139,7 @@ QList<Scene> scenes()
              laptop(world);
              world.addLooseImage(QStringLiteral("loop9"));
              world.mount(QStringLiteral("/run/media/me/Installer"), QStringLiteral("/dev/loop9"), QStringLiteral("iso9660"));
-             world.setSpace(QStringLiteral("/run/media/me/Installer"), {4 * GB, 0, 0, false});
+             world.setSpace(QStringLiteral("/run/media/me/Installer"), {.total = 4 * GB, .available = 0, .availableStrict = 0});
              world.start();
              open(world);
          }},
@@ -145,8 +149,8 @@ QList<Scene> scenes()
                                        QStringList{"external", "diskImage", "internal", "network"});
              world.mount(QStringLiteral("/mnt/media"), QStringLiteral("//nas/media"), QStringLiteral("cifs"), false);
              world.mount(QStringLiteral("/mnt/backup"), QStringLiteral("nas:/export/backup"), QStringLiteral("nfs4"), false);
-             world.setSpace(QStringLiteral("/mnt/media"), {8000 * GB, 2100 * GB, 2100 * GB, false});
-             world.setSpace(QStringLiteral("/mnt/backup"), {4000 * GB, 950 * GB, 950 * GB, true});
+             world.setSpace(QStringLiteral("/mnt/media"), {.total = 8000 * GB, .available = 2100 * GB, .availableStrict = 2100 * GB});
+             world.setSpace(QStringLiteral("/mnt/backup"), {.total = 4000 * GB, .available = 950 * GB, .availableStrict = 950 * GB, .isStale = true});
              world.hangShares();
              world.start();
              open(world);
@@ -169,8 +173,8 @@ QList<Scene> scenes()
              world.mount(QStringLiteral("/run/media/me/CAMERA"), QStringLiteral("/dev/sdd1"), QStringLiteral("exfat"));
              world.mount(QStringLiteral("/run/media/me/Archive"), QStringLiteral("/dev/sde1"));
              world.mount(QStringLiteral("/run/media/me/Scratch"), QStringLiteral("/dev/sde2"));
-             world.setSpace(QStringLiteral("/run/media/me/CAMERA"), {64 * GB, 51 * GB, 51 * GB, false});
-             world.setSpace(QStringLiteral("/run/media/me/Archive"), {1000 * GB, 320 * GB, 320 * GB, false});
+             world.setSpace(QStringLiteral("/run/media/me/CAMERA"), {.total = 64 * GB, .available = 51 * GB, .availableStrict = 51 * GB});
+             world.setSpace(QStringLiteral("/run/media/me/Archive"), {.total = 1000 * GB, .available = 320 * GB, .availableStrict = 320 * GB});
              world.refuse(QStringLiteral("sde"), Dissent{Dissent::notPermitted, QStringLiteral("Not authorized")});
              world.start();
              world.controller().ejectAll(world.controller().externalTargets());
