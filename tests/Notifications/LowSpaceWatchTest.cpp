@@ -40,39 +40,30 @@ const auto p10 = LowSpaceThreshold::percent(10);
 
 TEST(LowSpaceWatch, AnnouncesOnlyAfterClimbingBackPastTheBand)
 {
-    LowSpaceWatch watch;
-    // Already low when first seen: recorded, not announced.
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 1000, 50)}, p10)), QStringList{});
-    EXPECT_TRUE(watch.low.value("v"));
-    EXPECT_EQ(watch.threshold, p10);
-    // Inside the band (100 … 110) it stays low.
-    for (qint64 available : {105, 110, 101, 100}) {
-        EXPECT_EQ(ids(watch.evaluate({volume("v", 1000, available)}, p10)), QStringList{});
-        EXPECT_TRUE(watch.low.value("v")) << available;
-    }
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 1000, 111)}, p10)), QStringList{});
-    EXPECT_FALSE(watch.low.value("v", true));
-    // Back in the band from above: not low, nothing to say.
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 1000, 100)}, p10)), QStringList{});
-    EXPECT_FALSE(watch.low.value("v", true));
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 1000, 99)}, p10)), QStringList{"v"});
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 1000, 99)}, p10)), QStringList{});
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 1000, 20)}, p10)), QStringList{});
-}
-
-TEST(LowSpaceWatch, GigabyteThresholdAnnouncesOnce)
-{
-    LowSpaceWatch watch;
+    // Steps of one volume's free space; already low when first seen is recorded, not announced;
+    // inside the band (threshold … 1.1 × threshold) it stays as it was.
     const auto g5 = LowSpaceThreshold::gigabytes(5);
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 64'000'000'000, 6'000'000'000)}, g5)), QStringList{});
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 64'000'000'000, 4'999'999'999)}, g5)), QStringList{"v"});
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 64'000'000'000, 4'999'999'999)}, g5)), QStringList{});
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 64'000'000'000, 4'999'999'999)}, g5)), QStringList{});
-    // 5.4 GB is inside the band; 5.6 GB clears it.
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 64'000'000'000, 5'400'000'000)}, g5)), QStringList{});
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 64'000'000'000, 4'000'000'000)}, g5)), QStringList{});
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 64'000'000'000, 5'600'000'000)}, g5)), QStringList{});
-    EXPECT_EQ(ids(watch.evaluate({volume("v", 64'000'000'000, 4'000'000'000)}, g5)), QStringList{"v"});
+    const struct {
+        LowSpaceThreshold threshold;
+        qint64 total;
+        QList<std::tuple<qint64, bool, bool>> steps;  // available, announced, low after
+    } rows[] = {
+        {p10, 1000, {{50, false, true}, {105, false, true}, {110, false, true}, {100, false, true}, {111, false, false},
+                     {100, false, false}, {99, true, true}, {99, false, true}, {20, false, true}}},
+        {g5, 64'000'000'000, {{6'000'000'000, false, false}, {4'999'999'999, true, true}, {4'999'999'999, false, true},
+                              {5'400'000'000, false, true}, {4'000'000'000, false, true}, {5'600'000'000, false, false},
+                              {4'000'000'000, true, true}}},
+    };
+    for (const auto& row : rows) {
+        LowSpaceWatch watch;
+        for (const auto& [available, announced, low] : row.steps) {
+            EXPECT_EQ(ids(watch.evaluate({volume("v", row.total, available)}, row.threshold)),
+                      announced ? QStringList{"v"} : QStringList{})
+                << row.threshold.rawValue().toStdString() << ' ' << available;
+            EXPECT_EQ(watch.low.value("v"), low) << row.threshold.rawValue().toStdString() << ' ' << available;
+        }
+        EXPECT_EQ(watch.threshold, row.threshold);
+    }
 }
 
 TEST(LowSpaceWatch, ChangingTheThresholdAnnouncesNothingByItself)

@@ -11,195 +11,112 @@
 
 using namespace mallowby;
 
-namespace {
-
-using Style = MenuBarStyle;
-
-std::string text(const std::optional<LowSpaceThreshold>& threshold)
+TEST(SettingValues, RawValuesRoundTripAndAreCaseSensitive)
 {
-    return threshold ? threshold->rawValue().toStdString() : "none";
-}
-
-} // namespace
-
-TEST(MenuBarStyle, CasesTextsAndWhatTheyShow)
-{
-    EXPECT_EQ(Style::allCases(), (QList<Style>{Style::icon, Style::space, Style::activity, Style::spaceActivity}));
-    QStringList raw, names, shows;
-    for (Style style : Style::allCases()) {
-        raw << style.rawValue();
-        names << style.displayName();
-        shows << QString("%1%2").arg(style.showsSpace() ? "S" : "-", style.showsActivity() ? "A" : "-");
-        EXPECT_EQ(Style::fromRawValue(style.rawValue()), style);
-    }
-    EXPECT_EQ(raw, (QStringList{"icon", "space", "activity", "spaceActivity"}));
-    EXPECT_EQ(names, (QStringList{"Icon", "Space", "Activity", "Space and Activity"}));
-    EXPECT_EQ(shows, (QStringList{"--", "S-", "-A", "SA"}));
-    EXPECT_EQ(Style::fromRawValue("Icon"), std::nullopt);
-    EXPECT_EQ(Style::fromRawValue("spaceactivity"), std::nullopt);
-}
-
-TEST(MenuBarStyle, ResolvedFollowsTransfersAndTheVolume)
-{
-    // Transfers shown and one running: activity takes over, space only stays next to it.
-    for (bool hasVolume : {false, true}) {
-        EXPECT_EQ(Style(Style::icon).resolved(hasVolume, true, true), Style::activity);
-        EXPECT_EQ(Style(Style::space).resolved(hasVolume, true, true), Style::activity);
-        EXPECT_EQ(Style(Style::activity).resolved(hasVolume, true, true), Style::activity);
-    }
-    EXPECT_EQ(Style(Style::spaceActivity).resolved(true, true, true), Style::spaceActivity);
-    EXPECT_EQ(Style(Style::spaceActivity).resolved(false, true, true), Style::activity);
-    // Otherwise the chosen style, less the space figure when there is no volume.
-    for (bool duringTransfers : {false, true}) {
-        for (bool transferring : {false, true}) {
-            if (duringTransfers && transferring)
-                continue;
-            for (Style style : Style::allCases())
-                EXPECT_EQ(style.resolved(true, duringTransfers, transferring), style);
-            EXPECT_EQ(Style(Style::icon).resolved(false, duringTransfers, transferring), Style::icon);
-            EXPECT_EQ(Style(Style::space).resolved(false, duringTransfers, transferring), Style::icon);
-            EXPECT_EQ(Style(Style::activity).resolved(false, duringTransfers, transferring), Style::activity);
-            EXPECT_EQ(Style(Style::spaceActivity).resolved(false, duringTransfers, transferring), Style::activity);
-        }
-    }
-}
-
-TEST(MenuBarStyle, ReservedHoldsEveryStyleResolvedCanGive)
-{
-    EXPECT_EQ(Style(Style::icon).reserved(false), (QList<Style>{Style::icon}));
-    EXPECT_EQ(Style(Style::icon).reserved(true), (QList<Style>{Style::icon, Style::activity}));
-    EXPECT_EQ(Style(Style::space).reserved(false), (QList<Style>{Style::space, Style::icon}));
-    EXPECT_EQ(Style(Style::space).reserved(true), (QList<Style>{Style::space, Style::icon, Style::activity}));
-    EXPECT_EQ(Style(Style::activity).reserved(true), (QList<Style>{Style::activity}));
-    EXPECT_EQ(Style(Style::spaceActivity).reserved(false), (QList<Style>{Style::spaceActivity, Style::activity}));
-    EXPECT_EQ(Style(Style::spaceActivity).reserved(true), (QList<Style>{Style::spaceActivity, Style::activity}));
-    for (Style style : Style::allCases())
-        for (bool duringTransfers : {false, true})
-            for (bool hasVolume : {false, true})
-                for (bool transferring : {false, true})
-                    EXPECT_TRUE(style.reserved(duringTransfers).contains(style.resolved(hasVolume, duringTransfers, transferring)))
-                        << style.rawValue().toStdString() << duringTransfers << hasVolume << transferring;
-}
-
-TEST(ByteUnits, CasesTextsAndBases)
-{
-    EXPECT_EQ(ByteUnits::allCases(), (QList<ByteUnits>{ByteUnits::decimal, ByteUnits::binary}));
-    EXPECT_EQ(ByteUnits(ByteUnits::decimal).rawValue(), "decimal");
-    EXPECT_EQ(ByteUnits(ByteUnits::binary).rawValue(), "binary");
-    EXPECT_EQ(ByteUnits(ByteUnits::decimal).displayName(), "Decimal (GB)");
-    EXPECT_EQ(ByteUnits(ByteUnits::binary).displayName(), "Binary (GiB)");
+    for (MenuBarStyle style : MenuBarStyle::allCases())
+        EXPECT_EQ(MenuBarStyle::fromRawValue(style.rawValue()), style);
+    for (Accent accent : Accent::allCases())
+        EXPECT_EQ(Accent::fromRawValue(accent.rawValue()), accent);
     EXPECT_EQ(ByteUnits::fromRawValue("binary"), ByteUnits::binary);
+    for (const char* raw : {"Icon", "spaceactivity"})
+        EXPECT_EQ(MenuBarStyle::fromRawValue(raw), std::nullopt) << raw;
     EXPECT_EQ(ByteUnits::fromRawValue("Binary"), std::nullopt);
-    EXPECT_EQ(ByteUnits(ByteUnits::decimal).base(), 1000.0);
+    EXPECT_EQ(Accent::fromRawValue("green"), std::nullopt);
     EXPECT_EQ(ByteUnits(ByteUnits::binary).base(), 1024.0);
 }
 
-TEST(LowSpaceThreshold, ParsesOnlyTwoPiecesWithAPositiveInteger)
+TEST(SettingValues, MenuBarStyleResolvedAndReserved)
 {
-    const QList<std::pair<QString, std::string>> cases{
-        {"percent:10", "percent:10"},
-        {"gigabytes:50", "gigabytes:50"},
-        {"percent:100", "percent:100"},
-        {"percent:101", "percent:100"},
-        {"percent:250", "percent:100"},
-        {"percent:+7", "percent:7"},
-        {"percent:007", "percent:7"},
-        {"percent:1", "percent:1"},
-        {"gigabytes:9223372036854775807", "gigabytes:9223372036854775807"},
-        {":percent::10:", "percent:10"},  // empty pieces are dropped
-        {"percent:0", "none"},
-        {"percent:-5", "none"},
-        {"percent:", "none"},
-        {"percent:10:5", "none"},
-        {"gigabytes:0", "none"},
-        {"gigabytes:-3", "none"},
-        {"gigabytes:9223372036854775808", "none"},
-        {"Percent:10", "none"},
-        {"kilobytes:10", "none"},
-        {"percent: 10", "none"},
-        {"percent:10 ", "none"},
-        {"percent:1.5", "none"},
-        {"percent:0x10", "none"},
-        {"percent:ten", "none"},
-        {"10", "none"},
-        {"", "none"},
+    using S = MenuBarStyle;
+    // resolved(hasVolume, duringTransfers, transferring) for each style: activity takes over a
+    // running transfer when asked; without a volume the space figure goes.
+    const struct {
+        bool hasVolume, duringTransfers, transferring;
+        QList<S> want;  // for icon, space, activity, spaceActivity
+    } rows[] = {
+        {true, true, true, {S::activity, S::activity, S::activity, S::spaceActivity}},
+        {false, true, true, {S::activity, S::activity, S::activity, S::activity}},
+        {true, false, true, {S::icon, S::space, S::activity, S::spaceActivity}},
+        {false, false, true, {S::icon, S::icon, S::activity, S::activity}},
+        {false, true, false, {S::icon, S::icon, S::activity, S::activity}},
     };
-    for (const auto& [stored, expected] : cases)
-        EXPECT_EQ(text(LowSpaceThreshold::fromRawValue(stored)), expected) << stored.toStdString();
+    for (const auto& row : rows)
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(S::allCases()[i].resolved(row.hasVolume, row.duringTransfers, row.transferring), row.want[i])
+                << i << row.hasVolume << row.duringTransfers << row.transferring;
+    EXPECT_EQ(S(S::space).reserved(true), (QList<S>{S::space, S::icon, S::activity}));
+    EXPECT_EQ(S(S::spaceActivity).reserved(false), (QList<S>{S::spaceActivity, S::activity}));
+    for (S style : S::allCases())
+        for (int bits = 0; bits < 8; ++bits)
+            EXPECT_TRUE(style.reserved(bits & 1).contains(style.resolved(bits & 2, bits & 1, bits & 4)))
+                << style.rawValue().toStdString() << bits;
 }
 
-TEST(LowSpaceThreshold, TextsEqualityAndPresets)
+TEST(SettingValues, LowSpaceThresholdParsing)
 {
-    EXPECT_EQ(LowSpaceThreshold::percent(10).rawValue(), "percent:10");
-    EXPECT_EQ(LowSpaceThreshold::gigabytes(50).rawValue(), "gigabytes:50");
-    EXPECT_EQ(LowSpaceThreshold::percent(10).displayName(), "10 %");
-    EXPECT_EQ(LowSpaceThreshold::gigabytes(50).displayName(), "50 GB");
-    EXPECT_EQ(LowSpaceThreshold::fromRawValue("percent:250"), LowSpaceThreshold::percent(100));
+    const QList<std::pair<QString, std::string>> cases{
+        {"percent:10", "percent:10"},   {"gigabytes:50", "gigabytes:50"}, {"percent:101", "percent:100"},
+        {"percent:+7", "percent:7"},    {"percent:007", "percent:7"},     {":percent::10:", "percent:10"},
+        {"gigabytes:9223372036854775807", "gigabytes:9223372036854775807"},
+        {"percent:0", "none"},          {"percent:-5", "none"},           {"percent:", "none"},
+        {"percent:10:5", "none"},       {"gigabytes:0", "none"},          {"gigabytes:9223372036854775808", "none"},
+        {"Percent:10", "none"},         {"kilobytes:10", "none"},         {"percent: 10", "none"},
+        {"percent:10 ", "none"},        {"percent:1.5", "none"},          {"percent:0x10", "none"},
+        {"10", "none"},                 {"", "none"},
+    };
+    for (const auto& [stored, expected] : cases) {
+        const auto parsed = LowSpaceThreshold::fromRawValue(stored);
+        EXPECT_EQ(parsed ? parsed->rawValue().toStdString() : "none", expected) << stored.toStdString();
+    }
     EXPECT_EQ(qHash(*LowSpaceThreshold::fromRawValue("percent:250")), qHash(LowSpaceThreshold::percent(100)));
     EXPECT_NE(LowSpaceThreshold::percent(10), LowSpaceThreshold::gigabytes(10));
-    EXPECT_EQ(LowSpaceThreshold::presets(),
-              (QList<LowSpaceThreshold>{LowSpaceThreshold::percent(5), LowSpaceThreshold::percent(10),
-                                        LowSpaceThreshold::percent(20)}));
     EXPECT_EQ(LowSpaceThreshold{}, LowSpaceThreshold::percent(10));
 }
 
-TEST(LowSpaceThreshold, LowIsStrictlyBelowAndNeedsACapacity)
+TEST(SettingValues, LowSpaceThresholdLowAndClear)
 {
-    const auto p10 = LowSpaceThreshold::percent(10);
-    EXPECT_FALSE(p10.isLow(Space{1000, 100, 100, false}));
-    EXPECT_TRUE(p10.isLow(Space{1000, 99, 99, false}));
-    // The available figure counts, not the strict one.
-    EXPECT_FALSE(p10.isLow(Space{1000, 100, 0, false}));
-    EXPECT_FALSE(p10.isLow(Space{0, 0, 0, false}));
-    EXPECT_FALSE(p10.isLow(Space{-1, -5, 0, false}));
-    EXPECT_TRUE(LowSpaceThreshold::percent(100).isLow(Space{1000, 999, 999, false}));
-
-    const auto g5 = LowSpaceThreshold::gigabytes(5);
-    EXPECT_TRUE(g5.isLow(Space{64'000'000'000, 4'999'999'999, 0, false}));
-    EXPECT_FALSE(g5.isLow(Space{64'000'000'000, 5'000'000'000, 0, false}));
-    // Decimal gigabytes even on a volume smaller than the threshold.
-    EXPECT_TRUE(g5.isLow(Space{1'000'000, 1'000'000, 0, false}));
-    // A threshold beyond 64 bits of bytes is above everything rather than wrapping round.
-    const auto huge = LowSpaceThreshold::gigabytes(std::numeric_limits<qint64>::max());
-    EXPECT_TRUE(huge.isLow(Space{std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max() - 1, 0, false}));
-    EXPECT_TRUE(LowSpaceThreshold::gigabytes(10'000'000'000).isLow(Space{1'000'000'000'000, 1'000'000'000'000, 0, false}));
-}
-
-TEST(LowSpaceThreshold, BytesAndTheReleaseBand)
-{
-    EXPECT_DOUBLE_EQ(LowSpaceThreshold::percent(10).bytes(1000), 100.0);
-    EXPECT_DOUBLE_EQ(LowSpaceThreshold::percent(25).bytes(2'000'000'000'000), 500'000'000'000.0);
-    EXPECT_DOUBLE_EQ(LowSpaceThreshold::gigabytes(5).bytes(1000), 5e9);
-    const auto p10 = LowSpaceThreshold::percent(10);
-    // 1000 × 10 / 100 × 1.1 lies just above 110 in double precision.
-    EXPECT_FALSE(p10.isClearOf(Space{1000, 110, 110, false}));
-    EXPECT_TRUE(p10.isClearOf(Space{1000, 111, 111, false}));
-    EXPECT_TRUE(p10.isClearOf(Space{0, 0, 0, false}));
-    EXPECT_FALSE(LowSpaceThreshold::gigabytes(5).isClearOf(Space{100'000'000'000, 5'499'999'999, 0, false}));
-    EXPECT_TRUE(LowSpaceThreshold::gigabytes(5).isClearOf(Space{100'000'000'000, 5'500'000'001, 0, false}));
-}
-
-TEST(Accent, CasesAndColours)
-{
-    EXPECT_EQ(Accent::allCases(), (QList<Accent>{Accent::phosphor, Accent::cyan, Accent::magenta, Accent::amber, Accent::system}));
-    QStringList raw;
-    for (Accent accent : Accent::allCases()) {
-        raw << accent.rawValue();
-        EXPECT_EQ(Accent::fromRawValue(accent.rawValue()), accent);
+    constexpr qint64 max = std::numeric_limits<qint64>::max();
+    const auto p10 = LowSpaceThreshold::percent(10), g5 = LowSpaceThreshold::gigabytes(5);
+    const struct {
+        const char* name;
+        LowSpaceThreshold threshold;
+        qint64 total, available;
+        bool low, clear;
+    } rows[] = {
+        {"10 % at 10 %", p10, 1000, 100, false, false},
+        {"10 % below", p10, 1000, 99, true, false},
+        {"10 % in the band", p10, 1000, 110, false, false},  // 110.000…01 in double precision
+        {"10 % past the band", p10, 1000, 111, false, true},
+        {"no capacity", p10, 0, 0, false, true},
+        {"negative figures", p10, -1, -5, false, true},
+        {"100 %", LowSpaceThreshold::percent(100), 1000, 999, true, false},
+        {"5 GB below", g5, 64'000'000'000, 4'999'999'999, true, false},
+        {"5 GB at", g5, 64'000'000'000, 5'000'000'000, false, false},
+        {"5 GB band", g5, 100'000'000'000, 5'499'999'999, false, false},
+        {"5 GB clear", g5, 100'000'000'000, 5'500'000'001, false, true},
+        {"5 GB on a smaller volume", g5, 1'000'000, 1'000'000, true, false},
+        {"past 64 bits", LowSpaceThreshold::gigabytes(max), max, max - 1, true, false},
+        {"10^10 GB", LowSpaceThreshold::gigabytes(10'000'000'000), 1'000'000'000'000, 1'000'000'000'000, true, false},
+    };
+    for (const auto& row : rows) {
+        // Only the available figure counts, not the strict one.
+        const Space space{.total = row.total, .available = row.available, .availableStrict = 0};
+        EXPECT_EQ(row.threshold.isLow(space), row.low) << row.name;
+        EXPECT_EQ(row.threshold.isClearOf(space), row.clear) << row.name;
     }
-    EXPECT_EQ(raw, (QStringList{"phosphor", "cyan", "magenta", "amber", "system"}));
-    EXPECT_EQ(Accent::fromRawValue("green"), std::nullopt);
+    EXPECT_DOUBLE_EQ(LowSpaceThreshold::percent(25).bytes(2'000'000'000'000), 500'000'000'000.0);
+    EXPECT_DOUBLE_EQ(g5.bytes(1000), 5e9);
+}
 
+TEST(SettingValues, AccentColours)
+{
     using C = Accent::Color;
-    const C magenta{1.0, 0.25, 0.75};
-    const C cyan{0.15, 0.85, 1.0};
-    EXPECT_EQ(Accent(Accent::phosphor).color(), (C{0.2, 0.95, 0.45}));
-    EXPECT_EQ(Accent(Accent::cyan).color(), cyan);
-    EXPECT_EQ(Accent(Accent::magenta).color(), magenta);
-    EXPECT_EQ(Accent(Accent::amber).color(), (C{1.0, 0.72, 0.1}));
-    EXPECT_EQ(Accent(Accent::system).color(C{0.5, 0.1, 0.9}), (C{0.5, 0.1, 0.9}));
+    const C chosen{0.5, 0.1, 0.9};
+    EXPECT_EQ(Accent(Accent::system).color(chosen), chosen);
     EXPECT_EQ(Accent(Accent::system).color(), Accent::fallbackSystemColor);
-    EXPECT_EQ(Accent(Accent::amber).color(C{0.5, 0.1, 0.9}), (C{1.0, 0.72, 0.1}));
+    EXPECT_EQ(Accent(Accent::amber).color(chosen), Accent(Accent::amber).color());
+    // The write trace contrasts with every accent, magenta's own included.
     for (Accent accent : Accent::allCases())
-        EXPECT_EQ(accent.writeColor(), accent == Accent::magenta ? cyan : magenta) << accent.rawValue().toStdString();
+        EXPECT_EQ(accent.writeColor(), accent == Accent::magenta ? Accent(Accent::cyan).color() : Accent(Accent::magenta).color())
+            << accent.rawValue().toStdString();
 }

@@ -19,13 +19,7 @@ PrivateBus::PrivateBus()
 
 PrivateBus::~PrivateBus()
 {
-    for (auto& mock : m_mocks) {
-        mock->terminate();
-        if (!mock->waitForFinished(5000)) {
-            mock->kill();
-            mock->waitForFinished(5000);
-        }
-    }
+    stopMocks();
     for (const QString& name : std::as_const(m_connections))
         QDBusConnection::disconnectFromBus(name);
     m_daemon.kill();
@@ -67,6 +61,18 @@ bool PrivateBus::startMock(const QString& service, const QStringList& arguments)
         return false;
     QProcess* process = mock.get();
     return TestEnvironment::waitUntil([&] { return process->state() == QProcess::Running && hasOwner(service); }, 10s);
+}
+
+void PrivateBus::stopMocks()
+{
+    for (auto& mock : m_mocks) {
+        mock->terminate();
+        if (!mock->waitForFinished(5000)) {
+            mock->kill();
+            mock->waitForFinished(5000);
+        }
+    }
+    m_mocks.clear();
 }
 
 } // namespace mallowby::test

@@ -28,6 +28,8 @@ public:
     // Starts `python3 -m dbusmock ARGUMENTS` on the bus and waits until it owns `service`
     // (system Python: a pyenv shim on PATH lacks the module).
     bool startMock(const QString& service, const QStringList& arguments);
+    // Ends every mock started so far.
+    void stopMocks();
 
 private:
     QProcess m_daemon;

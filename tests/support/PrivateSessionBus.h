@@ -8,7 +8,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QFileInfo>
-#include <QProcess>
 #include <QVariantMap>
 
 #include <memory>
@@ -34,7 +33,6 @@ public:
         if (!m_bus.unavailable())
             m_connection = std::make_unique<QDBusConnection>(m_bus.connect());
     }
-    ~PrivateSessionBus() { stopDaemon(); }
 
     std::optional<QString> unavailable() const
     {
@@ -43,7 +41,7 @@ public:
         if (!m_connection->isConnected())
             return QStringLiteral("could not connect to the private bus");
         if (!QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
-            return QStringLiteral("/usr/bin/python3 is missing");
+            return QStringLiteral("/usr/bin/python3 is missing");  // dbusmock runs on the system Python
         return std::nullopt;
     }
 
@@ -51,35 +49,10 @@ public:
     // For programs started on this bus (DBUS_SESSION_BUS_ADDRESS).
     const QString& address() const { return m_bus.address(); }
 
-    // dbusmock's notification daemon (system Python: a pyenv shim on PATH lacks the module).
-    bool startDaemon()
-    {
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus.address());
-        m_daemon.setProcessEnvironment(environment);
-        m_daemon.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-m"), QStringLiteral("dbusmock"),
-                                                            QStringLiteral("--template"), QStringLiteral("notification_daemon")});
-        if (!m_daemon.waitForStarted(5000))
-            return false;
-        return TestEnvironment::waitUntil(
-            [&] {
-                return m_daemon.state() == QProcess::Running
-                       && m_connection->interface()->isServiceRegistered(daemonName).value();
-            },
-            std::chrono::seconds(10));
-    }
-    QString daemonError() { return QString::fromUtf8(m_daemon.readAllStandardError()); }
-
-    void stopDaemon()
-    {
-        if (m_daemon.state() == QProcess::NotRunning)
-            return;
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5000)) {
-            m_daemon.kill();
-            m_daemon.waitForFinished(5000);
-        }
-    }
+    // dbusmock's notification daemon; its errors go to the test's error stream.
+    bool startDaemon() { return m_bus.startMock(daemonName, {QStringLiteral("--template"), QStringLiteral("notification_daemon")}); }
+    QString daemonError() { return QStringLiteral("see the error stream"); }
+    void stopDaemon() { m_bus.stopMocks(); }
 
     // The Notify calls the daemon has received so far, oldest first.
     QList<NotifyCall> notifyCalls() const
@@ -155,7 +128,6 @@ private:
     }
 
     PrivateBus m_bus;
-    QProcess m_daemon;
     std::unique_ptr<QDBusConnection> m_connection;
 };
 
