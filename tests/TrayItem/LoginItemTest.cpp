@@ -44,38 +44,31 @@ protected:
 
 } // namespace
 
-TEST_F(LoginOfferTest, OutsideAnInstalledPlaceNothingHappensAndTheOfferWaits)
+TEST_F(LoginOfferTest, OfferedOnceOnlyFromAnInstalledPlace)
 {
     EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, built, home.path(), item));
     EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, "/tmp/mallowby", home.path(), item));
     EXPECT_FALSE(store.contains(LaunchAtLoginOffer::offeredKey));
     EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
-
     // Installed later: offered once, never again.
     EXPECT_TRUE(LaunchAtLoginOffer::shouldOffer(store, installed, home.path(), item));
     EXPECT_TRUE(store.value(LaunchAtLoginOffer::offeredKey).toBool());
     EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, installed, home.path(), item));
-}
-
-TEST_F(LoginOfferTest, AnEnabledLoginItemSetsTheFlagAndShowsNothing)
-{
+    // An enabled login item sets the flag and shows nothing.
+    store.remove(LaunchAtLoginOffer::offeredKey);
     ASSERT_EQ(item.registerItem(), std::nullopt);
-    ASSERT_EQ(item.status(), LoginItem::Status::enabled);
     EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, installed, home.path(), item));
     EXPECT_TRUE(store.value(LaunchAtLoginOffer::offeredKey).toBool());
-}
 
-TEST_F(LoginOfferTest, InstalledPlacesAreTheSystemTreesAndTheHomesLocalTree)
-{
-    EXPECT_TRUE(LaunchAtLoginOffer::isInstalledLocation("/usr/bin/mallowby", "/home/me"));
-    EXPECT_TRUE(LaunchAtLoginOffer::isInstalledLocation("/usr/local/bin/mallowby", "/home/me"));
-    EXPECT_TRUE(LaunchAtLoginOffer::isInstalledLocation("/opt/mallowby/bin/mallowby", "/home/me"));
+    const QList<std::pair<QString, bool>> places{
+        {"/usr/bin/mallowby", true},     {"/usr/local/bin/mallowby", true},          {"/opt/mallowby/bin/mallowby", true},
+        {"/usrlocal/mallowby", false},   {"/home/me/.localbin/mallowby", false},     {"/home/me/.local/../Downloads/mallowby", false},
+    };
+    for (const auto& [path, isInstalled] : places)
+        EXPECT_EQ(LaunchAtLoginOffer::isInstalledLocation(path, "/home/me"), isInstalled) << path.toStdString();
+    EXPECT_FALSE(LaunchAtLoginOffer::isInstalledLocation("/.local/bin/mallowby", "/"));
     EXPECT_TRUE(LaunchAtLoginOffer::isInstalledLocation(installed, home.path()));
     EXPECT_FALSE(LaunchAtLoginOffer::isInstalledLocation(built, home.path()));
-    EXPECT_FALSE(LaunchAtLoginOffer::isInstalledLocation("/usrlocal/mallowby", "/home/me"));
-    EXPECT_FALSE(LaunchAtLoginOffer::isInstalledLocation("/home/me/.localbin/mallowby", "/home/me"));
-    EXPECT_FALSE(LaunchAtLoginOffer::isInstalledLocation("/home/me/.local/../Downloads/mallowby", "/home/me"));
-    EXPECT_FALSE(LaunchAtLoginOffer::isInstalledLocation("/.local/bin/mallowby", "/"));
 }
 
 TEST_F(LoginOfferTest, TheAlertAsksOnceAndRegistersOnAcceptance)
