@@ -19,39 +19,6 @@
 using namespace mallowby::test;
 using namespace std::chrono_literals;
 
-TEST(DiagnosticsMode, PrintsTheReportWithoutADisplayAndQuitsByItself)
-{
-    QElapsedTimer clock;
-    clock.start();
-    AppProcess process({{QStringLiteral("MALLOWBY_DIAGNOSTICS"), QStringLiteral("1")}});
-    QProcess& app = process.process();
-    const bool finished = app.waitForFinished(15000);
-    const qint64 elapsed = clock.elapsed();
-    if (!finished)
-        process.stop();
-    ASSERT_TRUE(finished) << "the diagnostics mode did not end";
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().toStdString();
-    // 0.5 s to the launch modes, then 2.0 s; coarse timers may fire a little early.
-    EXPECT_GE(elapsed, 2300);
-    EXPECT_LT(elapsed, 6000);
-
-    const QString out = QString::fromUtf8(app.readAllStandardOutput());
-    const QStringList lines = out.split(QLatin1Char('\n'));
-    EXPECT_TRUE(out.startsWith(QLatin1String("mallowby "))) << out.toStdString();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^mallowby \\S+ \\(\\S+\\)$")).match(lines.value(0)).hasMatch());
-    EXPECT_TRUE(lines.value(3).startsWith(QLatin1String("Report time: ")));
-    for (const char* section : {"Drives", "Recent eject failures", "Last blocker scan"})
-        EXPECT_TRUE(lines.contains(QString::fromLatin1(section))) << section << " missing from\n" << out.toStdString();
-    // "/" is listed, on its drive or without one, and marked as the boot volume.
-    const QRegularExpression root(QStringLiteral("^ {2,4}/ \u00B7 .* \u00B7 boot$"));
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const QString& line) { return root.match(line).hasMatch(); }), 1)
-        << out.toStdString();
-    // Nothing happened to eject here.
-    EXPECT_EQ(lines.mid(lines.indexOf(QStringLiteral("Recent eject failures")) + 1, 1), QStringList{"  none"});
-    EXPECT_EQ(lines.mid(lines.indexOf(QStringLiteral("Last blocker scan")) + 1, 1), QStringList{"  none"});
-}
-
 TEST(LowSpaceNotice, AnImageFilledWhileTheAppRunsIsAnnouncedOnceWithinSeconds)
 {
     if (const auto missing = TestEnvironment::missingForLoopDevices())

@@ -159,23 +159,16 @@ TEST(RateDump, ShowsWritesToALoopMountedImageUnderTheImagesName)
 
 TEST(RateDump, AValueThatIsNoWholeNumberRunsTheVolumeDump)
 {
-    for (const QString& value : {QStringLiteral("5s"), QString(), QStringLiteral("1.5")}) {
+    // The value's parse is DumpModes' own test; here the program picks the dump by it.
+    for (const auto& [value, header] : {std::pair{"1.5", "name"}, std::pair{"+1", "time"}}) {
         QProcess dump;
-        dump.setProcessEnvironment(dumpEnvironment(value));
+        dump.setProcessEnvironment(dumpEnvironment(QString::fromLatin1(value)));
         dump.start(TestEnvironment::mallowbyBinary(), {});
         ASSERT_TRUE(dump.waitForFinished(10000));
         const auto rows = table(QString::fromUtf8(dump.readAllStandardOutput()));
-        ASSERT_FALSE(rows.isEmpty());
-        EXPECT_EQ(rows[0].first(), "name") << value.toStdString();
+        ASSERT_GE(rows.size(), 2);
+        EXPECT_EQ(rows[0].first(), header) << value;
     }
-    QProcess dump;
-    dump.setProcessEnvironment(dumpEnvironment(QStringLiteral("+1")));
-    dump.start(TestEnvironment::mallowbyBinary(), {});
-    ASSERT_TRUE(dump.waitForFinished(10000));
-    const auto rows = table(QString::fromUtf8(dump.readAllStandardOutput()));
-    ASSERT_GE(rows.size(), 3);
-    EXPECT_EQ(rows[0].first(), "time");
-    EXPECT_EQ(rows.last()[1], "external total");
 }
 
 TEST(BlockCounters, TheMonitorAccountsForWhatTheKernelCountsWithinOnePercent)
