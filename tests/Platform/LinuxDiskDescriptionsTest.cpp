@@ -22,83 +22,53 @@ LinuxDiskDescriptions fixture(const QString& tree, QHash<QString, Properties> ud
 
 } // namespace
 
-TEST(LinuxDiskDescriptions, UsbPartitionTakesBusAndModelFromItsDisk)
+TEST(LinuxDiskDescriptions, DescribesEveryFixture)
 {
-    const auto withoutUdev = fixture("usb-disk").describe("sdb1");
-    ASSERT_TRUE(withoutUdev.has_value());
-    EXPECT_EQ(withoutUdev->deviceProtocol, QStringLiteral("USB"));
-    EXPECT_EQ(withoutUdev->deviceModel, QStringLiteral("SanDisk Cruzer Blade"));
-    EXPECT_EQ(withoutUdev->deviceInternal, false);
-    EXPECT_EQ(withoutUdev->mediaRemovable, true);
-    EXPECT_EQ(withoutUdev->volumeUUID, std::nullopt);
-    EXPECT_EQ(withoutUdev->volumeName, std::nullopt);
-
-    const auto withUdev = fixture("usb-disk", {{"sdb2", {{"ID_FS_UUID", "1a2b-3c4d"}, {"ID_FS_LABEL", "My_Stick"},
-                                                         {"ID_FS_LABEL_ENC", "My\\x20Stick"}}},
-                                               {"sdb", {{"ID_VENDOR", "SanDisk"}, {"ID_MODEL", "Cruzer_Blade"}}}})
-                              .describe("sdb2");
-    EXPECT_EQ(withUdev->volumeUUID, QStringLiteral("1A2B-3C4D"));
-    EXPECT_EQ(withUdev->volumeName, QStringLiteral("My Stick"));
-    EXPECT_EQ(withUdev->deviceModel, QStringLiteral("SanDisk Cruzer Blade"));
-}
-
-TEST(LinuxDiskDescriptions, NvmeDiskIsInternalAndFixed)
-{
-    const auto description = fixture("nvme-internal").describe("nvme0n1p2");
-    ASSERT_TRUE(description.has_value());
-    EXPECT_EQ(description->deviceProtocol, QStringLiteral("NVMe"));
-    EXPECT_EQ(description->deviceModel, QStringLiteral("Samsung SSD 970 EVO Plus 1TB"));
-    EXPECT_EQ(description->deviceInternal, true);
-    EXPECT_EQ(description->mediaRemovable, false);
-}
-
-TEST(LinuxDiskDescriptions, AVirtualMachineDiskHasNoModelButItsBus)
-{
-    const auto description = fixture("virtio-disk").describe("vda");
-    ASSERT_TRUE(description.has_value());
-    EXPECT_EQ(description->deviceModel, std::nullopt);  // not the PCI vendor number
-    EXPECT_EQ(description->deviceProtocol, QStringLiteral("Virtio"));
-    EXPECT_EQ(description->deviceInternal, true);
-    EXPECT_EQ(description->mediaRemovable, false);
-}
-
-TEST(LinuxDiskDescriptions, SdCardInABuiltInReaderIsRemovableMedia)
-{
-    const auto description = fixture("sd-card").describe("mmcblk0p1");
-    ASSERT_TRUE(description.has_value());
-    EXPECT_EQ(description->deviceProtocol, QStringLiteral("Secure Digital"));
-    EXPECT_EQ(description->deviceModel, QStringLiteral("SD16G"));
-    EXPECT_EQ(description->deviceInternal, true);
-    EXPECT_EQ(description->mediaRemovable, true);
-    const Volume volume = VolumeStore::Mount{"/media/card", "/dev/mmcblk0p1", "exfat", true, 0, false}.toVolume(*description);
-    EXPECT_EQ(volume.kind, VolumeKind::external);
-}
-
-TEST(LinuxDiskDescriptions, LoopVolumeIsADiskImageNamedByItsLabel)
-{
-    const auto description = fixture("loop-image", {{"loop0", {{"ID_FS_UUID", "3a985505-ae1f-4961-98b0-80c279bc1689"},
-                                                               {"ID_FS_LABEL", "Installer"},
-                                                               {"ID_FS_TYPE", "exfat"}}}})
-                                 .describe("loop0");
-    ASSERT_TRUE(description.has_value());
-    EXPECT_EQ(description->deviceModel, QStringLiteral("Disk Image"));
-    EXPECT_EQ(description->deviceInternal, std::nullopt);
-    EXPECT_EQ(description->deviceProtocol, std::nullopt);
-
-    // Mounted through exfat-fuse.
-    const Volume volume = VolumeStore::Mount{"/media/x", "/dev/loop0", "fuseblk", true, 0, false}.toVolume(*description);
-    EXPECT_EQ(volume.format, "ExFAT");
-    EXPECT_EQ(volume.kind, VolumeKind::diskImage);
-    EXPECT_EQ(volume.name, "Installer");
-    EXPECT_EQ(volume.id, "3A985505-AE1F-4961-98B0-80C279BC1689");
-}
-
-TEST(LinuxDiskDescriptions, UnknownDevicesHaveNoDescription)
-{
-    EXPECT_EQ(fixture("usb-disk").describe("sdz9"), std::nullopt);
-    EXPECT_EQ(fixture("usb-disk").describe("mapper/nothing"), std::nullopt);
-    EXPECT_EQ(fixture("usb-disk").describe("../../etc"), std::nullopt);
-    EXPECT_EQ(fixture("usb-disk").describe(""), std::nullopt);
+    const Properties stickDisk{{"ID_VENDOR", "SanDisk"}, {"ID_MODEL", "Cruzer_Blade"}};
+    const Properties stick{{"ID_FS_UUID", "1a2b-3c4d"}, {"ID_FS_LABEL", "My_Stick"}, {"ID_FS_LABEL_ENC", "My\\x20Stick"}};
+    const Properties image{{"ID_FS_UUID", "3a985505-ae1f-4961-98b0-80c279bc1689"}, {"ID_FS_LABEL", "Installer"}, {"ID_FS_TYPE", "exfat"}};
+    const auto text = [](const auto& value) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::optional<bool>>)
+            return value ? QString(*value ? "yes" : "no") : QString("-");
+        else
+            return value.value_or("-");
+    };
+    const struct {
+        const char* tree;
+        QString name;
+        QHash<QString, Properties> udev;
+        QStringList want;  // uuid, label, file system, model, protocol, internal, removable; empty: none
+    } rows[] = {
+        {"usb-disk", "sdb1", {}, {"-", "-", "-", "SanDisk Cruzer Blade", "USB", "no", "yes"}},
+        {"usb-disk", "sdb2", {{"sdb2", stick}, {"sdb", stickDisk}},
+         {"1A2B-3C4D", "My Stick", "-", "SanDisk Cruzer Blade", "USB", "no", "yes"}},
+        {"nvme-internal", "nvme0n1p2", {}, {"-", "-", "-", "Samsung SSD 970 EVO Plus 1TB", "NVMe", "yes", "no"}},
+        {"virtio-disk", "vda", {}, {"-", "-", "-", "-", "Virtio", "yes", "no"}},  // no PCI vendor number as model
+        {"sd-card", "mmcblk0p1", {}, {"-", "-", "-", "SD16G", "Secure Digital", "yes", "yes"}},
+        {"loop-image", "loop0", {{"loop0", image}},
+         {"3A985505-AE1F-4961-98B0-80C279BC1689", "Installer", "exfat", "Disk Image", "-", "-", "-"}},
+        {"usb-disk", "sdz9", {}, {}},
+        {"usb-disk", "mapper/nothing", {}, {}},
+        {"usb-disk", "../../etc", {}, {}},
+        {"usb-disk", "", {}, {}},
+    };
+    for (const auto& row : rows) {
+        const auto d = fixture(row.tree, row.udev).describe(row.name);
+        const QStringList got = d ? QStringList{text(d->volumeUUID), text(d->volumeName), text(d->fileSystemType),
+                                                text(d->deviceModel), text(d->deviceProtocol), text(d->deviceInternal),
+                                                text(d->mediaRemovable)}
+                                  : QStringList{};
+        EXPECT_EQ(got, row.want) << row.tree << ' ' << row.name.toStdString();
+    }
+    // A card in a built-in reader is an external volume; an image mounted through exfat-fuse is
+    // named and formatted from what the device holds.
+    const auto card = fixture("sd-card").describe("mmcblk0p1");
+    const VolumeStore::Mount cardMount{.path = "/media/card", .source = "/dev/mmcblk0p1", .type = "exfat"};
+    EXPECT_EQ(cardMount.toVolume(*card).kind, VolumeKind::external);
+    const VolumeStore::Mount imageMount{.path = "/media/x", .source = "/dev/loop0", .type = "fuseblk"};
+    const Volume volume = imageMount.toVolume(*fixture("loop-image", {{"loop0", image}}).describe("loop0"));
+    EXPECT_EQ(QStringList({volume.format, volume.kind.rawValue(), volume.name, volume.id}),
+              QStringList({"ExFAT", "diskImage", "Installer", "3A985505-AE1F-4961-98B0-80C279BC1689"}));
 }
 
 TEST(LinuxDiskDescriptions, ProtocolFromTheDevicePath)

@@ -27,100 +27,70 @@ const VolumeStore::Mount* find(const QList<VolumeStore::Mount>& mounts, const QS
 
 } // namespace
 
-TEST(LinuxMountTable, ShowsWhatAFileBrowserShowsInTableOrder)
+TEST(LinuxMountTable, ShownMountsOfEveryFixture)
 {
-    QStringList paths;
-    for (const auto& mount : readFixture("desktop", false))
-        paths << mount.path;
-    EXPECT_EQ(paths, (QStringList{"/", "/run/media/me/My Stick", "/mnt/tab\tand\nnewline\\back", "/mnt/nas",
-                                  "/home/me/remote", "/mnt/nfs", "/media/Installer"}));
+    // What a file browser shows, in table order, as "path" or "path:root" where the root is not "/".
+    // Live media and containers: overlay and tmpfs are hidden anywhere but at "/".
+    const QList<std::pair<QString, QStringList>> rows{
+        {"desktop", {"/", "/run/media/me/My Stick", "/mnt/tab\tand\nnewline\\back", "/mnt/nas", "/home/me/remote", "/mnt/nfs",
+                     "/media/Installer"}},
+        {"live-overlay", {"/", "/media/user/USB"}},
+        {"container-tmpfs", {"/", "/data:/srv/data"}},
+        {"root-gvfs-hide", {"/", "/data"}},
+        {"btrfs-subvolumes", {"/:/@", "/home:/@home"}},
+        {"bind-mounts", {}},
+        {"malformed", {}},
+        {"empty", {}},
+        {"does-not-exist", {}},
+        {"partly-broken", {"/"}},
+    };
+    for (const auto& [name, want] : rows) {
+        QStringList paths;
+        for (const auto& mount : readFixture(name, false))
+            paths << (mount.root == "/" ? mount.path : mount.path + ":" + mount.root);
+        if (name != "bind-mounts")
+            EXPECT_EQ(paths, want) << name.toStdString();
+        else
+            EXPECT_TRUE(paths.contains("/srv/image") && paths.contains("/home/me/photos:/photos")) << paths.join(' ').toStdString();
+    }
+    const auto btrfs = readFixture("btrfs-subvolumes", false);
+    EXPECT_EQ(btrfs[0].source, btrfs[1].source);
+    const auto live = readFixture("live-overlay", true);
+    EXPECT_TRUE(find(live, "/mnt/scratch")->isHidden);
+    EXPECT_EQ(find(live, "/")->type, "overlay");
+    EXPECT_TRUE(find(readFixture("root-gvfs-hide", true), "/srv/backup")->isHidden);
+    EXPECT_TRUE(readFixture("malformed", true).isEmpty());
 }
 
-TEST(LinuxMountTable, IncludesHiddenSystemMountsWhenAsked)
+TEST(LinuxMountTable, ReadsFieldsAndMarksSystemMounts)
 {
     const auto all = readFixture("desktop", true);
     EXPECT_EQ(all.size(), 17);
     for (const char* path : {"/proc", "/sys", "/dev", "/boot/efi", "/run", "/run/user/1000", "/tmp", "/snap/core22/864",
-                                "/run/user/1000/gvfs", "/swapfile-mount"}) {
+                             "/run/user/1000/gvfs", "/swapfile-mount"}) {
         const auto* mount = find(all, path);
         ASSERT_NE(mount, nullptr) << path;
         EXPECT_TRUE(mount->isHidden) << path;
     }
-    EXPECT_FALSE(find(all, "/")->isHidden);
-    EXPECT_FALSE(find(all, "/run/media/me/My Stick")->isHidden);
-}
-
-TEST(LinuxMountTable, ReadsSourceTypeDeviceAndLocality)
-{
-    const auto mounts = readFixture("desktop", false);
-    const auto* root = find(mounts, "/");
+    const auto* root = find(all, "/");
     ASSERT_NE(root, nullptr);
-    EXPECT_EQ(root->source, "/dev/nvme0n1p2");
-    EXPECT_EQ(root->type, "ext4");
+    EXPECT_FALSE(root->isHidden);
+    EXPECT_EQ(QStringList({root->source, root->type}), QStringList({"/dev/nvme0n1p2", "ext4"}));
     EXPECT_TRUE(root->isLocal);
     EXPECT_EQ(root->device, quint64(makedev(259, 2)));
-
-    const auto* stick = find(mounts, "/run/media/me/My Stick");
+    const auto* stick = find(all, "/run/media/me/My Stick");
+    EXPECT_FALSE(stick->isHidden);
     EXPECT_EQ(stick->device, quint64(makedev(8, 17)));
     EXPECT_EQ(stick->type, "vfat");
-
     for (const char* path : {"/mnt/nas", "/home/me/remote", "/mnt/nfs"})
-        EXPECT_FALSE(find(mounts, path)->isLocal) << path;
-    EXPECT_EQ(find(mounts, "/mnt/nas")->source, "//nas.local/media");
-    EXPECT_TRUE(find(mounts, "/media/Installer")->isLocal);
-}
+        EXPECT_FALSE(find(all, path)->isLocal) << path;
+    EXPECT_EQ(find(all, "/mnt/nas")->source, "//nas.local/media");
+    EXPECT_TRUE(find(all, "/media/Installer")->isLocal);
 
-TEST(LinuxMountTable, RootIsNeverHiddenAndSystemTreesAre)
-{
-    EXPECT_FALSE(LinuxMountTable::isHiddenPath("/"));
-    EXPECT_TRUE(LinuxMountTable::isHiddenPath("/boot"));
-    EXPECT_TRUE(LinuxMountTable::isHiddenPath("/run/user/1000/doc"));
-    EXPECT_FALSE(LinuxMountTable::isHiddenPath("/run/media/me/x"));
-    EXPECT_FALSE(LinuxMountTable::isHiddenPath("/runner"));
-    EXPECT_FALSE(LinuxMountTable::isHiddenPath("/bootstrap"));
-    EXPECT_FALSE(LinuxMountTable::isHiddenPath("/media/snap"));
-}
-
-TEST(LinuxMountTable, RootIsShownWhateverItIsMadeOfOrMarkedWith)
-{
-    // Live media and containers: overlay and tmpfs are hidden anywhere but at "/".
-    const QHash<QString, QStringList> shown{
-        {"live-overlay", {"/", "/media/user/USB"}},
-        {"container-tmpfs", {"/", "/data"}},
-        {"root-gvfs-hide", {"/", "/data"}},
-    };
-    for (auto it = shown.cbegin(); it != shown.cend(); ++it) {
-        QStringList paths;
-        for (const auto& mount : readFixture(it.key(), false))
-            paths << mount.path;
-        EXPECT_EQ(paths, it.value()) << it.key().toStdString();
-    }
-    const auto all = readFixture("live-overlay", true);
-    EXPECT_TRUE(find(all, "/mnt/scratch")->isHidden);
-    EXPECT_EQ(find(all, "/")->type, "overlay");
-    EXPECT_TRUE(find(readFixture("root-gvfs-hide", true), "/srv/backup")->isHidden);
-}
-
-TEST(LinuxMountTable, MountsOfOneFileSystemKeepTheirRoots)
-{
-    const auto btrfs = readFixture("btrfs-subvolumes", false);
-    ASSERT_EQ(btrfs.size(), 2);
-    EXPECT_EQ(btrfs[0].root, "/@");
-    EXPECT_EQ(btrfs[1].root, "/@home");
-    EXPECT_EQ(btrfs[0].source, btrfs[1].source);
-    const auto binds = readFixture("bind-mounts", false);
-    EXPECT_EQ(find(binds, "/srv/image")->root, "/");
-    EXPECT_EQ(find(binds, "/home/me/photos")->root, "/photos");
-}
-
-TEST(LinuxMountTable, BrokenInputGivesWhatCanBeReadAndNeverFails)
-{
-    EXPECT_TRUE(readFixture("malformed", true).isEmpty());
-    EXPECT_TRUE(readFixture("empty", true).isEmpty());
-    EXPECT_TRUE(readFixture("does-not-exist", true).isEmpty());
-    const auto partly = readFixture("partly-broken", false);
-    ASSERT_EQ(partly.size(), 1);
-    EXPECT_EQ(partly[0].path, "/");
+    for (const char* path : {"/boot", "/run/user/1000/doc"})
+        EXPECT_TRUE(LinuxMountTable::isHiddenPath(path)) << path;
+    for (const char* path : {"/", "/run/media/me/x", "/runner", "/bootstrap", "/media/snap"})
+        EXPECT_FALSE(LinuxMountTable::isHiddenPath(path)) << path;
 }
 
 TEST(LinuxMountTable, TheLiveTableHasTheRootVolume)

@@ -8,178 +8,138 @@ using namespace mallowby;
 
 namespace {
 
-Volume named(const QString& name, VolumeKind kind)
+VolumeStore::Mount mount(const QString& path, const QString& source, const QString& type = QStringLiteral("ext4"))
 {
-    Volume volume;
-    volume.id = name;
-    volume.name = name;
-    volume.kind = kind;
-    return volume;
-}
-
-VolumeStore::Mount deviceMount(const QString& path, const QString& source, const QString& type = QStringLiteral("ext4"))
-{
-    return VolumeStore::Mount{path, source, type, true, 0, false};
+    return VolumeStore::Mount{.path = path, .source = source, .type = type};
 }
 
 } // namespace
 
-TEST(VolumeKind, RawValuesAreCaseSensitive)
+TEST(VolumeModel, KindsAndFormats)
 {
     EXPECT_EQ(VolumeKind::fromRawValue(QStringLiteral("diskImage")), VolumeKind::diskImage);
     EXPECT_EQ(VolumeKind::fromRawValue(QStringLiteral("DiskImage")), std::nullopt);
-    EXPECT_EQ(VolumeKind::fromRawValue(QStringLiteral("")), std::nullopt);
-}
-
-TEST(VolumeKind, ClassifyFirstMatchingRuleWins)
-{
-    const auto model = std::optional<QString>(QStringLiteral("Disk Image"));
-    // Not local wins over everything.
-    EXPECT_EQ(VolumeKind::classify(false, true, model, false, true), VolumeKind::network);
-    // A disk image even when it is the boot volume.
-    EXPECT_EQ(VolumeKind::classify(true, true, model, std::nullopt, std::nullopt), VolumeKind::diskImage);
-    // Boot is internal even on an external bus.
-    EXPECT_EQ(VolumeKind::classify(true, true, std::nullopt, false, true), VolumeKind::internal);
-    EXPECT_EQ(VolumeKind::classify(true, false, std::nullopt, false, false), VolumeKind::external);
-    // A built-in card reader: internal bus, removable media.
-    EXPECT_EQ(VolumeKind::classify(true, false, std::nullopt, true, true), VolumeKind::external);
-    EXPECT_EQ(VolumeKind::classify(true, false, std::nullopt, true, false), VolumeKind::internal);
-    EXPECT_EQ(VolumeKind::classify(true, false, std::nullopt, std::nullopt, std::nullopt), VolumeKind::internal);
-    // The model must match exactly; trimming is the caller's job.
-    EXPECT_EQ(VolumeKind::classify(true, false, QStringLiteral("disk image"), std::nullopt, std::nullopt), VolumeKind::internal);
-}
-
-TEST(Volume, FormatNamesMatchCaseSensitivelyAndUpperCaseTheRest)
-{
+    const std::optional<QString> image = QStringLiteral("Disk Image"), none;
+    const std::optional<bool> unknown;
+    // classify(isLocal, isBoot, model, deviceInternal, mediaRemovable): the first matching rule wins.
+    const struct {
+        const char* name;
+        VolumeKind got, want;
+    } rows[] = {
+        {"not local wins", VolumeKind::classify(false, true, image, false, true), VolumeKind::network},
+        {"image even at boot", VolumeKind::classify(true, true, image, unknown, unknown), VolumeKind::diskImage},
+        {"boot on an external bus", VolumeKind::classify(true, true, none, false, true), VolumeKind::internal},
+        {"external bus", VolumeKind::classify(true, false, none, false, false), VolumeKind::external},
+        {"built-in card reader", VolumeKind::classify(true, false, none, true, true), VolumeKind::external},
+        {"internal fixed", VolumeKind::classify(true, false, none, true, false), VolumeKind::internal},
+        {"nothing known", VolumeKind::classify(true, false, none, unknown, unknown), VolumeKind::internal},
+        {"model matches exactly", VolumeKind::classify(true, false, QStringLiteral("disk image"), unknown, unknown),
+         VolumeKind::internal},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.got, row.want) << row.name;
     EXPECT_EQ(Volume::formatName("vfat"), "FAT");
     EXPECT_EQ(Volume::formatName("Vfat"), "VFAT");
     EXPECT_EQ(Volume::formatName("fuse.sshfs"), "FUSE.SSHFS");
-    EXPECT_EQ(Volume::formatName(""), "");
 }
 
-TEST(Volume, OrderIsKindThenLowerCasedNameAndSortIsStable)
+TEST(VolumeModel, OrderAndSpace)
 {
-    QList<Volume> list{
-        named("zeta", VolumeKind::internal), named("Beta", VolumeKind::external), named("share", VolumeKind::network),
-        named("alpha", VolumeKind::external), named("image", VolumeKind::diskImage), named("BETA", VolumeKind::external),
-        named("Äpfel", VolumeKind::internal),
-    };
-    list[5].id = QStringLiteral("second beta");
+    QList<Volume> list;
+    for (const auto& [id, kind] : QList<std::pair<QString, VolumeKind>>{
+             {"zeta", VolumeKind::internal}, {"Beta", VolumeKind::external}, {"share", VolumeKind::network},
+             {"alpha", VolumeKind::external}, {"image", VolumeKind::diskImage}, {"BETA", VolumeKind::external},
+             {"Äpfel", VolumeKind::internal}}) {
+        Volume v;
+        v.id = v.name = id;
+        v.kind = kind;
+        list << v;
+    }
     std::stable_sort(list.begin(), list.end(), &Volume::precedes);
     QStringList ids;
     for (const Volume& v : list)
         ids << v.id;
     // "Beta" and "BETA" compare equal lower-cased and keep their order.
-    EXPECT_EQ(ids, (QStringList{"alpha", "Beta", "second beta", "image", "share", "zeta", "Äpfel"}));
-    EXPECT_FALSE(Volume::precedes(list[1], list[2]));
+    EXPECT_EQ(ids, (QStringList{"alpha", "Beta", "BETA", "image", "share", "zeta", "Äpfel"}));
     EXPECT_FALSE(Volume::precedes(list[2], list[1]));
+
+    EXPECT_EQ((Space{.total = 100, .available = 40}).used(), 60);
+    EXPECT_DOUBLE_EQ((Space{.total = 100, .available = 40}).usedFraction(), 0.6);
+    EXPECT_EQ((Space{.total = 100, .available = 150}).used(), 0);
+    EXPECT_DOUBLE_EQ((Space{.total = 0, .available = -5}).usedFraction(), 0.0);
 }
 
-TEST(Space, UsedIsFlooredAndFractionGuardsZeroTotal)
+TEST(VolumeModel, MountsBecomeVolumes)
 {
-    EXPECT_EQ((Space{100, 40, 30, false}).used(), 60);
-    EXPECT_DOUBLE_EQ((Space{100, 40, 30, false}).usedFraction(), 0.6);
-    EXPECT_EQ((Space{100, 150, 150, false}).used(), 0);
-    EXPECT_DOUBLE_EQ((Space{100, 150, 150, false}).usedFraction(), 0.0);
-    EXPECT_DOUBLE_EQ((Space{0, 0, 0, false}).usedFraction(), 0.0);
-    EXPECT_DOUBLE_EQ((Space{0, -5, 0, false}).usedFraction(), 0.0);
+    const DiskDescription stick{.volumeUUID = QStringLiteral("3A985505-AE1F-4961-98B0-80C279BC1689"),
+                                .volumeName = QStringLiteral("Backup"),
+                                .deviceModel = QStringLiteral("  SanDisk Cruzer  "),
+                                .deviceProtocol = QStringLiteral("USB"),
+                                .deviceInternal = false,
+                                .mediaRemovable = true};
+    const DiskDescription paddedImage{.deviceModel = QStringLiteral("Disk Image   ")};
+    const DiskDescription ntfs{.fileSystemType = QStringLiteral("ntfs")}, exfat{.fileSystemType = QStringLiteral("exfat")};
+    const struct {
+        const char* name;
+        VolumeStore::Mount mount;
+        DiskDescription description;
+        // id, name, bsd name, kind, format, model, protocol, boot
+        QStringList want;
+    } rows[] = {
+        {"described stick", mount("/run/media/me/Backup", "/dev/sdb1", "vfat"), stick,
+         {*stick.volumeUUID, "Backup", "sdb1", "external", "FAT", "SanDisk Cruzer", "USB", "-"}},
+        {"no description", mount("/media/usb stick", "/dev/sdc1"), {},
+         {"/dev/sdc1", "usb stick", "sdc1", "internal", "EXT4", "", "", "-"}},
+        {"root", mount("/", "/dev/vda"), {}, {"/dev/vda", "/", "vda", "internal", "EXT4", "", "", "boot"}},
+        {"image model with spaces", mount("/mnt/img", "/dev/loop3"), paddedImage,
+         {"/dev/loop3", "img", "loop3", "diskImage", "EXT4", "Disk Image", "", "-"}},
+        {"share", {.path = "/mnt/share", .source = "//server/share", .type = "cifs", .isLocal = false}, {},
+         {"//server/share", "share", "", "network", "SMB", "", "", "-"}},
+        {"share with a device-like source", {.path = "/mnt/s", .source = "/dev/odd", .type = "smbfs", .isLocal = false}, {},
+         {"/dev/odd", "s", "odd", "network", "SMB", "", "", "-"}},
+        {"fuseblk ntfs", mount("/media/win", "/dev/sdb1", "fuseblk"), ntfs,
+         {"/dev/sdb1", "win", "sdb1", "internal", "NTFS", "", "", "-"}},
+        {"fuseblk exfat", mount("/media/card", "/dev/sdb1", "fuseblk"), exfat,
+         {"/dev/sdb1", "card", "sdb1", "internal", "ExFAT", "", "", "-"}},
+        {"fuseblk unknown", mount("/media/card", "/dev/sdb1", "fuseblk"), {},
+         {"/dev/sdb1", "card", "sdb1", "internal", "FUSEBLK", "", "", "-"}},
+        {"only FUSE defers to the device", mount("/media/card", "/dev/sdb1"), ntfs,
+         {"/dev/sdb1", "card", "sdb1", "internal", "EXT4", "", "", "-"}},
+    };
+    for (const auto& row : rows) {
+        const Volume v = row.mount.toVolume(row.description);
+        const QStringList got{v.id, v.name, v.bsdName.value_or(""), v.kind.rawValue(), v.format,
+                              v.deviceModel.value_or(""), v.deviceProtocol.value_or(""), v.isBoot ? "boot" : "-"};
+        EXPECT_EQ(got, row.want) << row.name;
+        EXPECT_EQ(v.mountPath, row.mount.path) << row.name;
+        EXPECT_FALSE(v.space.has_value()) << row.name;
+    }
 }
 
-TEST(VolumeStoreMount, ConvertsWithADescription)
+TEST(VolumeModel, DeviceNamesStayBelowDev)
 {
-    DiskDescription description;
-    description.volumeUUID = QStringLiteral("3A985505-AE1F-4961-98B0-80C279BC1689");
-    description.volumeName = QStringLiteral("Backup");
-    description.deviceModel = QStringLiteral("  SanDisk Cruzer  ");
-    description.deviceProtocol = QStringLiteral("USB");
-    description.deviceInternal = false;
-    description.mediaRemovable = true;
-    const Volume v = deviceMount("/run/media/me/Backup", "/dev/sdb1", "vfat").toVolume(description);
-    EXPECT_EQ(v.id, description.volumeUUID);
-    EXPECT_EQ(v.name, "Backup");
-    EXPECT_EQ(v.mountPath, "/run/media/me/Backup");
-    EXPECT_EQ(v.bsdName, QStringLiteral("sdb1"));
-    EXPECT_EQ(v.kind, VolumeKind::external);
-    EXPECT_EQ(v.format, "FAT");
-    EXPECT_EQ(v.deviceProtocol, QStringLiteral("USB"));
-    EXPECT_EQ(v.deviceModel, QStringLiteral("SanDisk Cruzer"));
-    EXPECT_FALSE(v.isBoot);
-    EXPECT_FALSE(v.space.has_value());
-}
-
-TEST(VolumeStoreMount, FallsBackWithoutADescription)
-{
-    const Volume v = deviceMount("/media/usb stick", "/dev/sdc1").toVolume({});
-    EXPECT_EQ(v.id, "/dev/sdc1");
-    EXPECT_EQ(v.name, "usb stick");
-    EXPECT_EQ(v.kind, VolumeKind::internal);  // both flags absent
-    EXPECT_EQ(v.deviceModel, std::nullopt);
-    EXPECT_EQ(v.deviceProtocol, std::nullopt);
-
-    const Volume root = deviceMount("/", "/dev/vda").toVolume({});
-    EXPECT_TRUE(root.isBoot);
-    EXPECT_EQ(root.name, "/");
-    EXPECT_EQ(root.kind, VolumeKind::internal);
-}
-
-TEST(VolumeStoreMount, ModelIsTrimmedBeforeTheDiskImageRule)
-{
-    DiskDescription description;
-    description.deviceModel = QStringLiteral("Disk Image   ");
-    EXPECT_EQ(deviceMount("/mnt/img", "/dev/loop3").toVolume(description).kind, VolumeKind::diskImage);
-}
-
-TEST(VolumeStoreMount, NetworkShareIsNetworkWhateverItsSource)
-{
-    const VolumeStore::Mount share{"/mnt/share", "//server/share", "cifs", false, 0, false};
-    const Volume v = share.toVolume({});
-    EXPECT_EQ(v.kind, VolumeKind::network);
-    EXPECT_EQ(v.format, "SMB");
-    EXPECT_EQ(v.bsdName, std::nullopt);
-    EXPECT_EQ(v.id, "//server/share");
-    EXPECT_EQ((VolumeStore::Mount{"/Volumes/s", "/dev/odd", "smbfs", false, 0, false}).toVolume({}).kind,
-              VolumeKind::network);
-}
-
-TEST(VolumeStoreMount, OnlyNamesBelowDevAreDeviceNames)
-{
-    EXPECT_EQ(deviceMount("/mnt/a", "/dev/mapper/luks-1").bsdName(), QStringLiteral("mapper/luks-1"));
-    EXPECT_EQ(deviceMount("/mnt/a", "/dev/md/root").bsdName(), QStringLiteral("md/root"));
+    EXPECT_EQ(mount("/mnt/a", "/dev/mapper/luks-1").bsdName(), QStringLiteral("mapper/luks-1"));
+    EXPECT_EQ(mount("/mnt/a", "/dev/md/root").bsdName(), QStringLiteral("md/root"));
     for (const char* source : {"/dev/../mnt/hung/x", "/dev/..", "/dev/mapper/../../tmp", "/dev/./sda1", "/dev/",
                                "/dev//sda1", "/dev/sda1/", "/devices/sda1"})
-        EXPECT_EQ(deviceMount("/mnt/a", source).bsdName(), std::nullopt) << source;
+        EXPECT_EQ(mount("/mnt/a", source).bsdName(), std::nullopt) << source;
 }
 
-TEST(VolumeStoreMount, FuseMountsOfNtfsAndExfatAreNamedByWhatTheDeviceHolds)
+TEST(VolumeModel, IdsAreUniqueAndKeepTheUuidWhereItIsAlone)
 {
-    DiskDescription ntfs;
-    ntfs.fileSystemType = QStringLiteral("ntfs");
-    EXPECT_EQ(deviceMount("/media/win", "/dev/sdb1", "fuseblk").toVolume(ntfs).format, "NTFS");
-    DiskDescription exfat;
-    exfat.fileSystemType = QStringLiteral("exfat");
-    EXPECT_EQ(deviceMount("/media/card", "/dev/sdb1", "fuseblk").toVolume(exfat).format, "ExFAT");
-    EXPECT_EQ(deviceMount("/media/card", "/dev/sdb1", "fuseblk").toVolume({}).format, "FUSEBLK");
-    // Only a FUSE block mount defers to the device.
-    EXPECT_EQ(deviceMount("/media/card", "/dev/sdb1", "ext4").toVolume(ntfs).format, "EXT4");
-}
-
-TEST(VolumeStoreMount, IdsAreUniqueAndKeepTheUuidWhereItIsAlone)
-{
-    const auto mount = [](const QString& path, const QString& root) {
-        VolumeStore::Mount m = deviceMount(path, "/dev/loop3");
+    const auto at = [](const QString& path, const QString& root) {
+        VolumeStore::Mount m = mount(path, "/dev/loop3");
         m.root = root;
         return m;
     };
     // btrfs subvolumes at / and /home; an image, its whole bind, a folder bind and a second mount
     // over the first; a lone stick.
-    const QList<VolumeStore::Mount> mounts{mount("/", "/@"),           mount("/home", "/@home"),
-                                           mount("/mnt/image", "/"),   mount("/srv/image", "/"),
-                                           mount("/photos", "/photos"), mount("/mnt/image", "/"),
-                                           mount("/media/stick", "/")};
-    const QStringList base{"B", "B", "I", "I", "I", "I", "S"};
-    EXPECT_EQ(VolumeStore::Mount::uniqueIDs(mounts, base),
+    const QList<VolumeStore::Mount> mounts{at("/", "/@"),          at("/home", "/@home"),     at("/mnt/image", "/"),
+                                           at("/srv/image", "/"),  at("/photos", "/photos"), at("/mnt/image", "/"),
+                                           at("/media/stick", "/")};
+    EXPECT_EQ(VolumeStore::Mount::uniqueIDs(mounts, {"B", "B", "I", "I", "I", "I", "S"}),
               (QStringList{"B:/@", "B:/@home", "I@/mnt/image", "I@/srv/image", "I:/photos", "I@/mnt/image#2", "S"}));
     // A bind of a folder beside the whole file system leaves the whole one its UUID, so pins hold.
-    EXPECT_EQ(VolumeStore::Mount::uniqueIDs({mount("/mnt/image", "/"), mount("/photos", "/photos")}, {"I", "I"}),
+    EXPECT_EQ(VolumeStore::Mount::uniqueIDs({at("/mnt/image", "/"), at("/photos", "/photos")}, {"I", "I"}),
               (QStringList{"I", "I:/photos"}));
 }

@@ -47,7 +47,7 @@ protected:
 
 } // namespace
 
-TEST_F(VolumeStoreTest, StartBuildsTheSortedListAndReadsEveryVolume)
+TEST_F(VolumeStoreTest, StartRebuildsAndPublishesOnlyChanges)
 {
     startStore();
     ASSERT_EQ(store->volumes().size(), 2);
@@ -57,36 +57,19 @@ TEST_F(VolumeStoreTest, StartBuildsTheSortedListAndReadsEveryVolume)
     ASSERT_TRUE(world.waitForFigures());
     EXPECT_EQ(store->volumes()[0].space, (Space{10, 4, 4, false}));
     EXPECT_TRUE(fake.source->started);
-
     const int reads = fake.table->reads;
     store->start();  // a second start does nothing
     EXPECT_EQ(fake.table->reads, reads);
-}
 
-TEST_F(VolumeStoreTest, TenEventsInOneTurnGiveOneRebuild)
-{
-    startStore();
-    const int before = fake.table->reads;
+    // Ten events in one turn give one rebuild, and an unchanged one publishes nothing.
+    QSignalSpy changes(store, &VolumeStore::volumesChanged);
     for (int i = 0; i < 10; ++i)
         fake.source->fire();
-    EXPECT_EQ(fake.table->reads, before);  // nothing until the loop turns
+    EXPECT_EQ(fake.table->reads, reads);  // nothing until the loop turns
     settle();
-    EXPECT_EQ(fake.table->reads, before + 1);
-}
-
-TEST_F(VolumeStoreTest, AnUnchangedRebuildPublishesNothing)
-{
-    startStore();
-    ASSERT_TRUE(world.waitForFigures());
-    QSignalSpy changes(store, &VolumeStore::volumesChanged);
-    fake.source->fire();
-    settle();
+    EXPECT_EQ(fake.table->reads, reads + 1);
     EXPECT_EQ(changes.count(), 0);
-}
 
-TEST_F(VolumeStoreTest, MountsAndUnmountsReachTheList)
-{
-    startStore();
     fake.table->mounts.append(FakeVolumePlatform::mount("/mnt/data", "/dev/sdc1"));
     fake.source->fire();
     settle();
@@ -178,28 +161,16 @@ TEST_F(VolumeStoreTest, AVolumeWithoutFiguresIsRetriedTwiceThenGivenUpUntilTheNe
     EXPECT_EQ(readsSoFar(), 5);
 }
 
-TEST_F(VolumeStoreTest, OneReadPerVolumeAtATime)
+TEST_F(VolumeStoreTest, OneReadPerVolumeAndALateAnswerForAMovedVolumeIsDropped)
 {
     startStore();
     ASSERT_TRUE(world.waitForFigures());
     const int before = capacities.reads();
     capacities.hold(true);
-    store->refreshAll();
-    settle();
-    store->refreshAll();
-    store->refreshSpace("AAAA-1111");
-    settle();
-    capacities.hold(false);
-    settle();
-    EXPECT_EQ(capacities.reads(), before + 2);
-}
-
-TEST_F(VolumeStoreTest, AnAnswerForAVolumeThatMovedIsDropped)
-{
-    startStore();
-    ASSERT_TRUE(world.waitForFigures());
-    capacities.hold(true);
     capacities.set("/media/stick", Space{10, 1, 1, false});
+    store->refreshAll();
+    settle();
+    store->refreshAll();
     store->refreshSpace("AAAA-1111");
     settle();
     // Remounted elsewhere while the read of the old path is under way: same id, figures carried over.
@@ -209,6 +180,7 @@ TEST_F(VolumeStoreTest, AnAnswerForAVolumeThatMovedIsDropped)
     ASSERT_EQ(store->volumes()[0].mountPath, "/media/stick-moved");
     capacities.hold(false);
     settle();
+    EXPECT_EQ(capacities.reads(), before + 2);
     EXPECT_EQ(store->volumes()[0].id, "AAAA-1111");
     EXPECT_EQ(store->volumes()[0].space, (Space{10, 4, 4, false}));
 }
