@@ -47,7 +47,7 @@ void AccessibilityDriver::readCommands()
         m_pending.remove(0, end + 1);
         if (command.isEmpty())
             continue;
-        const QByteArray line = answer(command).toUtf8() + '\n';
+        const QByteArray line = QString(tag + QLatin1Char('\t') + answer(command)).toUtf8() + '\n';
         std::fwrite(line.constData(), 1, line.size(), stdout);
         std::fflush(stdout);
     }

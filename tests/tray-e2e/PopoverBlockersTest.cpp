@@ -71,6 +71,7 @@ TEST_F(PopoverBlockers, AHolderIgnoringSigtermIsTerminatedThenKilledAndTheDriveE
     const QString eject = QStringLiteral("Eject held-e2e.img");
     ASSERT_TRUE(waitForNames({eject})) << desktop->accessibleNames().join(" | ").toStdString();
 
+    desktop->writeToAppOutput("SpiRegistry daemon is running with well-known name - org.a11y.atspi.Registry");
     ASSERT_TRUE(desktop->press(eject));
     const QString terminate = QStringLiteral("Terminate sleep, pid %1…").arg(holder.processId());
     ASSERT_TRUE(waitForNames({"Couldn't eject", "Files on the drive are in use.", terminate}))

@@ -150,24 +150,35 @@ public:
     }
 
     // Asks an app started with MALLOWBY_ACCESSIBILITY_DRIVER a command and answers its reply's
-    // fields (empty when it did not answer within 5 seconds).
+    // fields after the driver's tag (empty when it did not answer within 5 seconds). Untagged
+    // lines are not the driver's: services the session bus started share the app's output.
     QStringList ask(const QString& command)
     {
+        static const QString tag = QStringLiteral("mallowby-driver\t");
         m_app.write(command.toUtf8() + '\n');
         m_app.waitForBytesWritten(1000);
         QString line;
         TestEnvironment::waitUntil(
             [&] {
                 m_answers += QString::fromUtf8(m_app.readAllStandardOutput());
-                const qsizetype end = m_answers.indexOf(QLatin1Char('\n'));
-                if (end < 0)
-                    return false;
-                line = m_answers.left(end);
-                m_answers.remove(0, end + 1);
-                return true;
+                for (qsizetype end; (end = m_answers.indexOf(QLatin1Char('\n'))) >= 0;) {
+                    line = m_answers.left(end);
+                    m_answers.remove(0, end + 1);
+                    if (line.startsWith(tag))
+                        return true;
+                }
+                return false;
             },
             std::chrono::seconds(5));
-        return line.split(QLatin1Char('\t'));
+        return line.startsWith(tag) ? line.mid(tag.size()).split(QLatin1Char('\t')) : QStringList();
+    }
+    // Writes a line into the app's output as a process sharing it would (the AT-SPI registry a
+    // desktop portal starts on the session bus announces itself there).
+    void writeToAppOutput(const QByteArray& line)
+    {
+        QFile out(QStringLiteral("/proc/%1/fd/1").arg(m_app.processId()));
+        if (out.open(QIODevice::WriteOnly | QIODevice::Append))
+            out.write(line + '\n');
     }
     // The accessible names of everything the app shows.
     QStringList accessibleNames() { return ask(QStringLiteral("names")).mid(1); }
