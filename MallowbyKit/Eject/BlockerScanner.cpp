@@ -105,7 +105,7 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
     for (const ProcessTable::Listed& process : processes) {
         bool readable = true;
         auto blocker = inspect(process.pid, target, mounts, readable);
-        if (!readable) {
+        if (!readable && !process.ownUser) {
             unread.count += 1;
             if (const QString name = nameOf(process.pid); !unread.users.contains(name))
                 unread.users.append(name);
