@@ -78,7 +78,8 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
 
     ProcessTable::Mounts mounts{target.devices, {}};
     QHash<QString, QList<qint32>> namespaceMembers;
-    QList<SystemHolder> holders = mountHolders(target, processes, mounts, namespaceMembers);
+    const QList<ProcessTable::MountEntry> ownMounts = m_processes->mounts(0);
+    QList<SystemHolder> holders = mountHolders(target, processes, ownMounts, mounts, namespaceMembers);
 
     if (m_images) {
         for (const ImageBlocker& image : m_images())
@@ -133,7 +134,7 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
         const QList<qint32> members = namespaceMembers.value(holder.subject);
         return std::none_of(members.cbegin(), members.cend(), [&](qint32 pid) { return holding.contains(pid); });
     });
-    holders.append(deviceHolders(target, m_processes->mounts(0)));
+    holders.append(deviceHolders(target, ownMounts));
     if (others.count > 0)
         holders.append(others);
     // Unreadable processes are only a guess: named when nothing certain was found.
@@ -153,10 +154,10 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
 }
 
 QList<SystemHolder> BlockerScanner::mountHolders(const ScanTarget& target, const QList<ProcessTable::Listed>& processes,
-                                                 ProcessTable::Mounts& mounts, QHash<QString, QList<qint32>>& namespaceMembers) const
+                                                 const QList<ProcessTable::MountEntry>& own, ProcessTable::Mounts& mounts,
+                                                 QHash<QString, QList<qint32>>& namespaceMembers) const
 {
     QList<SystemHolder> holders;
-    const QList<ProcessTable::MountEntry> own = m_processes->mounts(0);
     for (const auto& entry : own)
         if (target.devices.contains(entry.device))
             mounts.ids.insert(entry.id);

@@ -51,7 +51,8 @@ private:
     QString nameOf(qint32 pid) const;
     // Copies in other namespaces, submounts and bind mounts; the ids of every mount of the target.
     QList<SystemHolder> mountHolders(const ScanTarget& target, const QList<ProcessTable::Listed>& processes,
-                                     ProcessTable::Mounts& mounts, QHash<QString, QList<qint32>>& namespaceMembers) const;
+                                     const QList<ProcessTable::MountEntry>& own, ProcessTable::Mounts& mounts,
+                                     QHash<QString, QList<qint32>>& namespaceMembers) const;
     QList<SystemHolder> deviceHolders(const ScanTarget& target, const QList<ProcessTable::MountEntry>& ownMounts) const;
     std::optional<OwningApp> owningApp(qint32 pid) const;
 

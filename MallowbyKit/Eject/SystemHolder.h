@@ -20,8 +20,8 @@ struct SystemHolder {
     };
 
     Kind kind = Kind::submount;
-    QString subject;    // the mount point, path, device or namespace it is about
-    QStringList users;  // who: processes as "name (pid)", a unit, a device's own users
+    QString subject{};  // the mount point, path, device or namespace it is about
+    QStringList users{};  // who: processes as "name (pid)", a unit, a device's own users
     bool keepsAlive = false;  // mountNamespace: a private copy outlives the unmount
     qint64 count = 0;         // other users: how many processes
 

@@ -17,7 +17,7 @@ public:
     struct FileRef {
         QString path;
         quint64 device = 0;
-        std::optional<quint64> mountID;
+        std::optional<quint64> mountID{};
 
         bool operator==(const FileRef&) const = default;
     };
@@ -37,7 +37,7 @@ public:
 
     // What may tie a process to some file systems, read in one visit of the process.
     struct Holdings {
-        std::optional<quint64> startTime;  // read first: the holdings belong to this process
+        std::optional<quint64> startTime;  // of the process whose holdings these are, when it holds any
         std::optional<QString> executablePath;
         bool executableThere = false;  // the executable lies on one of the mounts
         QList<FileRef> openFiles;  // in descriptor order

@@ -28,8 +28,8 @@ public:
         qint32 parent = 1;
         QList<File> files;
         std::optional<File> cwd;
-        QList<File> maps;
-        std::optional<File> root;
+        QList<File> maps{};
+        std::optional<File> root{};
         bool own = true, readable = true;
         QString ns = QStringLiteral("mnt:[1]");
     };

@@ -32,8 +32,9 @@ ProcfsProcessTable odd(uid_t uid = 1000)
 
 TEST(ProcfsProcessTable, FixtureListingStatFieldsAndMaps)
 {
-    EXPECT_EQ(odd().processes(), (QList<ProcessTable::Listed>{{4242, true}, {4243, false}})) << "4244 has no readable uid";
-    EXPECT_EQ(odd(1001).processes(), (QList<ProcessTable::Listed>{{4242, false}, {4243, true}}));
+    const uid_t owner = QFileInfo(TestEnvironment::dataPath(QStringLiteral("proc-odd/4242"))).ownerId();
+    EXPECT_EQ(odd(owner).processes(), (QList<ProcessTable::Listed>{{4242, true}, {4243, true}, {4244, true}}));
+    EXPECT_EQ(odd(owner + 1).processes(), (QList<ProcessTable::Listed>{{4242, false}, {4243, false}, {4244, false}}));
     EXPECT_TRUE(ProcfsProcessTable(QStringLiteral("/nonexistent")).processes().isEmpty());
 
     const auto table = odd();
@@ -106,6 +107,7 @@ TEST(ProcfsProcessTable, TheRealProcReadsWholeMapsAndMatchesHoldingsByMount)
     EXPECT_TRUE(std::any_of(holdings.openFiles.cbegin(), holdings.openFiles.cend(), [&](const File& f) {
         return f.path == QFileInfo(held.fileName()).canonicalFilePath() && f.mountID == info.stx_mnt_id;
     }));
+    EXPECT_TRUE(table.processes().contains(ProcessTable::Listed{getpid(), true}));
     const auto mounts = table.mounts(0);
     EXPECT_TRUE(std::any_of(mounts.cbegin(), mounts.cend(), [&](const auto& m) { return m.id == info.stx_mnt_id; }));
     EXPECT_EQ(table.mountNamespace(0), table.mountNamespace(getpid()));

@@ -212,19 +212,6 @@ QByteArray ProcfsProcessTable::path(qint32 pid, const char* entry) const
     return m_root + '/' + (pid == 0 ? QByteArray("self") : QByteArray::number(pid)) + '/' + entry;
 }
 
-std::optional<uid_t> ProcfsProcessTable::owner(qint32 pid) const
-{
-    const QByteArray status = readFile(path(pid, "status").constData());
-    qsizetype line = status.startsWith("Uid:") ? 0 : status.indexOf("\nUid:");
-    if (line < 0)
-        return std::nullopt;
-    line += status[line] == '\n' ? 5 : 4;
-    const QByteArray fields = status.mid(line, status.indexOf('\n', line) - line).simplified();
-    bool ok = false;
-    const uint uid = fields.left(fields.indexOf(' ')).toUInt(&ok);
-    return ok ? std::optional<uid_t>(uid) : std::nullopt;
-}
-
 QList<ProcessTable::Listed> ProcfsProcessTable::processes() const
 {
     QList<Listed> listed;
@@ -236,8 +223,11 @@ QList<ProcessTable::Listed> ProcfsProcessTable::processes() const
         const int pid = QByteArray::fromRawData(name, qsizetype(strlen(name))).toInt(&ok);
         if (!ok || pid < 1)
             return;
-        if (const auto uid = owner(pid))
-            listed.append({pid, *uid == m_uid});
+        // The owner of the process's directory is its effective user: one stat, where the
+        // status file would make the kernel gather the process's memory figures.
+        struct stat info {};
+        if (::fstatat(root.get(), name, &info, AT_SYMLINK_NOFOLLOW) == 0)
+            listed.append({pid, info.st_uid == m_uid});
     });
     std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) { return a.pid < b.pid; });
     return listed;
@@ -310,7 +300,6 @@ ProcessTable::Holdings ProcfsProcessTable::holdings(qint32 pid, const Mounts& mo
     const Descriptor process(::open((m_root + '/' + QByteArray::number(pid)).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!process.isValid())
         return holdings;
-    holdings.startTime = startTimeOf(fieldsOfStat(readFileAt(process.get(), "stat", 4096)));
     if (const auto text = linkText(process.get(), "exe"))
         holdings.executablePath = withoutDeleted(*text);
     if (const auto exe = statLink(process.get(), "exe"))
@@ -332,6 +321,10 @@ ProcessTable::Holdings ProcfsProcessTable::holdings(qint32 pid, const Mounts& mo
     holdings.openFiles.reserve(numbered.size());
     for (auto& [fd, file] : numbered)
         holdings.openFiles.append(std::move(file));
+    // Through the same directory: a descriptor of it keeps naming this process, so a pid reused
+    // meanwhile gives no start time rather than another process's.
+    if (holdings.executableThere || holdings.workingDirectory || holdings.rootDirectory || !holdings.openFiles.isEmpty())
+        holdings.startTime = startTimeOf(fieldsOfStat(readFileAt(process.get(), "stat", 4096)));
     return holdings;
 }
 

@@ -34,9 +34,6 @@ public:
     // Parses a mountinfo text.
     static QList<MountEntry> parseMountInfo(const QByteArray& text);
 
-    // The real user id of a process (the first field of the `Uid:` line of status).
-    std::optional<uid_t> owner(qint32 pid) const;
-
     static uid_t currentUid();
 
 private:
