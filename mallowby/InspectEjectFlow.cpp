@@ -156,6 +156,8 @@ QCoro::Task<> InspectEjectFlow::run(VolumeStore& volumeStore, DriveMonitor& driv
             Console::printLine(blockerLine(blocker));
         for (const ImageBlocker& image : report->images)
             Console::printLine(QStringLiteral("image %1 %2").arg(image.bsdName, image.imagePath));
+        for (const SystemHolder& holder : report->holders)
+            Console::printLine(QStringLiteral("holder ") + holder.summary());
     }
     Console::flush();
 }

@@ -215,6 +215,8 @@ QString Diagnostics::report(const Environment& environment, const QList<Volume>&
                      + QStringLiteral("%1 disk images").arg(lastScan->imageCount) + separator
                      + QStringLiteral("mapped-file pass ")
                      + (lastScan->scannedMappedFiles ? QStringLiteral("yes") : QStringLiteral("no"));
+        for (const QString& holder : lastScan->holders)
+            lines << QStringLiteral("  held by ") + holder;
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }

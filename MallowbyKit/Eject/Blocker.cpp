@@ -8,6 +8,7 @@ QString Blocker::reasonText(Reason reason)
     case Reason::openFile: return QStringLiteral("open file");
     case Reason::workingDirectory: return QStringLiteral("working directory");
     case Reason::mappedFile: return QStringLiteral("mapped file");
+    case Reason::rootDirectory: return QStringLiteral("root directory");
     }
     return {};
 }

@@ -11,7 +11,7 @@ namespace mallowby {
 
 // A process that holds the target: what it uses there, and the app it belongs to.
 struct Blocker {
-    enum class Reason { openFile, workingDirectory, mappedFile };
+    enum class Reason { openFile, workingDirectory, mappedFile, rootDirectory };
 
     struct Use {
         Reason reason = Reason::openFile;
@@ -30,7 +30,7 @@ struct Blocker {
 
     bool operator==(const Blocker&) const = default;
 
-    // "open file", "working directory", "mapped file".
+    // "open file", "working directory", "mapped file", "root directory".
     static QString reasonText(Reason reason);
 };
 

@@ -2,6 +2,7 @@
 
 #include "Eject/Blocker.h"
 #include "Eject/ImageBlocker.h"
+#include "Eject/SystemHolder.h"
 
 #include <chrono>
 
@@ -14,8 +15,9 @@ struct BlockerReport {
     bool scannedMappedFiles = false;
     qint64 processCount = 0;
     std::chrono::nanoseconds duration{0};
+    QList<SystemHolder> holders;  // what else keeps the target busy
 
-    bool isEmpty() const { return blockers.isEmpty() && images.isEmpty(); }
+    bool isEmpty() const { return blockers.isEmpty() && images.isEmpty() && holders.isEmpty(); }
 
     bool operator==(const BlockerReport&) const = default;
 };

@@ -1,5 +1,6 @@
 #include "Eject/BlockerScanner.h"
 
+#include "Platform/DeviceUsers.h"
 #include "Platform/ProcessTable.h"
 #include "Platform/RunningApplications.h"
 #include "Support/OneShot.h"
@@ -33,8 +34,9 @@ std::optional<OwningApp> appFrom(const RunningApplication& record, const Process
 } // namespace
 
 BlockerScanner::BlockerScanner(std::shared_ptr<const ProcessTable> processes,
-                               std::shared_ptr<const RunningApplications> apps, ImageListing images)
-    : m_processes(std::move(processes)), m_apps(std::move(apps)), m_images(std::move(images))
+                               std::shared_ptr<const RunningApplications> apps, ImageListing images,
+                               std::shared_ptr<const DeviceUsers> devices)
+    : m_processes(std::move(processes)), m_apps(std::move(apps)), m_images(std::move(images)), m_devices(std::move(devices))
 {
 }
 
@@ -71,8 +73,13 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
     const auto started = std::chrono::steady_clock::now();
     BlockerReport report;
 
-    const QList<qint32> pids = m_processes->userProcesses();
-    report.processCount = pids.size();
+    const QList<ProcessTable::Listed> processes = m_processes->processes();
+    report.processCount = processes.size();
+
+    ProcessTable::Mounts mounts{target.devices, {}};
+    QHash<QString, QList<qint32>> namespaceMembers;
+    const QList<ProcessTable::MountEntry> ownMounts = m_processes->mounts(0);
+    QList<SystemHolder> holders = mountHolders(target, processes, ownMounts, mounts, namespaceMembers);
 
     if (m_images) {
         for (const ImageBlocker& image : m_images())
@@ -83,22 +90,57 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
     for (const ImageBlocker& image : std::as_const(report.images))
         imagePaths.append(image.imagePath);
 
-    for (qint32 pid : pids) {
-        auto blocker = inspect(pid, target);
+    // Other users' processes are never offered to be stopped: they are counted and named.
+    QSet<qint32> holding;
+    SystemHolder others{.kind = SystemHolder::Kind::otherUsers};
+    SystemHolder unread{.kind = SystemHolder::Kind::otherUsersUnread};
+    const auto found = [&](const ProcessTable::Listed& process, Blocker blocker) {
+        holding.insert(process.pid);
+        if (process.ownUser) {
+            report.blockers.append(std::move(blocker));
+        } else {
+            others.count += 1;
+            others.users.append(QStringLiteral("%1 (%2)").arg(blocker.processName).arg(process.pid));
+        }
+    };
+    for (const ProcessTable::Listed& process : processes) {
+        bool readable = true;
+        auto blocker = inspect(process.pid, target, mounts, readable);
+        if (!readable && !process.ownUser) {
+            unread.count += 1;
+            if (const QString name = nameOf(process.pid); !unread.users.contains(name))
+                unread.users.append(name);
+            continue;
+        }
         if (!blocker)
             continue;
         // An image file in use is shown as the image, not as a process.
         blocker->uses.removeIf([&](const Blocker::Use& use) { return withinAny(use.path, imagePaths); });
         if (!blocker->uses.isEmpty())
-            report.blockers.append(std::move(*blocker));
+            found(process, std::move(*blocker));
     }
 
-    if (report.blockers.isEmpty() && report.images.isEmpty()) {
+    if (holding.isEmpty() && report.images.isEmpty()) {
         report.scannedMappedFiles = true;
-        for (qint32 pid : pids)
-            if (auto blocker = inspectMappedFiles(pid, target))
-                report.blockers.append(std::move(*blocker));
+        for (const ProcessTable::Listed& process : processes)
+            if (auto blocker = inspectMappedFiles(process.pid, target))
+                found(process, std::move(*blocker));
     }
+
+    // A copy that goes with the unmount holds the drive only while something in it is busy.
+    holders.removeIf([&](const SystemHolder& holder) {
+        if (holder.kind != SystemHolder::Kind::mountNamespace || holder.keepsAlive)
+            return false;
+        const QList<qint32> members = namespaceMembers.value(holder.subject);
+        return std::none_of(members.cbegin(), members.cend(), [&](qint32 pid) { return holding.contains(pid); });
+    });
+    holders.append(deviceHolders(target, ownMounts));
+    if (others.count > 0)
+        holders.append(others);
+    // Unreadable processes are only a guess: named when nothing certain was found.
+    if (unread.count > 0 && report.blockers.isEmpty() && report.images.isEmpty() && holders.isEmpty())
+        holders.append(unread);
+    report.holders = holders;
 
     const QLocale locale;
     const auto key = [&](const Blocker& b) { return locale.toLower(b.app ? b.app->name : b.processName); };
@@ -111,27 +153,119 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
     return report;
 }
 
-std::optional<Blocker> BlockerScanner::inspect(qint32 pid, const ScanTarget& target) const
+QList<SystemHolder> BlockerScanner::mountHolders(const ScanTarget& target, const QList<ProcessTable::Listed>& processes,
+                                                 const QList<ProcessTable::MountEntry>& own, ProcessTable::Mounts& mounts,
+                                                 QHash<QString, QList<qint32>>& namespaceMembers) const
 {
-    const auto [executable, files, cwd] = m_processes->holdings(pid, target.devices);
+    QList<SystemHolder> holders;
+    for (const auto& entry : own)
+        if (target.devices.contains(entry.device))
+            mounts.ids.insert(entry.id);
+
+    // This namespace: file systems stacked inside the target, the target's folders mounted elsewhere.
+    QStringList roots = target.mountPaths;
+    roots.removeAll(QStringLiteral("/"));
+    for (const auto& entry : own) {
+        if (target.mountPaths.contains(entry.mountPoint))
+            continue;
+        if (target.devices.contains(entry.device))
+            holders.append({.kind = SystemHolder::Kind::bindMount, .subject = entry.mountPoint, .users = {entry.root}});
+        else if (withinAny(entry.mountPoint, roots))
+            holders.append({.kind = SystemHolder::Kind::submount, .subject = entry.mountPoint, .users = {entry.source}});
+    }
+
+    // Other namespaces, each read once through its first process.
+    const auto ownNamespace = m_processes->mountNamespace(0);
+    if (!ownNamespace)
+        return holders;
+    QHash<QString, QList<qint32>> members;
+    QStringList order;
+    for (const ProcessTable::Listed& process : processes) {
+        const auto name = m_processes->mountNamespace(process.pid);
+        if (!name || *name == *ownNamespace)
+            continue;
+        if (!members.contains(*name))
+            order.append(*name);
+        members[*name].append(process.pid);
+    }
+    for (const QString& name : std::as_const(order)) {
+        const QList<qint32> pids = members.value(name);
+        bool mounted = false, propagates = true;
+        for (const auto& entry : m_processes->mounts(pids.first())) {
+            if (!target.devices.contains(entry.device))
+                continue;
+            mounted = true;
+            propagates = propagates && entry.propagates;
+            mounts.ids.insert(entry.id);
+        }
+        if (!mounted)
+            continue;
+        namespaceMembers.insert(name, pids);
+        SystemHolder holder{.kind = SystemHolder::Kind::mountNamespace, .subject = name, .keepsAlive = !propagates};
+        if (const auto unit = m_processes->unit(pids.first());
+            unit && (unit->endsWith(QLatin1String(".service")) || unit->startsWith(QLatin1String("app-"))))
+            holder.users.append(*unit);
+        for (qint32 pid : pids.mid(0, 5))
+            holder.users.append(QStringLiteral("%1 (%2)").arg(nameOf(pid)).arg(pid));
+        if (pids.size() > 5)
+            holder.users.append(QStringLiteral("%1 more").arg(pids.size() - 5));
+        holders.append(holder);
+    }
+    return holders;
+}
+
+QList<SystemHolder> BlockerScanner::deviceHolders(const ScanTarget& target, const QList<ProcessTable::MountEntry>& ownMounts) const
+{
+    QList<SystemHolder> holders;
+    if (!m_devices)
+        return holders;
+    const QStringList disks = m_devices->disksBelow(target.sources);
+    for (const DeviceUsers::Swap& swap : m_devices->swaps()) {
+        const bool there = swap.isPartition ? swap.path.startsWith(QLatin1String("/dev/")) && m_devices->isOn(swap.path.mid(5), disks)
+                                            : withinAny(swap.path, target.mountPaths);
+        if (there)
+            holders.append({.kind = SystemHolder::Kind::swap, .subject = swap.path});
+    }
+    for (const DeviceUsers::Stacked& device : m_devices->stackedOn(disks)) {
+        QStringList users = device.holders;
+        for (const auto& entry : ownMounts)
+            if (entry.device == device.device && device.device != 0)
+                users.append(entry.mountPoint);
+        holders.append({.kind = SystemHolder::Kind::stackedDevice, .subject = device.label, .users = users});
+    }
+    for (const QString& path : m_devices->exports())
+        if (withinAny(path, target.mountPaths))
+            holders.append({.kind = SystemHolder::Kind::nfsExport, .subject = path});
+    return holders;
+}
+
+std::optional<Blocker> BlockerScanner::inspect(qint32 pid, const ScanTarget& target, const ProcessTable::Mounts& mounts,
+                                               bool& readable) const
+{
+    const ProcessTable::Holdings holdings = m_processes->holdings(pid, mounts);
+    readable = holdings.readable;
     QList<Blocker::Use> uses;
-    for (const auto& file : files)
-        if (target.devices.contains(file.device))
+    for (const auto& file : holdings.openFiles)
+        if (mounts.contains(file))
             uses.append({Blocker::Reason::openFile, file.path});
-    if (cwd && target.devices.contains(cwd->device))
-        uses.prepend({Blocker::Reason::workingDirectory, cwd->path});
-    if (executable && withinAny(*executable, target.mountPaths))
+    if (holdings.workingDirectory && mounts.contains(*holdings.workingDirectory))
+        uses.prepend({Blocker::Reason::workingDirectory, holdings.workingDirectory->path});
+    if (holdings.rootDirectory && mounts.contains(*holdings.rootDirectory))
+        uses.prepend({Blocker::Reason::rootDirectory, holdings.rootDirectory->path});
+    const auto& executable = holdings.executablePath;
+    if (executable && (holdings.executableThere || withinAny(*executable, target.mountPaths)))
         uses.prepend({Blocker::Reason::mappedFile, *executable});
     if (uses.isEmpty())
         return std::nullopt;
-    return describe(pid, executable, std::move(uses));
+    return describe(pid, executable, std::move(uses), holdings.startTime);
 }
 
 std::optional<Blocker> BlockerScanner::inspectMappedFiles(qint32 pid, const ScanTarget& target) const
 {
+    const auto startTime = m_processes->startTime(pid);
     QList<Blocker::Use> uses;
     QSet<QString> seen;
-    for (const auto& region : m_processes->mappedFiles(pid, mappedRegionLimit)) {
+    for (const auto& region : m_processes->mappedFiles(pid, target.devices, mappedRegionLimit)) {
         if (!target.devices.contains(region.device) || seen.contains(region.path))
             continue;
         seen.insert(region.path);
@@ -139,22 +273,28 @@ std::optional<Blocker> BlockerScanner::inspectMappedFiles(qint32 pid, const Scan
     }
     if (uses.isEmpty())
         return std::nullopt;
-    return describe(pid, m_processes->executablePath(pid), std::move(uses));
+    return describe(pid, m_processes->executablePath(pid), std::move(uses), startTime);
 }
 
-Blocker BlockerScanner::describe(qint32 pid, std::optional<QString> executablePath, QList<Blocker::Use> uses) const
+QString BlockerScanner::nameOf(qint32 pid) const
+{
+    return m_processes->commandName(pid).value_or(QStringLiteral("pid %1").arg(pid));
+}
+
+Blocker BlockerScanner::describe(qint32 pid, std::optional<QString> executablePath, QList<Blocker::Use> uses,
+                                 std::optional<quint64> startTime) const
 {
     Blocker blocker;
     blocker.pid = pid;
     if (executablePath)
         blocker.processName = QFileInfo(*executablePath).fileName();
     else
-        blocker.processName = m_processes->commandName(pid).value_or(QStringLiteral("pid %1").arg(pid));
+        blocker.processName = nameOf(pid);
     blocker.executablePath = std::move(executablePath);
     blocker.app = owningApp(pid);
     blocker.isAppProcess = blocker.app && m_apps && m_apps->forPid(pid).has_value();
     blocker.uses = std::move(uses);
-    blocker.startTime = m_processes->startTime(pid);
+    blocker.startTime = startTime;
     return blocker;
 }
 

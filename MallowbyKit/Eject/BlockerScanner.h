@@ -2,6 +2,9 @@
 
 #include "Eject/BlockerReport.h"
 #include "Eject/ScanTarget.h"
+#include "Platform/ProcessTable.h"
+
+#include <QHash>
 
 #include <QCoro/QCoroTask>
 
@@ -12,12 +15,15 @@ class QThreadPool;
 
 namespace mallowby {
 
+class DeviceUsers;
 class ProcessTable;
 class RunningApplications;
 
-// Finds what holds a drive: the user's processes with files open there, a working directory
-// there, an executable or (second, slower pass) a mapped file from there, with the app each
-// belongs to; and the disk images attached from image files stored there. Read-only.
+// Finds what holds a drive: the user's processes with files open there, a working or root
+// directory there, an executable or (second, slower pass) a mapped file from there, with the app
+// each belongs to; the disk images attached from image files stored there; and what else the
+// kernel knows keeps it busy (copies in other mount namespaces, submounts and bind mounts, swap,
+// stacked devices, NFS exports, other users' processes). Read-only.
 class BlockerScanner {
 public:
     using ImageListing = std::function<QList<ImageBlocker>()>;
@@ -26,7 +32,7 @@ public:
     static constexpr int ancestorLimit = 32;
 
     BlockerScanner(std::shared_ptr<const ProcessTable> processes, std::shared_ptr<const RunningApplications> apps,
-                   ImageListing images);
+                   ImageListing images, std::shared_ptr<const DeviceUsers> devices = nullptr);
 
     // Runs the scan as one work item off the main thread and resumes the caller with the report.
     QCoro::Task<BlockerReport> scan(ScanTarget target) const;
@@ -38,9 +44,16 @@ public:
     static bool isWithin(const QString& path, const QString& root);
 
 private:
-    std::optional<Blocker> inspect(qint32 pid, const ScanTarget& target) const;
+    std::optional<Blocker> inspect(qint32 pid, const ScanTarget& target, const ProcessTable::Mounts& mounts, bool& readable) const;
     std::optional<Blocker> inspectMappedFiles(qint32 pid, const ScanTarget& target) const;
-    Blocker describe(qint32 pid, std::optional<QString> executablePath, QList<Blocker::Use> uses) const;
+    Blocker describe(qint32 pid, std::optional<QString> executablePath, QList<Blocker::Use> uses,
+                     std::optional<quint64> startTime) const;
+    QString nameOf(qint32 pid) const;
+    // Copies in other namespaces, submounts and bind mounts; the ids of every mount of the target.
+    QList<SystemHolder> mountHolders(const ScanTarget& target, const QList<ProcessTable::Listed>& processes,
+                                     const QList<ProcessTable::MountEntry>& own, ProcessTable::Mounts& mounts,
+                                     QHash<QString, QList<qint32>>& namespaceMembers) const;
+    QList<SystemHolder> deviceHolders(const ScanTarget& target, const QList<ProcessTable::MountEntry>& ownMounts) const;
     std::optional<OwningApp> owningApp(qint32 pid) const;
 
     static QThreadPool& pool();
@@ -48,6 +61,7 @@ private:
     std::shared_ptr<const ProcessTable> m_processes;
     std::shared_ptr<const RunningApplications> m_apps;
     ImageListing m_images;
+    std::shared_ptr<const DeviceUsers> m_devices;
 };
 
 } // namespace mallowby

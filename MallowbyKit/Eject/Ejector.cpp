@@ -13,8 +13,11 @@ namespace mallowby {
 
 Ejector::ScanSummary Ejector::ScanSummary::of(const BlockerReport& report)
 {
+    QStringList holders;
+    for (const SystemHolder& holder : report.holders)
+        holders.append(holder.summary());
     return ScanSummary{report.duration, report.processCount, report.blockers.size(), report.images.size(),
-                       report.scannedMappedFiles};
+                       report.scannedMappedFiles, holders};
 }
 
 Ejector::Ejector(Platform platform, Clock& clock, QObject* parent)
@@ -77,6 +80,8 @@ ScanTarget Ejector::scanTarget(const QList<VolumeStore::Mount>& mounts)
     for (const auto& mount : mounts) {
         target.devices.insert(mount.device);
         target.mountPaths.append(mount.path);
+        if (const auto name = mount.bsdName())
+            target.sources.append(*name);
     }
     return target;
 }

@@ -58,6 +58,7 @@ public:
         qint64 blockerCount = 0;
         qint64 imageCount = 0;
         bool scannedMappedFiles = false;
+        QStringList holders;  // SystemHolder::summary() of each
 
         bool operator==(const ScanSummary&) const = default;
         static ScanSummary of(const BlockerReport& report);

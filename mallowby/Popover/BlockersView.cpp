@@ -3,6 +3,7 @@
 #include "Popover/BlockerRow.h"
 #include "Popover/BlockersActionRow.h"
 #include "Popover/ConfirmationPanel.h"
+#include "Popover/HolderRow.h"
 #include "Popover/ImageRow.h"
 #include "Popover/PopoverTheme.h"
 #include "Popover/ProgressIndicator.h"
@@ -228,10 +229,22 @@ void BlockersView::syncRows(const BlockerReport& report)
                 [this](const Blocker& b) { setConfirmation(Confirmation::terminate(b)); }, m_rows);
         }
     }
+    QList<HolderRow*> holders;
+    for (const SystemHolder& holder : report.holders) {
+        auto it = std::find_if(m_holderRows.begin(), m_holderRows.end(), [&](HolderRow* row) { return row->holder() == holder; });
+        if (it != m_holderRows.end()) {
+            holders << *it;
+            m_holderRows.erase(it);
+        } else {
+            holders << new HolderRow(holder, m_rows);
+        }
+    }
     std::for_each(m_imageRows.begin(), m_imageRows.end(), discard<ImageRow>);
     std::for_each(m_blockerRows.begin(), m_blockerRows.end(), discard<BlockerRow>);
+    std::for_each(m_holderRows.begin(), m_holderRows.end(), discard<HolderRow>);
     m_imageRows = images;
     m_blockerRows = blockers;
+    m_holderRows = holders;
 
     int index = 0;
     const auto place = [&](QWidget* row) {
@@ -243,6 +256,7 @@ void BlockersView::syncRows(const BlockerReport& report)
     };
     std::for_each(images.begin(), images.end(), place);
     std::for_each(blockers.begin(), blockers.end(), place);
+    std::for_each(holders.begin(), holders.end(), place);
 }
 
 void BlockersView::presentFooter(const Ejector::Status& status)

@@ -14,6 +14,7 @@ class QVBoxLayout;
 namespace mallowby {
 
 class BlockerRow;
+class HolderRow;
 class BlockersActionRow;
 class ConfirmationPanel;
 class ImageRow;
@@ -82,6 +83,7 @@ private:
     QVBoxLayout* m_rowsLayout;
     QList<ImageRow*> m_imageRows;
     QList<BlockerRow*> m_blockerRows;
+    QList<HolderRow*> m_holderRows;
     BlockersActionRow* m_actions;
     ConfirmationPanel* m_confirmationPanel;
 };

@@ -135,7 +135,7 @@ TEST(DiagnosticsReport, FailuresAndTheLastScan)
         {QDateTime(), "Broken date", VolumeKind::external, EjectFailure::exclusiveAccess()},
     };
     const auto report = [&](Clock::Duration duration, const QTimeZone& zone) {
-        const Ejector::ScanSummary scan{duration, 412, 3, 1, true};
+        const Ejector::ScanSummary scan{duration, 412, 3, 1, true, {"swap /media/usb/swapfile []", "nfs-export /media/usb/share []"}};
         return lines(Diagnostics::report(environment(), {}, {}, log, scan, reportTime, zone));
     };
     const QString s = QStringLiteral(" \u00B7 ");
@@ -149,6 +149,8 @@ TEST(DiagnosticsReport, FailuresAndTheLastScan)
                            "",
                            "Last blocker scan",
                            "  1 ms" + s + "412 processes" + s + "3 holding" + s + "1 disk images" + s + "mapped-file pass yes",
+                           "  held by swap /media/usb/swapfile []",
+                           "  held by nfs-export /media/usb/share []",
                            ""}));
 
     const QStringList behind = report(1'500'000ns, QTimeZone(-(3 * 3600 + 30 * 60)));

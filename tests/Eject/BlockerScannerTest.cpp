@@ -1,22 +1,23 @@
 #include "Eject/BlockerScanner.h"
+#include "Platform/DeviceUsers.h"
 #include "Platform/Linux/DesktopApplications.h"
-#include "Platform/ProcessTable.h"
 
 #include "support/TestEnvironment.h"
-
-#include <QHash>
-
-#include <algorithm>
 
 #include <gtest/gtest.h>
 
 using namespace mallowby;
 using mallowby::test::TestEnvironment;
+using Use = QList<Blocker::Use>;
+using File = ProcessTable::FileRef;
+using Kind = SystemHolder::Kind;
 
 namespace {
 
-constexpr quint64 target = 0x811;  // the drive's file system
+constexpr quint64 target = 0x811;  // the drive's file system (its super block)
 constexpr quint64 other = 0xfe00;
+constexpr quint64 subvolume = 0x2d;  // a btrfs subvolume's own device number
+constexpr quint64 drive = 7;         // the id of the drive's mount here
 
 // Processes set up by hand.
 class FakeProcesses final : public ProcessTable {
@@ -25,20 +26,24 @@ public:
         std::optional<QString> exe;
         std::optional<QString> comm;
         qint32 parent = 1;
-        QList<FileRef> files;
-        std::optional<FileRef> cwd;
-        QList<FileRef> maps;
+        QList<File> files;
+        std::optional<File> cwd;
+        QList<File> maps{};
+        std::optional<File> root{};
+        bool own = true, readable = true;
+        QString ns = QStringLiteral("mnt:[1]");
     };
     QMap<qint32, Process> table;
+    QHash<QString, QList<MountEntry>> namespaces{{"mnt:[1]", {{drive, target, "/media/usb", "/", "/dev/sdb1", "ext4", true}}}};
     bool descending = false;  // list the pids highest first, as no sorted source would
     mutable int mapWalks = 0;
 
-    QList<qint32> userProcesses() const override
+    QList<Listed> processes() const override
     {
-        QList<qint32> pids = table.keys();
-        if (descending)
-            std::reverse(pids.begin(), pids.end());
-        return pids;
+        QList<Listed> listed;
+        for (auto it = table.cbegin(); it != table.cend(); ++it)
+            descending ? listed.prepend({it.key(), it->own}) : listed.append({it.key(), it->own});
+        return listed;
     }
     std::optional<QString> executablePath(qint32 pid) const override { return table.value(pid).exe; }
     std::optional<QString> commandName(qint32 pid) const override { return table.value(pid).comm; }
@@ -50,16 +55,22 @@ public:
     {
         return table.contains(pid) ? std::optional(quint64(pid) * 100) : std::nullopt;
     }
-    Holdings holdings(qint32 pid, const QSet<quint64>&) const override
+    Holdings holdings(qint32 pid, const Mounts&) const override
     {
-        const Process process = table.value(pid);
-        return {process.exe, process.files, process.cwd};
+        const Process p = table.value(pid);
+        return {startTime(pid), p.exe, false, p.files, p.cwd, p.root, p.readable};
     }
-    QList<FileRef> mappedFiles(qint32 pid, int limit) const override
+    QList<File> mappedFiles(qint32 pid, const QSet<quint64>&, int limit) const override
     {
         ++mapWalks;
         return table.value(pid).maps.mid(0, limit);
     }
+    std::optional<QString> mountNamespace(qint32 pid) const override
+    {
+        return pid == 0 || table.value(pid).readable ? std::optional(pid ? table.value(pid).ns : "mnt:[1]") : std::nullopt;
+    }
+    QList<MountEntry> mounts(qint32 pid) const override { return namespaces.value(pid ? table.value(pid).ns : "mnt:[1]"); }
+    std::optional<QString> unit(qint32) const override { return std::nullopt; }
 };
 
 class FakeApps final : public RunningApplications {
@@ -71,39 +82,60 @@ public:
     }
 };
 
-const ScanTarget drive{{target}, {QStringLiteral("/media/usb")}};
+class FakeDevices final : public DeviceUsers {
+public:
+    QList<Swap> swaps() const override
+    {
+        return {{"/media/usb/swapfile", false}, {"/dev/sdb2", true}, {"/swap.img", false}, {"/dev/sda3", true}};
+    }
+    QStringList exports() const override { return {"/media/usb/share", "/srv/nfs"}; }
+    QStringList disksBelow(const QStringList& devices) const override
+    {
+        return devices == QStringList{"sdb1"} ? QStringList{"sdb"} : QStringList{};
+    }
+    bool isOn(const QString& device, const QStringList& disks) const override { return disks.contains(device.left(3)); }
+    QList<Stacked> stackedOn(const QStringList& disks) const override
+    {
+        return disks == QStringList{"sdb"} ? QList<Stacked>{{"dm-3", "thin", 0xfd03, {"dm-4"}}} : QList<Stacked>{};
+    }
+};
+
+const ScanTarget usb{{target}, {QStringLiteral("/media/usb")}, {QStringLiteral("sdb1")}};
 
 BlockerReport scan(const std::shared_ptr<FakeProcesses>& processes, std::shared_ptr<const RunningApplications> apps = nullptr,
-                   QList<ImageBlocker> images = {})
+                   QList<ImageBlocker> images = {}, std::shared_ptr<const DeviceUsers> devices = nullptr)
 {
-    return BlockerScanner(processes, std::move(apps), [images] { return images; }).scanBlocking(drive);
+    return BlockerScanner(processes, std::move(apps), [images] { return images; }, std::move(devices)).scanBlocking(usb);
 }
 
 } // namespace
 
-TEST(BlockerScanner, FindsOpenFilesWorkingDirectoriesAndExecutablesInThatOrder)
+TEST(BlockerScanner, UsesAreFoundByMountInTheirOrderAndOnlyTheCheapPassRunsWhenItFindsSome)
 {
     auto processes = std::make_shared<FakeProcesses>();
-    processes->table[10] = {"/usr/bin/bash", "bash", 1, {}, ProcessTable::FileRef{"/media/usb/photos", target}, {}};
+    const File cwd{"/media/usb", target, drive};
+    processes->table[10] = {"/usr/bin/bash", "bash", 1, {}, File{"/media/usb/photos", target}, {}};
     processes->table[11] = {"/media/usb/tools/run", "run", 1,
-                            {{"/media/usb/a.txt", target}, {"/home/me/b.txt", other}, {"/media/usb/a.txt", target}},
-                            ProcessTable::FileRef{"/media/usb", target}, {}};
-    processes->table[12] = {"/usr/bin/cat", "cat", 1, {{"/home/me/x", other}}, ProcessTable::FileRef{"/home/me", other}, {}};
+                            {{"/media/usb/a.txt", subvolume, drive}, {"/home/me/b.txt", other}, {"/media/usb/a.txt", target}},
+                            cwd, {}, File{"/media/usb/jail", target, drive}};
+    processes->table[12] = {"/usr/bin/cat", "cat", 1, {{"/home/me/x", other}}, File{"/home/me", other}, {}};
+    // The same super block through a mount of a namespace that could not be read.
+    processes->table[13] = {"/usr/bin/cat", "cat", 1, {{"/elsewhere/x", target, 99}}, std::nullopt, {}};
     const auto report = scan(processes);
 
-    EXPECT_EQ(report.processCount, 3);
+    EXPECT_EQ(report.processCount, 4);
     EXPECT_FALSE(report.scannedMappedFiles);
-    ASSERT_EQ(report.blockers.size(), 2);
-    const Blocker& shell = report.blockers[0];
-    EXPECT_EQ(shell.pid, 10);
-    EXPECT_EQ(shell.processName, "bash");
-    EXPECT_EQ(shell.uses, (QList<Blocker::Use>{{Blocker::Reason::workingDirectory, "/media/usb/photos"}}));
-    const Blocker& run = report.blockers[1];
-    EXPECT_EQ(run.uses, (QList<Blocker::Use>{{Blocker::Reason::mappedFile, "/media/usb/tools/run"},
-                                             {Blocker::Reason::workingDirectory, "/media/usb"},
-                                             {Blocker::Reason::openFile, "/media/usb/a.txt"},
-                                             {Blocker::Reason::openFile, "/media/usb/a.txt"}}));
     EXPECT_EQ(processes->mapWalks, 0);
+    ASSERT_EQ(report.blockers.size(), 3);
+    EXPECT_EQ(report.blockers[0].uses, (Use{{Blocker::Reason::workingDirectory, "/media/usb/photos"}}));
+    EXPECT_EQ(report.blockers[1].uses, (Use{{Blocker::Reason::openFile, "/elsewhere/x"}}));
+    EXPECT_EQ(report.blockers[2].uses, (Use{{Blocker::Reason::mappedFile, "/media/usb/tools/run"},
+                                            {Blocker::Reason::rootDirectory, "/media/usb/jail"},
+                                            {Blocker::Reason::workingDirectory, "/media/usb"},
+                                            {Blocker::Reason::openFile, "/media/usb/a.txt"},
+                                            {Blocker::Reason::openFile, "/media/usb/a.txt"}}))
+        << "a file on a subvolume matches by its mount, a duplicate is kept";
+    EXPECT_EQ(report.blockers[2].startTime, 1100u);
 }
 
 TEST(BlockerScanner, TheMappedFilePassRunsOnlyWhenTheFirstFindsNothing)
@@ -115,18 +147,8 @@ TEST(BlockerScanner, TheMappedFilePassRunsOnlyWhenTheFirstFindsNothing)
     auto report = scan(processes);
     EXPECT_TRUE(report.scannedMappedFiles);
     ASSERT_EQ(report.blockers.size(), 1);
-    EXPECT_EQ(report.blockers[0].uses, (QList<Blocker::Use>{{Blocker::Reason::mappedFile, "/media/usb/lib.so"},
-                                                            {Blocker::Reason::mappedFile, "/media/usb/doc.pdf"}}));
-
-    // With a cheap-pass blocker, the mapped files are not walked at all.
-    processes->table[21] = {"/usr/bin/bash", "bash", 1, {}, ProcessTable::FileRef{"/media/usb", target}, {}};
-    processes->mapWalks = 0;
-    report = scan(processes);
-    EXPECT_FALSE(report.scannedMappedFiles);
-    EXPECT_EQ(processes->mapWalks, 0);
-    ASSERT_EQ(report.blockers.size(), 1);
-    EXPECT_EQ(report.blockers[0].pid, 21);
-
+    EXPECT_EQ(report.blockers[0].uses,
+              (Use{{Blocker::Reason::mappedFile, "/media/usb/lib.so"}, {Blocker::Reason::mappedFile, "/media/usb/doc.pdf"}}));
     // Nothing at all: the second pass still runs and says so.
     EXPECT_TRUE(scan(std::make_shared<FakeProcesses>()).scannedMappedFiles);
 }
@@ -136,20 +158,17 @@ TEST(BlockerScanner, AnAttachedImageReplacesTheUsesOfItsFile)
     auto processes = std::make_shared<FakeProcesses>();
     processes->table[30] = {"/usr/sbin/losetup", "losetup", 1, {{"/media/usb/disk.img", target}}, std::nullopt, {}};
     processes->table[31] = {"/usr/bin/vim", "vim", 1, {{"/media/usb/disk.img", target}, {"/media/usb/notes", target}}, std::nullopt, {}};
-    const QList<ImageBlocker> images{{"/media/usb/disk.img", "loop3"}, {"/home/me/other.img", "loop4"}};
-    const auto report = scan(processes, nullptr, images);
+    const auto report = scan(processes, nullptr, {{"/media/usb/disk.img", "loop3"}, {"/home/me/other.img", "loop4"}});
     EXPECT_EQ(report.images, (QList<ImageBlocker>{{"/media/usb/disk.img", "loop3"}}));
     ASSERT_EQ(report.blockers.size(), 1);
-    EXPECT_EQ(report.blockers[0].pid, 31);
-    EXPECT_EQ(report.blockers[0].uses, (QList<Blocker::Use>{{Blocker::Reason::openFile, "/media/usb/notes"}}));
+    EXPECT_EQ(report.blockers[0].uses, (Use{{Blocker::Reason::openFile, "/media/usb/notes"}}));
     EXPECT_FALSE(report.scannedMappedFiles);
-    EXPECT_FALSE(report.isEmpty());
 }
 
 TEST(BlockerScanner, NamesAndOrder)
 {
     auto processes = std::make_shared<FakeProcesses>();
-    const ProcessTable::FileRef there{"/media/usb", target};
+    const File there{"/media/usb", target};
     processes->table[42] = {std::nullopt, "kworker-ish", 1, {}, there, {}};
     processes->table[41] = {std::nullopt, std::nullopt, 1, {}, there, {}};
     processes->table[50] = {"/usr/bin/Zeta", "Zeta", 1, {}, there, {}};
@@ -158,19 +177,17 @@ TEST(BlockerScanner, NamesAndOrder)
     // Equal keys are ordered by pid whatever order the processes were listed in.
     for (const bool descending : {false, true}) {
         processes->descending = descending;
-        const auto report = scan(processes);
         QStringList order;
-        for (const Blocker& b : report.blockers)
+        for (const Blocker& b : scan(processes).blockers)
             order << QStringLiteral("%1:%2").arg(b.processName).arg(b.pid);
         EXPECT_EQ(order, (QStringList{"alpha:43", "kworker-ish:42", "pid 41:41", "zeta:44", "Zeta:50"})) << descending;
-        EXPECT_EQ(report.blockers.first().startTime, 4300u) << "the start time of each blocker is recorded";
     }
 }
 
 TEST(BlockerScanner, TheOwningAppIsTheNearestRegularAppAncestor)
 {
     auto processes = std::make_shared<FakeProcesses>();
-    const ProcessTable::FileRef there{"/media/usb", target};
+    const File there{"/media/usb", target};
     processes->table[100] = {"/usr/bin/editor", "editor", 1, {}, std::nullopt, {}};
     processes->table[101] = {"/usr/bin/helper", "helper", 100, {}, std::nullopt, {}};  // a hidden app of its own
     processes->table[102] = {"/usr/bin/worker", "worker", 101, {}, there, {}};
@@ -182,10 +199,8 @@ TEST(BlockerScanner, TheOwningAppIsTheNearestRegularAppAncestor)
     apps->records[101] = {101, QStringLiteral("Helper"), std::nullopt, std::nullopt, std::nullopt, false};
     apps->records[103] = {103, QStringLiteral("Helper"), std::nullopt, std::nullopt, std::nullopt, false};
     apps->records[200] = {200, std::nullopt, std::nullopt, QStringLiteral("/x/org.example.Daemon.desktop"), std::nullopt, false};
-    const auto report = scan(processes, apps);
-
     QHash<qint32, Blocker> byPid;
-    for (const Blocker& b : report.blockers)
+    for (const Blocker& b : scan(processes, apps).blockers)
         byPid.insert(b.pid, b);
     ASSERT_EQ(byPid.size(), 4);
     EXPECT_EQ(byPid[102].app, (OwningApp{100, "Editor", QStringLiteral("org.example.Editor"), QStringLiteral("/x/org.example.Editor.desktop"), 10000}));
@@ -195,22 +210,54 @@ TEST(BlockerScanner, TheOwningAppIsTheNearestRegularAppAncestor)
     EXPECT_EQ(byPid[200].app, (OwningApp{200, "org.example.Daemon", std::nullopt, QStringLiteral("/x/org.example.Daemon.desktop"), 20000}));
     EXPECT_TRUE(byPid[200].isAppProcess);
     EXPECT_EQ(byPid[300].app, std::nullopt);
-    EXPECT_FALSE(byPid[300].isAppProcess);
-}
 
-TEST(BlockerScanner, TheOwningAppOfAChildFromTheDesktopsRecords)
-{
     // The editor's helper child (1001) in the fixture session belongs to the editor (1000).
-    auto processes = std::make_shared<FakeProcesses>();
-    processes->table[1000] = {"/usr/bin/example-editor", "editor", 1, {}, std::nullopt, {}};
-    processes->table[1001] = {"/usr/libexec/example-editor-helper", "editor (helper)", 1000, {{"/media/usb/f", target}}, std::nullopt, {}};
-    auto apps = std::make_shared<DesktopApplications>(TestEnvironment::dataPath("proc-desktop"),
-                                                      QStringList{TestEnvironment::dataPath("xdg")}, QStringLiteral("en_US"));
-    const auto report = scan(processes, apps);
+    processes->table = {{1000, {"/usr/bin/example-editor", "editor", 1, {}, std::nullopt, {}}},
+                        {1001, {"/usr/libexec/example-editor-helper", "editor (helper)", 1000, {{"/media/usb/f", target}}, std::nullopt, {}}}};
+    const auto desktop = std::make_shared<DesktopApplications>(TestEnvironment::dataPath("proc-desktop"),
+                                                               QStringList{TestEnvironment::dataPath("xdg")}, QStringLiteral("en_US"));
+    const auto report = scan(processes, desktop);
     ASSERT_EQ(report.blockers.size(), 1);
     EXPECT_EQ(report.blockers[0].app->name, "Example Editor");
     EXPECT_EQ(report.blockers[0].app->pid, 1000);
     EXPECT_FALSE(report.blockers[0].isAppProcess);
+}
+
+TEST(BlockerScanner, EveryOtherHolderIsNamedWithoutABlocker)
+{
+    auto processes = std::make_shared<FakeProcesses>();
+    auto& mounts = processes->namespaces["mnt:[1]"];
+    mounts += {{8, other, "/media/usb/inner", "/", "/dev/sdc1", "ext4", true}, {9, target, "/srv/photos", "/photos", "/dev/sdb1", "ext4", true},
+               {10, other, "/media/usb2", "/", "/dev/sdd1", "ext4", true}};
+    processes->namespaces["mnt:[2]"] = {{20, target, "/media/usb", "/", "/dev/sdb1", "ext4", false}};  // private
+    processes->namespaces["mnt:[3]"] = {{30, target, "/media/usb", "/", "/dev/sdb1", "ext4", true}};   // slave, idle
+    processes->namespaces["mnt:[4]"] = {{40, target, "/media/usb", "/", "/dev/sdb1", "ext4", true}};   // slave, busy
+    processes->table[60] = {"/usr/bin/bwrap", "bwrap", 1, {}, std::nullopt, {}, std::nullopt, true, true, "mnt:[2]"};
+    processes->table[61] = {"/usr/bin/sleep", "sleep", 1, {}, std::nullopt, {}, std::nullopt, true, true, "mnt:[3]"};
+    processes->table[62] = {"/usr/bin/sh", "sh", 1, {}, File{"/media/usb", other, 40}, {}, std::nullopt, true, true, "mnt:[4]"};
+    processes->table[70] = {"/usr/bin/rsync", "rsync", 1, {{"/media/usb/a", target, drive}}, std::nullopt, {}, std::nullopt, false};
+    processes->table[71] = {std::nullopt, "cron", 1, {}, std::nullopt, {}, std::nullopt, false, false};
+    const auto report = scan(processes, nullptr, {}, std::make_shared<FakeDevices>());
+
+    ASSERT_EQ(report.blockers.size(), 1);
+    EXPECT_EQ(report.blockers[0].pid, 62) << "found through its namespace's mount";
+    QStringList holders;
+    for (const SystemHolder& holder : report.holders)
+        holders << holder.summary();
+    EXPECT_EQ(holders, (QStringList{"submount /media/usb/inner [\"/dev/sdc1\"]", "bind-mount /srv/photos [\"/photos\"]",
+                                    "namespace mnt:[2] private [\"bwrap (60)\"]", "namespace mnt:[4] propagated [\"sh (62)\"]",
+                                    "swap /media/usb/swapfile []", "swap /dev/sdb2 []", "stacked-device thin [\"dm-4\"]",
+                                    "nfs-export /media/usb/share []", "other-users 1 [\"rsync (70)\"]"}));
+    EXPECT_EQ(report.holders.last().title(), "1 process of other users is using it");
+
+    // Unreadable processes of other users are named only when nothing certain was found.
+    processes->table = {{71, processes->table[71]}, {72, {std::nullopt, "cron", 1, {}, std::nullopt, {}, std::nullopt, false, false}}};
+    processes->namespaces = {{"mnt:[1]", {{drive, target, "/media/usb", "/", "/dev/sdb1", "ext4", true}}}};
+    const auto unsure = scan(processes);
+    ASSERT_EQ(unsure.holders.size(), 1);
+    EXPECT_EQ(unsure.holders[0].title(), "2 processes of other users may be using it");
+    EXPECT_EQ(unsure.holders[0].subtitle(), "cron");
+    EXPECT_FALSE(unsure.isEmpty());
 }
 
 TEST(BlockerScanner, WithinIsAPathPrefixOnComponentBoundaries)

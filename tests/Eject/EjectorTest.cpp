@@ -76,7 +76,7 @@ TEST_F(EjectorTest, BusyScansWatchesAndRetriesOnceEveryBlockerHasExited)
     EXPECT_EQ(run(ejector->eject(usb, false)), false);
 
     ASSERT_EQ(scanned.size(), 1);
-    EXPECT_EQ(scanned[0], (ScanTarget{{0x810}, {"/media/usb"}}));
+    EXPECT_EQ(scanned[0], (ScanTarget{{0x810}, {"/media/usb"}, {"sdb"}}));
     const auto* status = ejector->status("12");
     EXPECT_EQ(status->phase, Ejector::Phase::idle);
     EXPECT_EQ(status->failure, EjectFailure::busy());

@@ -24,7 +24,8 @@ Blocker process(qint32 pid, const QString& name, QList<Blocker::Use> uses)
     return b;
 }
 
-// Firefox itself, one of its helpers, a shell with three uses, and an image attached from the drive.
+// Firefox itself, one of its helpers, a shell with three uses, an image attached from the drive,
+// a swap file and a sandbox's private copy of the mount.
 BlockerReport crowdedReport()
 {
     const OwningApp firefox{300, QStringLiteral("Firefox"), QStringLiteral("firefox"), std::nullopt};
@@ -37,7 +38,10 @@ BlockerReport crowdedReport()
                             {{Blocker::Reason::workingDirectory, "/media/usb/src"},
                              {Blocker::Reason::openFile, "/media/usb/src/notes.txt"},
                              {Blocker::Reason::mappedFile, "/media/usb/lib/libx.so"}});
-    return BlockerReport{{app, helper, shell}, {ImageBlocker{"/media/usb/images/disk.img", "loop3"}}, true, 80, {}};
+    const QList<SystemHolder> holders{{.kind = SystemHolder::Kind::swap, .subject = "/media/usb/swapfile"},
+                                      {.kind = SystemHolder::Kind::mountNamespace, .subject = "mnt:[4026532]",
+                                       .users = {"app-flatpak-org.example.Viewer.scope", "viewer (900)"}, .keepsAlive = true}};
+    return BlockerReport{{app, helper, shell}, {ImageBlocker{"/media/usb/images/disk.img", "loop3"}}, true, 80, {}, holders};
 }
 
 class BlockersViewTest : public ::testing::Test, protected EjectorRig {
@@ -70,11 +74,17 @@ protected:
         run(ejector->eject(usb, false));
         settle();
     }
+    // Opens the held scans and waits until their report is shown, however slow the build.
     void releaseScans()
     {
         scanGate->complete(true);
         scanGate.reset();
-        settle();
+        EXPECT_TRUE(TestEnvironment::waitUntil(
+            [&] {
+                const Ejector::Status* status = ejector->status(usb.id);
+                return status && status->report && status->phase == Ejector::Phase::idle;
+            },
+            std::chrono::seconds(10)));
     }
 
     QWidget host;
@@ -107,9 +117,10 @@ TEST_F(BlockersViewTest, WhosUsingThisLooksFirstThenListsImagesAndProcessesWithT
 
     nextReport = crowdedReport();
     releaseScans();
+    // New rows show on a later turn of the event loop.
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return tree.names().contains("disk.img"); }, std::chrono::seconds(10)));
     EXPECT_FALSE(tree.shows("Looking for what's using it…"));
     const QStringList names = tree.names();
-    ASSERT_TRUE(names.contains("disk.img"));
     EXPECT_LT(names.indexOf("disk.img"), names.indexOf("Firefox"));
     EXPECT_LT(names.indexOf("Firefox"), names.indexOf("Web Content"));
     // The app itself: its name, a subtitle from the pid, and quit.
@@ -120,6 +131,13 @@ TEST_F(BlockersViewTest, WhosUsingThisLooksFirstThenListsImagesAndProcessesWithT
     EXPECT_TRUE(tree.shows("Terminate Firefox, pid 301…"));
     EXPECT_FALSE(tree.shows("Quit Web Content"));
     EXPECT_TRUE(tree.shows("pid 302 · working directory"));
+    // What else holds it, after the processes: what it is and what can be done, with no button.
+    EXPECT_LT(names.indexOf("bash"), names.indexOf("/media/usb/swapfile"));
+    for (const QString text : {"Used as swap space", "Turning it off (swapoff) needs an administrator.",
+                               "Mounted in another mount namespace: app-flatpak-org.example.Viewer.scope, viewer (900)",
+                               "A private copy: the unmount succeeds, but the drive stays in use until these processes end."})
+        EXPECT_TRUE(tree.shows(text)) << text.toStdString();
+    EXPECT_FALSE(tree.shows("Terminate /media/usb/swapfile…"));
     // No failure: the primary button ejects and no force is offered.
     EXPECT_TRUE(tree.isEnabled("eject"));
     EXPECT_FALSE(tree.shows("force eject…"));

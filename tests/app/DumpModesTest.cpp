@@ -15,22 +15,6 @@
 using namespace mallowby;
 using namespace mallowby::test;
 
-TEST(DumpModes, VolumeFieldsPrintDashesForAbsentFigures)
-{
-    Volume volume;
-    volume.name = QStringLiteral("My Stick");
-    volume.kind = VolumeKind::external;
-    volume.format = QStringLiteral("FAT");
-    volume.mountPath = QStringLiteral("/run/media/me/My Stick");
-    EXPECT_EQ(DumpModes::volumeFields(volume),
-              (QStringList{"My Stick", "external", "FAT", "-", "-", "-", "-", "-", "/run/media/me/My Stick"}));
-
-    volume.deviceProtocol = QStringLiteral("USB");
-    volume.space = Space{16000000000, 9000000000, 8500000000, true};
-    EXPECT_EQ(DumpModes::volumeFields(volume), (QStringList{"My Stick", "external", "FAT", "USB", "16000000000", "9000000000",
-                                                            "8500000000", "true", "/run/media/me/My Stick"}));
-}
-
 TEST(DumpModes, VolumeDumpWaitsAtMostThreeSecondsForFigures)
 {
     FakeVolumePlatform fake;

@@ -7,7 +7,7 @@
 
 namespace mallowby::test {
 
-LoopImage::LoopImage(const QString& label, int megabytes, const QString& fileName)
+LoopImage::LoopImage(const QString& label, int megabytes, const QString& fileName, const QString& type)
     : m_dir(QDir::tempPath() + QStringLiteral("/mallowby-loop-XXXXXX"))
 {
     m_image = m_dir.filePath(fileName);
@@ -15,7 +15,7 @@ LoopImage::LoopImage(const QString& label, int megabytes, const QString& fileNam
     QDir().mkpath(m_mountPath);
     QString device;
     if (step(QStringLiteral("truncate"), {QStringLiteral("-s"), QStringLiteral("%1M").arg(megabytes), m_image})
-        && step(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-L"), label, m_image})
+        && step(QStringLiteral("mkfs.") + type, {QStringLiteral("-q"), QStringLiteral("-L"), label, m_image})
         && step(QStringLiteral("losetup"), {QStringLiteral("--find"), QStringLiteral("--show"), m_image}, &device)) {
         m_device = device.trimmed();
         if (TestEnvironment::udevdRuns())

@@ -7,12 +7,14 @@
 
 namespace mallowby::test {
 
-// A sparse ext4 image file attached to a loop device and mounted, for root-only tests.
+// A sparse image file attached to a loop device and mounted, for root-only tests.
 // Everything is undone on destruction (unmounted, detached, deleted).
 class LoopImage {
 public:
-    // The image file is `fileName` in a fresh temporary folder; the drive takes its name.
-    explicit LoopImage(const QString& label, int megabytes = 32, const QString& fileName = QStringLiteral("disk.img"));
+    // The image file is `fileName` in a fresh temporary folder; the drive takes its name. `type`
+    // is the file system: ext4 or btrfs.
+    explicit LoopImage(const QString& label, int megabytes = 32, const QString& fileName = QStringLiteral("disk.img"),
+                       const QString& type = QStringLiteral("ext4"));
     ~LoopImage();
     LoopImage(const LoopImage&) = delete;
     LoopImage& operator=(const LoopImage&) = delete;

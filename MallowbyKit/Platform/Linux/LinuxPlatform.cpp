@@ -10,6 +10,7 @@
 #include "Platform/Linux/LinuxMountTable.h"
 #include "Platform/Linux/LinuxNotificationServer.h"
 #include "Platform/Linux/LinuxProcessControl.h"
+#include "Platform/Linux/LinuxDeviceUsers.h"
 #include "Platform/Linux/ProcfsProcessTable.h"
 #include "Platform/Linux/UDisks2Service.h"
 #include "Platform/Linux/LinuxScreenEvents.h"
@@ -50,7 +51,7 @@ BlockerScanner LinuxPlatform::blockerScanner(std::shared_ptr<const BlockRegistry
         for (const AttachedImage& image : registry->attachedImages())
             images.append(ImageBlocker{image.imagePath, image.bsdName});
         return images;
-    });
+    }, std::make_shared<LinuxDeviceUsers>());
 }
 
 Ejector::Platform LinuxPlatform::ejector()

@@ -3,6 +3,8 @@
 #include <QFile>
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 
 #include <fcntl.h>
 #include <dirent.h>
@@ -16,25 +18,60 @@ namespace {
 
 constexpr QLatin1String deletedSuffix(" (deleted)");
 
-// A procfs file, whole (procfs reports size 0, so read until a read comes back short).
-QByteArray readFile(const char* path, qsizetype limit = 64 * 1024)
+// A procfs file, whole, read until a read returns nothing: a seq_file answers every read short,
+// one page or so at a time. At most `limit` bytes.
+QByteArray readAll(int fd, qsizetype limit)
 {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
     QByteArray data;
-    char buffer[4096];
-    while (data.size() < limit) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (fd < 0)
+        return data;
+    qsizetype size = 0;
+    data.resize(std::min<qsizetype>(4096, limit));
+    while (size < limit) {
+        if (size == data.size())
+            data.resize(std::min(data.size() * 2, limit));
+        const ssize_t got = ::read(fd, data.data() + size, size_t(data.size() - size));
         if (got <= 0)
             break;
-        data.append(buffer, got);
-        if (got < ssize_t(sizeof buffer))
-            break;  // a short read of a procfs file is its end
+        size += got;
     }
     ::close(fd);
-    return data.left(limit);
+    data.resize(size);
+    return data;
 }
+
+QByteArray readFile(const char* path, qsizetype limit = 1024 * 1024)
+{
+    return readAll(::open(path, O_RDONLY | O_CLOEXEC), limit);
+}
+
+QByteArray readFileAt(int dirfd, const char* name, qsizetype limit = 1024 * 1024)
+{
+    return readAll(::openat(dirfd, name, O_RDONLY | O_CLOEXEC), limit);
+}
+
+} // namespace
+
+QString ProcfsProcessTable::unescaped(const QByteArray& field)
+{
+    if (!field.contains('\\'))
+        return QString::fromUtf8(field);
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && std::all_of(field.begin() + i + 1, field.begin() + i + 4, [](char c) {
+                return c >= '0' && c <= '7';
+            })) {
+            out.append(char(field.mid(i + 1, 3).toInt(nullptr, 8)));
+            i += 3;
+        } else {
+            out.append(field[i]);
+        }
+    }
+    return QString::fromUtf8(out);
+}
+
+namespace {
 
 // The text of a symbolic link, as bytes; none for a link that cannot be read.
 std::optional<QByteArray> linkText(int dirfd, const char* name)
@@ -53,28 +90,32 @@ QString withoutDeleted(QByteArray path)
     return QString::fromUtf8(path);
 }
 
-// The device of the file system a magic link of procfs (fd/N, cwd) stands for. No attribute is
-// asked for and cached ones only: the device comes from the kernel's super block, and a hung
-// FUSE or NFS server is never asked.
-std::optional<quint64> deviceOfLink(int dirfd, const char* name)
+// The file a magic link of procfs (fd/N, cwd, root, exe) stands for, its device and mount id.
+// No attribute is asked for and cached ones only: both come from the kernel's records, and a
+// hung FUSE or NFS server is never asked.
+std::optional<ProcessTable::FileRef> statLink(int dirfd, const char* name)
 {
     struct statx info {};
-    if (::statx(dirfd, name, AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT, 0, &info) != 0)
+    if (::statx(dirfd, name, AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT, STATX_MNT_ID, &info) != 0)
         return std::nullopt;
-    return quint64(makedev(info.stx_dev_major, info.stx_dev_minor));
+    ProcessTable::FileRef file{{}, quint64(makedev(info.stx_dev_major, info.stx_dev_minor)), std::nullopt};
+    if (info.stx_mask & STATX_MNT_ID)
+        file.mountID = info.stx_mnt_id;
+    return file;
 }
 
-// The file a magic link stands for when it lies on one of `devices`. Sockets, pipes and
-// anonymous inodes (texts without a leading '/') are none.
-std::optional<ProcessTable::FileRef> fileOfLink(int dirfd, const char* name, const QSet<quint64>& devices)
+// The file a magic link stands for when it lies on `mounts`. Sockets, pipes and anonymous
+// inodes (texts without a leading '/') are none.
+std::optional<ProcessTable::FileRef> fileOfLink(int dirfd, const char* name, const ProcessTable::Mounts& mounts)
 {
-    const auto device = deviceOfLink(dirfd, name);
-    if (!device || !devices.contains(*device))
+    auto file = statLink(dirfd, name);
+    if (!file || !mounts.contains(*file))
         return std::nullopt;
     const auto target = linkText(dirfd, name);
     if (!target || !target->startsWith('/'))
         return std::nullopt;
-    return ProcessTable::FileRef{withoutDeleted(*target), *device};
+    file->path = withoutDeleted(*target);
+    return file;
 }
 
 // Calls `entry` with the name of every entry of a directory but "." and "..", read with
@@ -118,24 +159,43 @@ private:
     int m_fd;
 };
 
-// Parses one line of `maps`: "address perms offset major:minor inode path"; the path is the rest
-// of the line and may hold spaces. None for anonymous regions and malformed lines.
-std::optional<ProcessTable::FileRef> mappedRegion(const QByteArray& line)
+// Parses the device field ("major:minor", hexadecimal) of a `maps` line.
+std::optional<quint64> parseDevice(const char* field, const char* end)
 {
-    // The path starts at the first '/': no earlier field holds one.
-    const qsizetype slash = line.indexOf('/');
-    if (slash < 0)
+    const char* colon = static_cast<const char*>(memchr(field, ':', size_t(end - field)));
+    if (!colon)
         return std::nullopt;
-    const QList<QByteArray> fields = line.left(slash).simplified().split(' ');
-    if (fields.size() != 5 || fields[4] == "0")
+    uint major = 0, minor = 0;
+    const auto a = std::from_chars(field, colon, major, 16);
+    const auto b = std::from_chars(colon + 1, end, minor, 16);
+    if (a.ptr != colon || a.ec != std::errc() || b.ptr != end || b.ec != std::errc())
         return std::nullopt;
-    const QList<QByteArray> device = fields[3].split(':');
-    bool majorOk = false, minorOk = false;
-    const uint major = device.value(0).toUInt(&majorOk, 16);
-    const uint minor = device.value(1).toUInt(&minorOk, 16);
-    if (device.size() != 2 || !majorOk || !minorOk)
+    return quint64(makedev(major, minor));
+}
+
+// One line of `maps`: "address perms offset major:minor inode path"; the path is the rest of
+// the line and may hold spaces. A region on one of `devices`, none for anonymous regions, other
+// devices and malformed lines. Only the device field is parsed before the device is known.
+std::optional<ProcessTable::FileRef> mappedRegion(const char* line, const char* end, const QSet<quint64>& devices)
+{
+    const char* field = line;
+    for (int skip = 0; skip < 3; ++skip) {
+        field = static_cast<const char*>(memchr(field, ' ', size_t(end - field)));
+        if (!field)
+            return std::nullopt;
+        ++field;
+    }
+    const char* fieldEnd = static_cast<const char*>(memchr(field, ' ', size_t(end - field)));
+    if (!fieldEnd)
         return std::nullopt;
-    return ProcessTable::FileRef{withoutDeleted(line.mid(slash)), quint64(makedev(major, minor))};
+    const auto device = parseDevice(field, fieldEnd);
+    if (!device || !devices.contains(*device))
+        return std::nullopt;
+    const char* slash = static_cast<const char*>(memchr(fieldEnd, '/', size_t(end - fieldEnd)));
+    const char* inode = fieldEnd + 1;
+    if (!slash || (*inode == '0' && inode[1] == ' '))
+        return std::nullopt;
+    return ProcessTable::FileRef{withoutDeleted(QByteArray(slash, end - slash)), *device, std::nullopt};
 }
 
 } // namespace
@@ -149,36 +209,28 @@ uid_t ProcfsProcessTable::currentUid()
 
 QByteArray ProcfsProcessTable::path(qint32 pid, const char* entry) const
 {
-    return m_root + '/' + QByteArray::number(pid) + '/' + entry;
+    return m_root + '/' + (pid == 0 ? QByteArray("self") : QByteArray::number(pid)) + '/' + entry;
 }
 
-std::optional<uid_t> ProcfsProcessTable::owner(qint32 pid) const
+QList<ProcessTable::Listed> ProcfsProcessTable::processes() const
 {
-    const QByteArray status = readFile(path(pid, "status").constData());
-    qsizetype line = status.startsWith("Uid:") ? 0 : status.indexOf("\nUid:");
-    if (line < 0)
-        return std::nullopt;
-    line += status[line] == '\n' ? 5 : 4;
-    const QByteArray fields = status.mid(line, status.indexOf('\n', line) - line).simplified();
-    bool ok = false;
-    const uint uid = fields.left(fields.indexOf(' ')).toUInt(&ok);
-    return ok ? std::optional<uid_t>(uid) : std::nullopt;
-}
-
-QList<qint32> ProcfsProcessTable::userProcesses() const
-{
-    QList<qint32> pids;
+    QList<Listed> listed;
     const Descriptor root(::open(m_root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!root.isValid())
-        return pids;
+        return listed;
     forEachEntry(root.get(), [&](const char* name) {
         bool ok = false;
         const int pid = QByteArray::fromRawData(name, qsizetype(strlen(name))).toInt(&ok);
-        if (ok && pid >= 1 && owner(pid) == m_uid)
-            pids.append(pid);
+        if (!ok || pid < 1)
+            return;
+        // The owner of the process's directory is its effective user: one stat, where the
+        // status file would make the kernel gather the process's memory figures.
+        struct stat info {};
+        if (::fstatat(root.get(), name, &info, AT_SYMLINK_NOFOLLOW) == 0)
+            listed.append({pid, info.st_uid == m_uid});
     });
-    std::sort(pids.begin(), pids.end());
-    return pids;
+    std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) { return a.pid < b.pid; });
+    return listed;
 }
 
 std::optional<QString> ProcfsProcessTable::executablePath(qint32 pid) const
@@ -199,14 +251,32 @@ std::optional<QString> ProcfsProcessTable::commandName(qint32 pid) const
     return QString::fromUtf8(comm);
 }
 
-std::optional<QList<QByteArray>> ProcfsProcessTable::statFields(qint32 pid) const
+namespace {
+
+// The fields of a stat text after the command name, which may hold spaces and parentheses: they
+// start after the last ')'.
+std::optional<QList<QByteArray>> fieldsOfStat(const QByteArray& stat)
 {
-    const QByteArray stat = readFile(path(pid, "stat").constData(), 4096);
-    // The command name may hold spaces and parentheses: the fields start after the last ')'.
     const qsizetype close = stat.lastIndexOf(')');
     if (close < 0)
         return std::nullopt;
     return stat.mid(close + 1).simplified().split(' ');
+}
+
+std::optional<quint64> startTimeOf(const std::optional<QList<QByteArray>>& fields)
+{
+    if (!fields || fields->size() < 20)
+        return std::nullopt;
+    bool ok = false;
+    const quint64 ticks = fields->at(19).toULongLong(&ok);  // field 22
+    return ok ? std::optional<quint64>(ticks) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<QList<QByteArray>> ProcfsProcessTable::statFields(qint32 pid) const
+{
+    return fieldsOfStat(readFile(path(pid, "stat").constData(), 4096));
 }
 
 std::optional<qint32> ProcfsProcessTable::parent(qint32 pid) const
@@ -221,15 +291,10 @@ std::optional<qint32> ProcfsProcessTable::parent(qint32 pid) const
 
 std::optional<quint64> ProcfsProcessTable::startTime(qint32 pid) const
 {
-    const auto fields = statFields(pid);
-    if (!fields || fields->size() < 20)
-        return std::nullopt;
-    bool ok = false;
-    const quint64 ticks = fields->at(19).toULongLong(&ok);  // field 22
-    return ok ? std::optional<quint64>(ticks) : std::nullopt;
+    return startTimeOf(statFields(pid));
 }
 
-ProcessTable::Holdings ProcfsProcessTable::holdings(qint32 pid, const QSet<quint64>& devices) const
+ProcessTable::Holdings ProcfsProcessTable::holdings(qint32 pid, const Mounts& mounts) const
 {
     Holdings holdings;
     const Descriptor process(::open((m_root + '/' + QByteArray::number(pid)).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -237,37 +302,99 @@ ProcessTable::Holdings ProcfsProcessTable::holdings(qint32 pid, const QSet<quint
         return holdings;
     if (const auto text = linkText(process.get(), "exe"))
         holdings.executablePath = withoutDeleted(*text);
-    holdings.workingDirectory = fileOfLink(process.get(), "cwd", devices);
+    if (const auto exe = statLink(process.get(), "exe"))
+        holdings.executableThere = mounts.contains(*exe);
+    holdings.workingDirectory = fileOfLink(process.get(), "cwd", mounts);
+    holdings.rootDirectory = fileOfLink(process.get(), "root", mounts);
 
     const Descriptor fds(::openat(process.get(), "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fds.isValid())
+    if (!fds.isValid()) {
+        holdings.readable = errno != EACCES && errno != EPERM;
         return holdings;
+    }
     QList<std::pair<int, FileRef>> numbered;
     forEachEntry(fds.get(), [&](const char* name) {
-        if (auto file = fileOfLink(fds.get(), name, devices))
+        if (auto file = fileOfLink(fds.get(), name, mounts))
             numbered.append({atoi(name), std::move(*file)});
     });
     std::sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     holdings.openFiles.reserve(numbered.size());
     for (auto& [fd, file] : numbered)
         holdings.openFiles.append(std::move(file));
+    // Through the same directory: a descriptor of it keeps naming this process, so a pid reused
+    // meanwhile gives no start time rather than another process's.
+    if (holdings.executableThere || holdings.workingDirectory || holdings.rootDirectory || !holdings.openFiles.isEmpty())
+        holdings.startTime = startTimeOf(fieldsOfStat(readFileAt(process.get(), "stat", 4096)));
     return holdings;
 }
 
-QList<ProcessTable::FileRef> ProcfsProcessTable::mappedFiles(qint32 pid, int limit) const
+QList<ProcessTable::FileRef> ProcfsProcessTable::mappedFiles(qint32 pid, const QSet<quint64>& devices, int limit) const
 {
     QList<FileRef> regions;
+    // A browser's maps run to megabytes.
     const QByteArray maps = readFile(path(pid, "maps").constData(), 64 * 1024 * 1024);
-    qsizetype start = 0;
-    for (int count = 0; count < limit && start < maps.size(); ++count) {
-        qsizetype end = maps.indexOf('\n', start);
-        if (end < 0)
-            end = maps.size();
-        if (auto region = mappedRegion(maps.mid(start, end - start)))
+    const char* at = maps.constData();
+    const char* const end = at + maps.size();
+    for (int count = 0; count < limit && at < end; ++count) {
+        const char* lineEnd = static_cast<const char*>(memchr(at, '\n', size_t(end - at)));
+        if (!lineEnd)
+            lineEnd = end;
+        if (auto region = mappedRegion(at, lineEnd, devices))
             regions.append(std::move(*region));
-        start = end + 1;
+        at = lineEnd + 1;
     }
     return regions;
+}
+
+std::optional<QString> ProcfsProcessTable::mountNamespace(qint32 pid) const
+{
+    const auto text = linkText(AT_FDCWD, path(pid, "ns/mnt").constData());
+    return text ? std::optional<QString>(QString::fromLatin1(*text)) : std::nullopt;
+}
+
+QList<ProcessTable::MountEntry> ProcfsProcessTable::mounts(qint32 pid) const
+{
+    return parseMountInfo(readFile(path(pid, "mountinfo").constData(), 16 * 1024 * 1024));
+}
+
+QList<ProcessTable::MountEntry> ProcfsProcessTable::parseMountInfo(const QByteArray& text)
+{
+    // "ID PARENT MAJOR:MINOR ROOT MOUNTPOINT OPTIONS [OPTIONAL…] - TYPE SOURCE SUPEROPTIONS"
+    QList<MountEntry> entries;
+    for (const QByteArray& line : text.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() < 6 || dash < 6 || dash + 2 >= fields.size())
+            continue;
+        const QList<QByteArray> device = fields[2].split(':');
+        bool idOk = false, majorOk = false, minorOk = false;
+        MountEntry entry;
+        entry.id = fields[0].toULongLong(&idOk);
+        const uint major = device.value(0).toUInt(&majorOk), minor = device.value(1).toUInt(&minorOk);
+        if (!idOk || !majorOk || !minorOk || device.size() != 2)
+            continue;
+        entry.device = makedev(major, minor);
+        entry.root = unescaped(fields[3]);
+        entry.mountPoint = unescaped(fields[4]);
+        for (qsizetype i = 6; i < dash; ++i)
+            entry.propagates = entry.propagates || fields[i].startsWith("shared:") || fields[i].startsWith("master:");
+        entry.type = QString::fromUtf8(fields[dash + 1]);
+        entry.source = unescaped(fields[dash + 2]);
+        entries.append(std::move(entry));
+    }
+    return entries;
+}
+
+std::optional<QString> ProcfsProcessTable::unit(qint32 pid) const
+{
+    // "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-foo.scope"
+    for (const QByteArray& line : readFile(path(pid, "cgroup").constData(), 64 * 1024).split('\n')) {
+        const QList<QByteArray> parts = line.mid(line.lastIndexOf(':') + 1).split('/');
+        for (auto it = parts.crbegin(); it != parts.crend(); ++it)
+            if (it->endsWith(".service") || it->endsWith(".scope"))
+                return QString::fromUtf8(*it);
+    }
+    return std::nullopt;
 }
 
 } // namespace mallowby

@@ -9,25 +9,30 @@
 namespace mallowby {
 
 // Processes from procfs. Paths are link texts as the kernel writes them; device numbers come
-// from statx of the magic links asking for no attribute with AT_STATX_DONT_SYNC |
-// AT_NO_AUTOMOUNT (the kernel fills in the device from its own records, never asking a file
-// system server) and from the device field of `maps`. No path on a target is ever looked up and
+// and mount ids from statx of the magic links with AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT (the
+// kernel fills them in from its own records, never asking a file system server) and from the
+// device field of `maps`. No path on a target is ever looked up and
 // no file of a target is ever opened. A process is visited through one descriptor of its
 // directory, and a link's text is read only for a file on a device asked about.
 class ProcfsProcessTable final : public ProcessTable {
 public:
     explicit ProcfsProcessTable(QString procRoot = QStringLiteral("/proc"), uid_t uid = currentUid());
 
-    QList<qint32> userProcesses() const override;
+    QList<Listed> processes() const override;
     std::optional<QString> executablePath(qint32 pid) const override;
     std::optional<QString> commandName(qint32 pid) const override;
     std::optional<qint32> parent(qint32 pid) const override;
     std::optional<quint64> startTime(qint32 pid) const override;
-    Holdings holdings(qint32 pid, const QSet<quint64>& devices) const override;
-    QList<FileRef> mappedFiles(qint32 pid, int limit) const override;
+    Holdings holdings(qint32 pid, const Mounts& mounts) const override;
+    QList<FileRef> mappedFiles(qint32 pid, const QSet<quint64>& devices, int limit) const override;
+    std::optional<QString> mountNamespace(qint32 pid) const override;
+    QList<MountEntry> mounts(qint32 pid) const override;
+    std::optional<QString> unit(qint32 pid) const override;
 
-    // The real user id of a process (the first field of the `Uid:` line of status).
-    std::optional<uid_t> owner(qint32 pid) const;
+    // Undoes the octal escapes (\040 for a space) of mountinfo, swaps and exports fields.
+    static QString unescaped(const QByteArray& field);
+    // Parses a mountinfo text.
+    static QList<MountEntry> parseMountInfo(const QByteArray& text);
 
     static uid_t currentUid();
 
