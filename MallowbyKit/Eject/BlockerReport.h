@@ -14,6 +14,7 @@ struct BlockerReport {
     bool scannedMappedFiles = false;
     qint64 processCount = 0;
     std::chrono::nanoseconds duration{0};
+    bool incomplete = false;  // the scan's time ran out before it had looked at every process
 
     bool isEmpty() const { return blockers.isEmpty() && images.isEmpty(); }
 

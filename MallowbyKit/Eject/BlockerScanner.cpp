@@ -4,12 +4,15 @@
 #include "Platform/RunningApplications.h"
 #include "Support/OneShot.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocale>
 #include <QSet>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
+#include <mutex>
 
 namespace mallowby {
 
@@ -30,11 +33,43 @@ std::optional<OwningApp> appFrom(const RunningApplication& record, const Process
     return OwningApp{record.pid, *name, record.bundleIdentifier, record.bundlePath, processes.startTime(record.pid)};
 }
 
+// By app (or process) name, then pid.
+void sortBlockers(QList<Blocker>& blockers)
+{
+    const QLocale locale;
+    const auto key = [&](const Blocker& b) { return locale.toLower(b.app ? b.app->name : b.processName); };
+    std::stable_sort(blockers.begin(), blockers.end(), [&](const Blocker& a, const Blocker& b) {
+        const QString ka = key(a), kb = key(b);
+        return ka != kb ? ka < kb : a.pid < b.pid;
+    });
+}
+
+// Time the work item gets past the deadline to finish by itself.
+constexpr std::chrono::milliseconds deadlineGrace{150};
+
 } // namespace
 
+// What a running scan has found so far.
+struct BlockerScanner::Progress {
+    std::mutex lock;
+    BlockerReport report;
+
+    void set(const BlockerReport& now)
+    {
+        std::lock_guard guard(lock);
+        report = now;
+    }
+    BlockerReport get()
+    {
+        std::lock_guard guard(lock);
+        return report;
+    }
+};
+
 BlockerScanner::BlockerScanner(std::shared_ptr<const ProcessTable> processes,
-                               std::shared_ptr<const RunningApplications> apps, ImageListing images)
-    : m_processes(std::move(processes)), m_apps(std::move(apps)), m_images(std::move(images))
+                               std::shared_ptr<const RunningApplications> apps, ImageListing images,
+                               std::chrono::milliseconds deadline)
+    : m_processes(std::move(processes)), m_apps(std::move(apps)), m_images(std::move(images)), m_deadline(deadline)
 {
 }
 
@@ -60,15 +95,35 @@ bool BlockerScanner::isWithin(const QString& path, const QString& root)
 QCoro::Task<BlockerReport> BlockerScanner::scan(ScanTarget target) const
 {
     auto result = OneShot<BlockerReport>::make();
+    auto progress = std::make_shared<Progress>();
     // The work item keeps what it reads alive even if the scanner goes away meanwhile.
     auto scanner = std::make_shared<BlockerScanner>(*this);
-    pool().start([scanner, target = std::move(target), result] { result->complete(scanner->scanBlocking(target)); });
+    const auto started = std::chrono::steady_clock::now();
+    pool().start([scanner, target = std::move(target), result, progress] {
+        result->complete(scanner->run(target, progress.get()));
+    });
+    // A work item stuck on a process that does not answer: what it found by the deadline.
+    if (auto* app = QCoreApplication::instance())
+        QTimer::singleShot(m_deadline + deadlineGrace, app, [result, progress, started] {
+            BlockerReport partial = progress->get();
+            partial.incomplete = true;
+            sortBlockers(partial.blockers);
+            partial.duration = std::chrono::steady_clock::now() - started;
+            result->complete(std::move(partial));
+        });
     co_return co_await *result;
 }
 
 BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
 {
+    return run(target, nullptr);
+}
+
+BlockerReport BlockerScanner::run(const ScanTarget& target, Progress* progress) const
+{
     const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + m_deadline;
+    const auto late = [&] { return std::chrono::steady_clock::now() > deadline; };
     BlockerReport report;
 
     const QList<qint32> pids = m_processes->userProcesses();
@@ -83,29 +138,38 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
     for (const ImageBlocker& image : std::as_const(report.images))
         imagePaths.append(image.imagePath);
 
+    if (progress)
+        progress->set(report);
+
     for (qint32 pid : pids) {
+        if ((report.incomplete = late()))
+            break;
         auto blocker = inspect(pid, target);
         if (!blocker)
             continue;
         // An image file in use is shown as the image, not as a process.
         blocker->uses.removeIf([&](const Blocker::Use& use) { return withinAny(use.path, imagePaths); });
-        if (!blocker->uses.isEmpty())
-            report.blockers.append(std::move(*blocker));
+        if (blocker->uses.isEmpty())
+            continue;
+        report.blockers.append(std::move(*blocker));
+        if (progress)
+            progress->set(report);
     }
 
-    if (report.blockers.isEmpty() && report.images.isEmpty()) {
+    if (report.isEmpty() && !report.incomplete) {
         report.scannedMappedFiles = true;
-        for (qint32 pid : pids)
-            if (auto blocker = inspectMappedFiles(pid, target))
+        for (qint32 pid : pids) {
+            if ((report.incomplete = late()))
+                break;
+            if (auto blocker = inspectMappedFiles(pid, target)) {
                 report.blockers.append(std::move(*blocker));
+                if (progress)
+                    progress->set(report);
+            }
+        }
     }
 
-    const QLocale locale;
-    const auto key = [&](const Blocker& b) { return locale.toLower(b.app ? b.app->name : b.processName); };
-    std::stable_sort(report.blockers.begin(), report.blockers.end(), [&](const Blocker& a, const Blocker& b) {
-        const QString ka = key(a), kb = key(b);
-        return ka != kb ? ka < kb : a.pid < b.pid;
-    });
+    sortBlockers(report.blockers);
 
     report.duration = std::chrono::steady_clock::now() - started;
     return report;
