@@ -13,7 +13,7 @@
 #include <thread>
 
 #include <poll.h>
-#include <sched.h>
+#include <sys/resource.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/syscall.h>
@@ -120,10 +120,9 @@ struct DesktopEntryIndex::State {
     // Reads the directories, then again after each change, until woken.
     static void run(std::shared_ptr<State> state)
     {
-        // Idle priority: the index yields to everything else on the machine.
-        const sched_param idle{};
-        ::sched_setscheduler(0, SCHED_IDLE, &idle);
-        ::syscall(SYS_ioprio_set, 1 /* this thread */, 0, 3 << 13 /* idle class */);
+        // The lowest priority that still runs on a busy machine (SCHED_IDLE may never run there).
+        ::setpriority(PRIO_PROCESS, pid_t(::gettid()), 19);
+        ::syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS: this thread */, 0, (2 << 13) | 7 /* best effort, lowest */);
         const int notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         QHash<int, bool> watching;  // descriptor → for the creation of "applications" only
         for (;;) {

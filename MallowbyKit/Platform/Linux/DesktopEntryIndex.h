@@ -10,8 +10,8 @@
 
 namespace mallowby {
 
-// The desktop entries of the applications directories, read once on a thread of its own at idle
-// priority and read again whenever an applications directory on a local disk changes (inotify).
+// The desktop entries of the applications directories, read once on a thread of its own at the
+// lowest priority and read again whenever an applications directory on a local disk changes (inotify).
 // Programs are compared as text: an entry's Exec or TryExec program is never looked up on the file
 // system, since it may lie on a share that no longer answers.
 class DesktopEntryIndex {
