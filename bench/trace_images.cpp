@@ -75,7 +75,7 @@ int main(int argc, char** argv)
     std::printf("whole draws while stepping: %lld of 200 samples\n", qint64(view.wholeDraws()));
     std::printf("pixels differing: %lld of %d, largest channel difference %d\n", qint64(differing), a.width() * a.height(),
                 maxChannel);
-    std::printf("pixels with no match within one pixel (channel tolerance 48): %lld\n",
-                qint64(test::pixelsBeyondOne(a, b, 48)));
+    std::printf("pixels with no match within one pixel (channel tolerance 16): %lld\n",
+                qint64(test::pixelsBeyondOne(a, b, 16)));
     return 0;
 }

@@ -96,7 +96,7 @@ bool TraceView::shiftedByOne(const Series& values, const std::optional<Series>& 
            && (!mirror || shifted(*mirror, *m_mirror));
 }
 
-double TraceView::drawnScale(double scale) const
+double TraceView::scaleFor(double scale) const
 {
     // The height in which values rise, in pixels.
     const double pixels = m_mirror ? height() / 2.0 : double(height());
@@ -111,13 +111,13 @@ double TraceView::drawnScale(double scale) const
 void TraceView::set(const Series& values, double scale, const std::optional<Series>& mirror)
 {
     const bool step = shiftedByOne(values, mirror);
-    if (!step && values == m_values && mirror == m_mirror && drawnScale(scale) == m_scale)
+    if (!step && values == m_values && mirror == m_mirror && scaleFor(scale) == m_scale)
         return;
     const double before = m_scale;
     m_values = values;
     m_mirror = mirror;
     m_given = scale;
-    m_scale = drawnScale(scale);
+    m_scale = scaleFor(scale);
     if (m_scale != before || !step || !isVisible())
         m_image = QImage();  // drawn whole at the next paint
     else if (!m_image.isNull())
@@ -176,7 +176,7 @@ void TraceView::resizeEvent(QResizeEvent* event)
 {
     m_image = QImage();
     m_scale = 0;  // the band of the scale depends on the height
-    m_scale = drawnScale(m_given);
+    m_scale = scaleFor(m_given);
     QWidget::resizeEvent(event);
 }
 

@@ -38,6 +38,8 @@ public:
     static void draw(QPainter& painter, const QRectF& area, const QPalette& palette, const Series& values, double scale,
                      const std::optional<Series>& mirror);
 
+    // The scale drawn: within the band in which the highest value lies within a pixel of the edge.
+    double drawnScale() const { return m_scale; }
     // How often the whole picture was drawn (the rest were single steps).
     qint64 wholeDraws() const { return m_wholeDraws; }
 
@@ -48,7 +50,7 @@ protected:
 
 private:
     bool shiftedByOne(const Series& values, const std::optional<Series>& mirror) const;
-    double drawnScale(double scale) const;
+    double scaleFor(double scale) const;
     void drawWhole();
     void drawStep();
 

@@ -153,10 +153,13 @@ TEST(TraceView, StepByStepTheSameAsDrawnWholeWithinOnePixel)
         QImage whole(view.size(), QImage::Format_ARGB32_Premultiplied);
         whole.fill(Qt::transparent);
         QPainter painter(&whole);
-        TraceView::draw(painter, QRectF(0, 0, 300, 40), view.palette(), {reads, Tone::accent}, scale,
+        TraceView::draw(painter, QRectF(0, 0, 300, 40), view.palette(), {reads, Tone::accent}, view.drawnScale(),
                         TraceView::Series{writes, Tone::write});
         painter.end();
-        EXPECT_EQ(test::pixelsBeyondOne(shown, whole, 48), 0) << row.name;
+        EXPECT_EQ(test::pixelsBeyondOne(shown, whole, 16), 0) << row.name;
+        // The peak lies within one pixel of the edge of the 20-pixel half.
+        EXPECT_LE(scale, view.drawnScale()) << row.name;
+        EXPECT_GE(scale, view.drawnScale() * 19 / 20) << row.name;
         EXPECT_LE(view.wholeDraws(), row.maxWholeDraws) << row.name;
         EXPECT_GT(view.wholeDraws(), 0) << row.name;
     }

@@ -3,35 +3,38 @@
 #include <QImage>
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace mallowby::test {
 
-// Pixels of `a` that no pixel of `b` within one pixel (the 3×3 around it) matches within
-// `tolerance` on every channel, and the other way round: how far two pictures are from being the
-// same within one pixel.
+// Pixels of `first` whose every channel lies outside the range the 3×3 pixels around the same
+// place in `second` span (widened by `tolerance`), and the other way round: how far two pictures
+// are from being the same within one pixel. A line drawn a fraction of a pixel away passes.
 inline qsizetype pixelsBeyondOne(const QImage& first, const QImage& second, int tolerance)
 {
     const QImage a = first.convertToFormat(QImage::Format_ARGB32);
     const QImage b = second.convertToFormat(QImage::Format_ARGB32);
     if (a.size() != b.size())
         return qsizetype(a.width()) * a.height() + 1;
-    const auto close = [&](QRgb p, QRgb q) {
-        return std::abs(qRed(p) - qRed(q)) <= tolerance && std::abs(qGreen(p) - qGreen(q)) <= tolerance
-               && std::abs(qBlue(p) - qBlue(q)) <= tolerance && std::abs(qAlpha(p) - qAlpha(q)) <= tolerance;
-    };
     const auto unmatched = [&](const QImage& from, const QImage& in) {
         qsizetype count = 0;
         for (int y = 0; y < from.height(); ++y)
             for (int x = 0; x < from.width(); ++x) {
-                bool found = false;
-                for (int dy = -1; dy <= 1 && !found; ++dy)
-                    for (int dx = -1; dx <= 1 && !found; ++dx) {
-                        const int u = x + dx, v = y + dy;
-                        found = u >= 0 && v >= 0 && u < in.width() && v < in.height()
-                                && close(from.pixel(x, y), in.pixel(u, v));
+                const QRgb p = from.pixel(x, y);
+                const int value[4] = {qRed(p), qGreen(p), qBlue(p), qAlpha(p)};
+                int low[4] = {255, 255, 255, 255}, high[4] = {0, 0, 0, 0};
+                for (int v = std::max(0, y - 1); v <= std::min(in.height() - 1, y + 1); ++v)
+                    for (int u = std::max(0, x - 1); u <= std::min(in.width() - 1, x + 1); ++u) {
+                        const QRgb q = in.pixel(u, v);
+                        const int other[4] = {qRed(q), qGreen(q), qBlue(q), qAlpha(q)};
+                        for (int c = 0; c < 4; ++c) {
+                            low[c] = std::min(low[c], other[c]);
+                            high[c] = std::max(high[c], other[c]);
+                        }
                     }
-                count += found ? 0 : 1;
+                bool inside = true;
+                for (int c = 0; c < 4; ++c)
+                    inside = inside && value[c] >= low[c] - tolerance && value[c] <= high[c] + tolerance;
+                count += inside ? 0 : 1;
             }
         return count;
     };

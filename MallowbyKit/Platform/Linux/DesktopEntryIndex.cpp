@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -49,6 +50,7 @@ struct DesktopEntryIndex::State {
     QString localeName;
     LocalCheck isLocal;
     int wake = -1;
+    std::chrono::steady_clock::time_point created = std::chrono::steady_clock::now();
 
     std::mutex lock;
     std::condition_variable ready;
@@ -217,7 +219,9 @@ quint64 DesktopEntryIndex::generation() const
 
 std::optional<DesktopEntry> DesktopEntryIndex::byId(const QString& appId) const
 {
-    if (!waitReady(readyLimit))
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_state->created + readyLimit
+                                                                            - std::chrono::steady_clock::now());
+    if (!waitReady(std::max(left, std::chrono::milliseconds(0))))
         return std::nullopt;
     std::shared_ptr<const State::Contents> contents;
     {
@@ -230,7 +234,9 @@ std::optional<DesktopEntry> DesktopEntryIndex::byId(const QString& appId) const
 
 std::optional<DesktopEntry> DesktopEntryIndex::byProgram(const QString& executable) const
 {
-    if (!waitReady(readyLimit))
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_state->created + readyLimit
+                                                                            - std::chrono::steady_clock::now());
+    if (!waitReady(std::max(left, std::chrono::milliseconds(0))))
         return std::nullopt;
     std::shared_ptr<const State::Contents> contents;
     {

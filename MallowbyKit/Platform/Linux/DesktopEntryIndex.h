@@ -19,7 +19,8 @@ public:
     // Whether a directory lies on a local disk, where change notifications are asked for.
     using LocalCheck = std::function<bool(const QString& dir)>;
 
-    static constexpr auto readyLimit = std::chrono::seconds(2);
+    // Lookups wait for the first reading until this long after construction, then answer at once.
+    static constexpr auto readyLimit = std::chrono::seconds(3);
 
     DesktopEntryIndex(QStringList dataDirs, QString localeName, LocalCheck isLocal = onLocalDisk);
     ~DesktopEntryIndex();
