@@ -122,23 +122,42 @@ struct DesktopEntryIndex::State {
     // Reads the directories, then again after each change, until woken.
     static void run(std::shared_ptr<State> state)
     {
-        // The lowest priority that still runs on a busy machine (SCHED_IDLE may never run there).
-        ::setpriority(PRIO_PROCESS, pid_t(::gettid()), 19);
+        // Low priority, yet not so low that a busy machine starves it (SCHED_IDLE or nice 19 barely run there).
+        ::setpriority(PRIO_PROCESS, pid_t(::gettid()), 10);
         ::syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS: this thread */, 0, (2 << 13) | 7 /* best effort, lowest */);
         const int notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         QHash<int, bool> watching;  // descriptor → for the creation of "applications" only
-        for (;;) {
-            QList<Watch> watches;
-            state->publish(state->read(watches));
-            watching.clear();
-            for (const Watch& watch : std::as_const(watches)) {
+        // Whether a directory not watched before is now.
+        const auto watchAll = [&](const QList<Watch>& watches) {
+            bool grew = false;
+            for (const Watch& watch : watches) {
                 const QByteArray path = QFile::encodeName(watch.path);
                 const int wd = notify < 0 ? -1
                                           : ::inotify_add_watch(notify, path.constData(),
                                                                 watch.forApplications ? applicationsCreated : directoryChanges);
-                if (wd >= 0)
+                if (wd >= 0) {
+                    grew = grew || !watching.contains(wd);
                     watching.insert(wd, watch.forApplications);
+                }
             }
+            return grew;
+        };
+        // Watched before the first reading, so that no change after it goes unseen.
+        QList<Watch> topLevel;
+        for (const QString& dir : state->dataDirs) {
+            const QString applications = dir + QStringLiteral("/applications");
+            if (state->isLocal(applications))
+                topLevel.append(QFileInfo(applications).isDir() ? Watch{applications, false} : Watch{dir, true});
+        }
+        watchAll(topLevel);
+        for (bool first = true;; first = false) {
+            QList<Watch> watches;
+            Contents contents = state->read(watches);
+            const bool grew = watchAll(watches);
+            state->publish(std::move(contents));
+            // A directory that appeared since may have gained entries before it was watched.
+            if (grew && !first)
+                continue;
             if (!waitForChange(*state, notify, watching))
                 break;
         }
