@@ -1,7 +1,8 @@
 // The blocker scan side by side with `fuser -m` and `lsof +f --` on one mount, in one run:
 // median of N runs each (the scan's own reported duration; the peers' wall time from spawn to
 // exit), the ratios, and whether the scan found exactly the processes `fuser -m` found.
-// Usage: scan_vs_fuser MOUNTPATH [RUNS]   (bench/scan-vs-fuser sets the scene)
+// The first run, in a process that just started (after SETTLE_MS of start-up), is shown apart.
+// Usage: scan_vs_fuser MOUNTPATH [RUNS] [SETTLE_MS]   (bench/scan-vs-fuser sets the scene)
 #include "Eject/BlockerScanner.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxMountTable.h"
@@ -90,7 +91,8 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QString mountPath = QString::fromLocal8Bit(argv[1]);
-    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 15;
+    const int runs = argc > 2 ? std::max(2, atoi(argv[2])) : 15;
+    const int settleMs = argc > 3 ? std::max(0, atoi(argv[3])) : 0;
     std::optional<ScanTarget> target;
     for (const auto& mount : VolumeStore::Mount::current(LinuxMountTable(), true))
         if (mount.path == mountPath)
@@ -102,6 +104,8 @@ int main(int argc, char* argv[])
 
     const BlockerScanner scanner = LinuxPlatform::blockerScanner(std::make_shared<LinuxBlockRegistry>());
     const QByteArray path = QFile::encodeName(mountPath);
+    if (settleMs > 0)
+        ::usleep(useconds_t(settleMs) * 1000);
     std::vector<double> scanMs, fuserMs, lsofMs;
     BlockerReport report;
     QByteArray fuserOut;
@@ -117,9 +121,14 @@ int main(int argc, char* argv[])
         scanned.insert(blocker.pid);
     const QSet<qint32> fuserFound = pidsIn(fuserOut);
 
+    std::printf("first scan, %d ms after start   scan %.2f ms   fuser -m %.2f ms   ratio %.2f\n", settleMs, scanMs[0],
+                fuserMs[0], scanMs[0] / fuserMs[0]);
+    scanMs.erase(scanMs.begin());
+    fuserMs.erase(fuserMs.begin());
+    lsofMs.erase(lsofMs.begin());
     const double scan = medianMs(scanMs), fuser = medianMs(fuserMs), lsof = medianMs(lsofMs);
     std::printf("processes examined by the scan: %lld\n", qint64(report.processCount));
-    std::printf("median of %d runs   scan %.2f ms   fuser -m %.2f ms   lsof +f -- %.2f ms\n", runs, scan, fuser, lsof);
+    std::printf("median of %d later runs   scan %.2f ms   fuser -m %.2f ms   lsof +f -- %.2f ms\n", runs - 1, scan, fuser, lsof);
     std::printf("ratio scan / fuser -m   %.2f\n", scan / fuser);
     std::printf("ratio scan / lsof +f -- %.2f\n", scan / lsof);
     std::printf("holders: scan %lld, fuser -m %lld; same processes: %s\n", qint64(scanned.size()), qint64(fuserFound.size()),

@@ -16,6 +16,7 @@ struct BlockerReport {
     qint64 processCount = 0;
     std::chrono::nanoseconds duration{0};
     QList<SystemHolder> holders;  // what else keeps the target busy
+    bool incomplete = false;  // the scan's time ran out before it had looked at every process
 
     bool isEmpty() const { return blockers.isEmpty() && images.isEmpty() && holders.isEmpty(); }
 

@@ -5,12 +5,15 @@
 #include "Platform/RunningApplications.h"
 #include "Support/OneShot.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocale>
 #include <QSet>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
+#include <mutex>
 
 namespace mallowby {
 
@@ -31,12 +34,44 @@ std::optional<OwningApp> appFrom(const RunningApplication& record, const Process
     return OwningApp{record.pid, *name, record.bundleIdentifier, record.bundlePath, processes.startTime(record.pid)};
 }
 
+// By app (or process) name, then pid.
+void sortBlockers(QList<Blocker>& blockers)
+{
+    const QLocale locale;
+    const auto key = [&](const Blocker& b) { return locale.toLower(b.app ? b.app->name : b.processName); };
+    std::stable_sort(blockers.begin(), blockers.end(), [&](const Blocker& a, const Blocker& b) {
+        const QString ka = key(a), kb = key(b);
+        return ka != kb ? ka < kb : a.pid < b.pid;
+    });
+}
+
+// Time the work item gets past the deadline to finish by itself.
+constexpr std::chrono::milliseconds deadlineGrace{150};
+
 } // namespace
+
+// What a running scan has found so far.
+struct BlockerScanner::Progress {
+    std::mutex lock;
+    BlockerReport report;
+
+    void set(const BlockerReport& now)
+    {
+        std::lock_guard guard(lock);
+        report = now;
+    }
+    BlockerReport get()
+    {
+        std::lock_guard guard(lock);
+        return report;
+    }
+};
 
 BlockerScanner::BlockerScanner(std::shared_ptr<const ProcessTable> processes,
                                std::shared_ptr<const RunningApplications> apps, ImageListing images,
-                               std::shared_ptr<const DeviceUsers> devices)
-    : m_processes(std::move(processes)), m_apps(std::move(apps)), m_images(std::move(images)), m_devices(std::move(devices))
+                               std::shared_ptr<const DeviceUsers> devices, std::chrono::milliseconds deadline)
+    : m_processes(std::move(processes)), m_apps(std::move(apps)), m_images(std::move(images)), m_devices(std::move(devices)),
+      m_deadline(deadline)
 {
 }
 
@@ -62,15 +97,35 @@ bool BlockerScanner::isWithin(const QString& path, const QString& root)
 QCoro::Task<BlockerReport> BlockerScanner::scan(ScanTarget target) const
 {
     auto result = OneShot<BlockerReport>::make();
+    auto progress = std::make_shared<Progress>();
     // The work item keeps what it reads alive even if the scanner goes away meanwhile.
     auto scanner = std::make_shared<BlockerScanner>(*this);
-    pool().start([scanner, target = std::move(target), result] { result->complete(scanner->scanBlocking(target)); });
+    const auto started = std::chrono::steady_clock::now();
+    pool().start([scanner, target = std::move(target), result, progress] {
+        result->complete(scanner->run(target, progress.get()));
+    });
+    // A work item stuck on a process that does not answer: what it found by the deadline.
+    if (auto* app = QCoreApplication::instance())
+        QTimer::singleShot(m_deadline + deadlineGrace, app, [result, progress, started] {
+            BlockerReport partial = progress->get();
+            partial.incomplete = true;
+            sortBlockers(partial.blockers);
+            partial.duration = std::chrono::steady_clock::now() - started;
+            result->complete(std::move(partial));
+        });
     co_return co_await *result;
 }
 
 BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
 {
+    return run(target, nullptr);
+}
+
+BlockerReport BlockerScanner::run(const ScanTarget& target, Progress* progress) const
+{
     const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + m_deadline;
+    const auto late = [&] { return std::chrono::steady_clock::now() > deadline; };
     BlockerReport report;
 
     const QList<ProcessTable::Listed> processes = m_processes->processes();
@@ -90,6 +145,9 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
     for (const ImageBlocker& image : std::as_const(report.images))
         imagePaths.append(image.imagePath);
 
+    if (progress)
+        progress->set(report);
+
     // Other users' processes are never offered to be stopped: they are counted and named.
     QSet<qint32> holding;
     SystemHolder others{.kind = SystemHolder::Kind::otherUsers};
@@ -98,12 +156,16 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
         holding.insert(process.pid);
         if (process.ownUser) {
             report.blockers.append(std::move(blocker));
+            if (progress)
+                progress->set(report);
         } else {
             others.count += 1;
             others.users.append(QStringLiteral("%1 (%2)").arg(blocker.processName).arg(process.pid));
         }
     };
     for (const ProcessTable::Listed& process : processes) {
+        if ((report.incomplete = late()))
+            break;
         bool readable = true;
         auto blocker = inspect(process.pid, target, mounts, readable);
         if (!readable && !process.ownUser) {
@@ -120,11 +182,14 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
             found(process, std::move(*blocker));
     }
 
-    if (holding.isEmpty() && report.images.isEmpty()) {
+    if (holding.isEmpty() && report.images.isEmpty() && !report.incomplete) {
         report.scannedMappedFiles = true;
-        for (const ProcessTable::Listed& process : processes)
+        for (const ProcessTable::Listed& process : processes) {
+            if ((report.incomplete = late()))
+                break;
             if (auto blocker = inspectMappedFiles(process.pid, target))
                 found(process, std::move(*blocker));
+        }
     }
 
     // A copy that goes with the unmount holds the drive only while something in it is busy.
@@ -142,12 +207,7 @@ BlockerReport BlockerScanner::scanBlocking(const ScanTarget& target) const
         holders.append(unread);
     report.holders = holders;
 
-    const QLocale locale;
-    const auto key = [&](const Blocker& b) { return locale.toLower(b.app ? b.app->name : b.processName); };
-    std::stable_sort(report.blockers.begin(), report.blockers.end(), [&](const Blocker& a, const Blocker& b) {
-        const QString ka = key(a), kb = key(b);
-        return ka != kb ? ka < kb : a.pid < b.pid;
-    });
+    sortBlockers(report.blockers);
 
     report.duration = std::chrono::steady_clock::now() - started;
     return report;

@@ -8,6 +8,7 @@
 
 #include <QCoro/QCoroTask>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -30,20 +31,26 @@ public:
 
     static constexpr int mappedRegionLimit = 100000;
     static constexpr int ancestorLimit = 32;
+    static constexpr std::chrono::milliseconds defaultDeadline{4000};
 
     BlockerScanner(std::shared_ptr<const ProcessTable> processes, std::shared_ptr<const RunningApplications> apps,
-                   ImageListing images, std::shared_ptr<const DeviceUsers> devices = nullptr);
+                   ImageListing images, std::shared_ptr<const DeviceUsers> devices = nullptr,
+                   std::chrono::milliseconds deadline = defaultDeadline);
 
-    // Runs the scan as one work item off the main thread and resumes the caller with the report.
+    // Runs the scan as one work item off the main thread and resumes the caller with the report,
+    // at the latest when the deadline passes: then with what was found so far, marked incomplete,
+    // even while the work item still waits on a process that does not answer.
     QCoro::Task<BlockerReport> scan(ScanTarget target) const;
 
-    // The scan itself; any thread.
+    // The scan itself; any thread. It stops looking at further processes once the deadline passed.
     BlockerReport scanBlocking(const ScanTarget& target) const;
 
     // Whether `path` is `root` or lies below it.
     static bool isWithin(const QString& path, const QString& root);
 
 private:
+    struct Progress;
+    BlockerReport run(const ScanTarget& target, Progress* progress) const;
     std::optional<Blocker> inspect(qint32 pid, const ScanTarget& target, const ProcessTable::Mounts& mounts, bool& readable) const;
     std::optional<Blocker> inspectMappedFiles(qint32 pid, const ScanTarget& target) const;
     Blocker describe(qint32 pid, std::optional<QString> executablePath, QList<Blocker::Use> uses,
@@ -62,6 +69,7 @@ private:
     std::shared_ptr<const RunningApplications> m_apps;
     ImageListing m_images;
     std::shared_ptr<const DeviceUsers> m_devices;
+    std::chrono::milliseconds m_deadline;
 };
 
 } // namespace mallowby

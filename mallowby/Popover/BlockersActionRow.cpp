@@ -30,14 +30,15 @@ BlockersActionRow::BlockersActionRow(QWidget* parent)
     connect(m_close, &QPushButton::clicked, this, &BlockersActionRow::closeRequested);
     connect(m_force, &QPushButton::clicked, this, &BlockersActionRow::forceRequested);
     connect(m_primary, &QPushButton::clicked, this, &BlockersActionRow::primaryRequested);
-    present(false, true);
+    present(false, Ejector::Phase::idle);
 }
 
-void BlockersActionRow::present(bool failed, bool idle)
+void BlockersActionRow::present(bool failed, Ejector::Phase phase)
 {
+    const bool idle = phase == Ejector::Phase::idle;
     m_progress->setVisible(!idle);
     m_force->setVisible(failed);
-    m_force->setEnabled(idle);
+    m_force->setEnabled(phase != Ejector::Phase::ejecting);
     m_primary->setText(failed ? QStringLiteral("retry") : QStringLiteral("eject"));
     m_primary->setAccessibleDescription(failed ? tr("Tries the eject again (Return)") : tr("Ejects the drive (Return)"));
     m_primary->setEnabled(idle);

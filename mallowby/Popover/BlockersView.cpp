@@ -186,11 +186,14 @@ void BlockersView::presentBody(const Ejector::Status& status)
 {
     const bool idle = status.phase == Ejector::Phase::idle;
     m_looking->setVisible(!status.report);
-    m_none->setVisible(status.report && status.report->isEmpty());
+    m_none->setVisible(status.report && (status.report->isEmpty() || status.report->incomplete));
     m_rows->setVisible(status.report && !status.report->isEmpty());
     if (!status.report)
         return;
-    if (status.report->isEmpty()) {
+    if (status.report->incomplete) {
+        m_none->setText(QStringLiteral("The search stopped before it had looked at every process: some apps using "
+                                       "the drive may be missing."));
+    } else if (status.report->isEmpty()) {
         m_none->setText(status.failure ? QStringLiteral("None of your apps is using the drive. A system process may be holding it, such as "
                                                         "a file indexer (tracker-miner-fs, baloo_file) or a backup job.")
                                        : QStringLiteral("None of your apps is using the drive."));
@@ -264,9 +267,12 @@ void BlockersView::presentFooter(const Ejector::Status& status)
     const bool idle = status.phase == Ejector::Phase::idle;
     if (m_confirmation) {
         m_confirmationPanel->present(m_confirmation->question(), m_confirmation->cancelTitle(), m_confirmation->confirmTitle());
-        m_confirmationPanel->setConfirmEnabled(idle);
+        // A forced eject need not wait for a scan.
+        const bool forceDuringScan = m_confirmation->kind == Confirmation::Kind::force
+                                     && status.phase == Ejector::Phase::scanning;
+        m_confirmationPanel->setConfirmEnabled(idle || forceDuringScan);
     } else {
-        m_actions->present(status.failure.has_value(), idle);
+        m_actions->present(status.failure.has_value(), status.phase);
     }
     m_confirmationPanel->setVisible(m_confirmation.has_value());
     m_actions->setVisible(!m_confirmation);

@@ -4,6 +4,12 @@
 
 #include "support/TestEnvironment.h"
 
+#include <QHash>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+
 #include <gtest/gtest.h>
 
 using namespace mallowby;
@@ -37,6 +43,9 @@ public:
     QHash<QString, QList<MountEntry>> namespaces{{"mnt:[1]", {{drive, target, "/media/usb", "/", "/dev/sdb1", "ext4", true}}}};
     bool descending = false;  // list the pids highest first, as no sorted source would
     mutable int mapWalks = 0;
+    // Reading this process waits until `released`, as one in a dead share's page fault does.
+    std::optional<qint32> stuck;
+    std::shared_ptr<std::atomic<bool>> released = std::make_shared<std::atomic<bool>>(false);
 
     QList<Listed> processes() const override
     {
@@ -57,6 +66,8 @@ public:
     }
     Holdings holdings(qint32 pid, const Mounts&) const override
     {
+        while (pid == stuck && !*released)
+            QThread::msleep(5);
         const Process p = table.value(pid);
         return {startTime(pid), p.exe, false, p.files, p.cwd, p.root, p.readable};
     }
@@ -267,4 +278,29 @@ TEST(BlockerScanner, WithinIsAPathPrefixOnComponentBoundaries)
     EXPECT_FALSE(BlockerScanner::isWithin("/media/usb2/a", "/media/usb"));
     EXPECT_TRUE(BlockerScanner::isWithin("/anything", "/"));
     EXPECT_FALSE(BlockerScanner::isWithin("relative", "/"));
+}
+
+TEST(BlockerScanner, AtItsDeadlineAScanReportsWhatItFoundMarkedIncomplete)
+{
+    auto processes = std::make_shared<FakeProcesses>();
+    processes->table[10] = {"/usr/bin/bash", "bash", 1, {}, ProcessTable::FileRef{"/media/usb", target}, {}};
+    processes->table[11] = {"/usr/bin/cat", "cat", 1, {{"/media/usb/a", target}}, std::nullopt, {}};
+    processes->table[12] = {"/usr/bin/less", "less", 1, {{"/media/usb/b", target}}, std::nullopt, {}};
+    processes->stuck = 11;
+    const BlockerScanner scanner(processes, nullptr, {}, nullptr, std::chrono::milliseconds(200));
+    const auto report = TestEnvironment::await(scanner.scan(usb), std::chrono::seconds(10));
+    *processes->released = true;
+    ASSERT_TRUE(report.has_value());
+    EXPECT_TRUE(report->incomplete);
+    ASSERT_EQ(report->blockers.size(), 1);
+    EXPECT_EQ(report->blockers[0].pid, 10);
+
+    // In time: complete.
+    auto calm = std::make_shared<FakeProcesses>();
+    calm->table = processes->table;
+    const auto whole = TestEnvironment::await(BlockerScanner(calm, nullptr, {}, nullptr, std::chrono::milliseconds(2000)).scan(usb),
+                                              std::chrono::seconds(10));
+    ASSERT_TRUE(whole.has_value());
+    EXPECT_FALSE(whole->incomplete);
+    EXPECT_EQ(whole->blockers.size(), 3);
 }

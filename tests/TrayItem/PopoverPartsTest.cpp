@@ -4,6 +4,8 @@
 #include "Popover/KeyedStack.h"
 #include "Popover/TraceView.h"
 
+#include "support/ImageCompare.h"
+
 #include <QCoreApplication>
 #include <QImage>
 #include <QLabel>
@@ -12,6 +14,9 @@
 #include <QPointer>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
 
 using namespace mallowby;
 
@@ -106,4 +111,56 @@ TEST(TraceView, ReadsRiseAndWritesFallFromTheMiddleCutAtTheScale)
     // Without a mirror the baseline is the bottom edge and the line rises from there.
     const QImage single = drawTrace({writes, Tone::accent}, 1e6, std::nullopt);
     EXPECT_NEAR(rowsWith(single, qRgb(0, 200, 0)).first(), 20, 2);
+}
+
+TEST(TraceView, StepByStepTheSameAsDrawnWholeWithinOnePixel)
+{
+    using Tone = PopoverTheme::Tone;
+    using Rate = std::function<double(int)>;
+    struct Row {
+        const char* name;
+        Rate read, write;
+        qint64 maxWholeDraws;  // of 200 samples
+    };
+    const auto wave = [](double base, double period) {
+        return [=](int s) { return base * (1.3 + std::sin(s / period)) + base * 0.2 * ((s * 7919) % 13) / 13.0; };
+    };
+    const Row rows[] = {
+        {"noisy steady rates", wave(4e6, 9), wave(2e6, 5), 60},
+        {"writes rising every second", wave(3e6, 4), [](int s) { return 80'000.0 * s; }, 100},
+        {"bursts between idle seconds", [](int s) { return s % 17 < 3 ? 9e6 : 0.0; }, [](int s) { return s % 11 == 0 ? 5e5 : 0.0; }, 60},
+    };
+    for (const Row& row : rows) {
+        TraceView view;
+        view.resize(300, 40);
+        view.show();
+        QList<double> reads(60, 0.0), writes(60, 0.0);
+        double scale = 0;
+        QImage shown;
+        for (int s = 0; s < 200; ++s) {
+            reads.removeFirst();
+            reads.append(row.read(s));
+            writes.removeFirst();
+            writes.append(row.write(s));
+            scale = 1e6;
+            for (double v : reads + writes)
+                scale = std::max(scale, v);
+            view.set({reads, Tone::accent}, scale, TraceView::Series{writes, Tone::write});
+            shown = QImage(view.size(), QImage::Format_ARGB32_Premultiplied);  // what the screen gets
+            shown.fill(Qt::transparent);
+            view.render(&shown, {}, {}, QWidget::RenderFlags());
+        }
+        QImage whole(view.size(), QImage::Format_ARGB32_Premultiplied);
+        whole.fill(Qt::transparent);
+        QPainter painter(&whole);
+        TraceView::draw(painter, QRectF(0, 0, 300, 40), view.palette(), {reads, Tone::accent}, view.drawnScale(),
+                        TraceView::Series{writes, Tone::write});
+        painter.end();
+        EXPECT_EQ(test::pixelsBeyondOne(shown, whole, 16), 0) << row.name;
+        // The peak lies within one pixel of the edge of the 20-pixel half.
+        EXPECT_LE(scale, view.drawnScale()) << row.name;
+        EXPECT_GE(scale, view.drawnScale() * 19 / 20) << row.name;
+        EXPECT_LE(view.wholeDraws(), row.maxWholeDraws) << row.name;
+        EXPECT_GT(view.wholeDraws(), 0) << row.name;
+    }
 }

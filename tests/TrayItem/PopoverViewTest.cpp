@@ -130,7 +130,7 @@ TEST_F(PopoverViewTest, EjectFromACardReachesTheEjectorAndAFailureShowsOnTheCard
     EXPECT_FALSE(card->isHighlighted());
     EXPECT_EQ(panelsOn(card), 1);
 
-    // Every control is on the Tab chain; Ctrl+, turns to the settings page and back.
+    // Every control is on the Tab chain.
     QWidget* window = controller->popover();
     QSet<QWidget*> chain;
     for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
@@ -143,12 +143,6 @@ TEST_F(PopoverViewTest, EjectFromACardReachesTheEjectorAndAFailureShowsOnTheCard
         ASSERT_NE(control, nullptr) << name.toStdString();
         EXPECT_TRUE(chain.contains(qobject_cast<QWidget*>(control->object()))) << name.toStdString();
     }
-    QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
-    EXPECT_TRUE(controller->popoverState().showingSettings());
-    settle();
-    EXPECT_NE(named("done"), nullptr);
-    QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
-    EXPECT_FALSE(controller->popoverState().showingSettings());
 
     // The internal section opens from its header and says so.
     ASSERT_TRUE(press("Internal disk, "));

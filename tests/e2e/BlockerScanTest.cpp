@@ -9,14 +9,17 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <iostream>
 
 #include <sys/wait.h>
@@ -292,6 +295,8 @@ TEST_F(BlockerScan, AHolderOnAMountedBtrfsSubvolumeIsFound)
     release();
 }
 
+// Also: a desktop entry whose program lies on the share names the app (compared as text, never
+// looked up there), and the main thread never waits meanwhile.
 TEST(BlockerScanOfAStalledShare, FinishesForThatDriveAndForEveryOther)
 {
     if (!TestEnvironment::isRoot())
@@ -320,7 +325,26 @@ TEST(BlockerScanOfAStalledShare, FinishesForThatDriveAndForEveryOther)
     ::kill(pid_t(fuse.processId()), SIGUSR1);
     const auto root = targetAt(QStringLiteral("/"));
     ASSERT_TRUE(root.has_value());
+    QTemporaryDir data;
+    QDir().mkpath(data.filePath("applications"));
+    QFile entry(data.filePath("applications/stalled-tool.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nName=Stalled Tool\nTryExec=" + QFile::encodeName(mountPath) + "/prog\nExec=\""
+                + QFile::encodeName(mountPath) + "/prog\" %f\n");
+    entry.close();
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME"), dataDirs = qgetenv("XDG_DATA_DIRS");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(dir.path()));
     const BlockerScanner scanner = realScanner();
+    qputenv("XDG_DATA_HOME", dataHome);
+    qputenv("XDG_DATA_DIRS", dataDirs);
+    // The longest the main thread went without turning its event loop.
+    QElapsedTimer sinceTick;
+    qint64 longestStallMs = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] { longestStallMs = std::max(longestStallMs, sinceTick.restart()); });
+    sinceTick.start();
+    ticks.start(5);
     auto onShare = std::make_shared<std::optional<BlockerReport>>();
     auto onRoot = std::make_shared<std::optional<BlockerReport>>();
     const auto into = [](QCoro::Task<BlockerReport> scan, std::shared_ptr<std::optional<BlockerReport>> out) -> QCoro::Task<> {
@@ -332,6 +356,7 @@ TEST(BlockerScanOfAStalledShare, FinishesForThatDriveAndForEveryOther)
                                                      std::chrono::seconds(20));
     // A later scan still gets a thread.
     const auto later = finished ? TestEnvironment::await(scanner.scan(*root), std::chrono::seconds(20)) : std::nullopt;
+    ticks.stop();
 
     // Unblock the kernel before anything waits for the holder: killing the server aborts the
     // connection.
@@ -349,6 +374,11 @@ TEST(BlockerScanOfAStalledShare, FinishesForThatDriveAndForEveryOther)
             held = &blocker;
     ASSERT_NE(held, nullptr);
     EXPECT_EQ(held->processName, "prog");
+    ASSERT_TRUE(held->app.has_value());
+    EXPECT_EQ(held->app->name, "Stalled Tool");
+    EXPECT_FALSE((*onShare)->incomplete);
+    std::printf("longest stall of the main thread: %lld ms\n", qint64(longestStallMs));
+    EXPECT_LT(longestStallMs, 50);
     EXPECT_EQ(held->uses, (QList<Blocker::Use>{{Blocker::Reason::mappedFile, mountPath + "/prog"},
                                                {Blocker::Reason::workingDirectory, mountPath}}));
     EXPECT_GT((*onRoot)->blockers.size(), 1);

@@ -3,30 +3,16 @@
 #include "Platform/Linux/UdevProperties.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QStandardPaths>
 
 namespace mallowby {
 
-namespace {
-
-// Only for the programs of desktop entries, while the index is built: the path of a running
-// process's executable is compared as the kernel wrote it, never looked up, since it may lie on
-// a file system that no longer answers.
-QString canonical(const QString& path)
-{
-    const QString resolved = QFileInfo(path).canonicalFilePath();
-    return resolved.isEmpty() ? path : resolved;
-}
-
-} // namespace
-
 DesktopApplications::DesktopApplications(QString procRoot, QStringList dataDirs, QString localeName)
-    : m_procRoot(std::move(procRoot)), m_dataDirs(std::move(dataDirs)),
-      m_localeName(localeName.isEmpty() ? QLocale::system().name() : std::move(localeName)), m_processes(m_procRoot)
+    : m_procRoot(std::move(procRoot)), m_processes(m_procRoot),
+      m_entries(std::make_shared<DesktopEntryIndex>(std::move(dataDirs),
+                                                    localeName.isEmpty() ? QLocale::system().name() : std::move(localeName)))
 {
 }
 
@@ -112,53 +98,6 @@ std::optional<DesktopApplications::Identity> DesktopApplications::identityOf(qin
     return Identity{*unit, candidates};
 }
 
-std::optional<DesktopEntry> DesktopApplications::entryForId(const QString& appId) const
-{
-    if (appId.contains(QLatin1Char('/')))
-        return std::nullopt;
-    for (const QString& dir : m_dataDirs) {
-        const QString path = dir + QStringLiteral("/applications/") + appId + QStringLiteral(".desktop");
-        if (auto entry = DesktopEntry::load(path, m_localeName))
-            return entry;
-    }
-    return std::nullopt;
-}
-
-std::optional<DesktopEntry> DesktopApplications::entryForProgram(const QString& executable) const
-{
-    std::lock_guard guard(m_lock);
-    if (!m_indexed) {
-        m_indexed = true;
-        for (const QString& dir : m_dataDirs) {
-            QDirIterator files(dir + QStringLiteral("/applications"), {QStringLiteral("*.desktop")}, QDir::Files,
-                               QDirIterator::Subdirectories);
-            while (files.hasNext()) {
-                const QString path = files.next();
-                const auto entry = DesktopEntry::load(path, m_localeName);
-                if (!entry)
-                    continue;
-                for (const auto& program : {entry->program, entry->tryExec}) {
-                    if (!program)
-                        continue;
-                    const QString resolved = program->startsWith(QLatin1Char('/'))
-                                                 ? *program
-                                                 : QStandardPaths::findExecutable(*program);
-                    if (resolved.isEmpty())
-                        continue;
-                    const QString key = canonical(resolved);
-                    if (!m_byProgram.contains(key))
-                        m_byProgram.insert(key, path);
-                }
-            }
-        }
-    }
-    // The kernel's link text is already free of symbolic links.
-    const QString path = m_byProgram.value(executable);
-    if (path.isEmpty())
-        return std::nullopt;
-    return DesktopEntry::load(path, m_localeName);
-}
-
 RunningApplication DesktopApplications::record(qint32 pid, const DesktopEntry& entry, const QString& appId) const
 {
     return RunningApplication{pid, entry.name, appId, entry.path, entry.icon, !entry.noDisplay};
@@ -170,7 +109,7 @@ std::optional<RunningApplication> DesktopApplications::forPid(qint32 pid) const
 
     if (const auto identity = identityOf(pid)) {
         for (const QString& id : identity->candidateIds) {
-            const auto entry = entryForId(id);
+            const auto entry = m_entries->byId(id);
             if (!entry)
                 continue;
             const auto parentIdentity = parent ? identityOf(*parent) : std::nullopt;
@@ -184,7 +123,7 @@ std::optional<RunningApplication> DesktopApplications::forPid(qint32 pid) const
     const auto executable = m_processes.executablePath(pid);
     if (!executable)
         return std::nullopt;
-    const auto entry = entryForProgram(*executable);
+    const auto entry = m_entries->byProgram(*executable);
     if (!entry)
         return std::nullopt;
     const auto parentExecutable = parent ? m_processes.executablePath(*parent) : std::nullopt;

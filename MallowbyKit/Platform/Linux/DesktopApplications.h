@@ -1,12 +1,11 @@
 #pragma once
 
 #include "Platform/Linux/DesktopEntry.h"
+#include "Platform/Linux/DesktopEntryIndex.h"
 #include "Platform/Linux/ProcfsProcessTable.h"
 #include "Platform/RunningApplications.h"
 
-#include <QHash>
-
-#include <mutex>
+#include <memory>
 
 namespace mallowby {
 
@@ -14,7 +13,8 @@ namespace mallowby {
 // application unit of the systemd desktop convention (app-[launcher-]APPID….service/.scope) or
 // a Flatpak instance, with a desktop entry APPID.desktop; where the desktop starts apps without
 // such units, a process running the program of a desktop entry's Exec or TryExec. The record
-// belongs to the application's first process (whose parent is outside the application).
+// belongs to the application's first process (whose parent is outside the application). The
+// entries come from an index read in the background from construction on.
 class DesktopApplications final : public RunningApplications {
 public:
     explicit DesktopApplications(QString procRoot = QStringLiteral("/proc"), QStringList dataDirs = xdgDataDirs(),
@@ -38,18 +38,11 @@ private:
     };
 
     std::optional<Identity> identityOf(qint32 pid) const;
-    std::optional<DesktopEntry> entryForId(const QString& appId) const;
-    std::optional<DesktopEntry> entryForProgram(const QString& executable) const;
     RunningApplication record(qint32 pid, const DesktopEntry& entry, const QString& appId) const;
 
     QString m_procRoot;
-    QStringList m_dataDirs;
-    QString m_localeName;
     ProcfsProcessTable m_processes;
-
-    mutable std::mutex m_lock;
-    mutable bool m_indexed = false;
-    mutable QHash<QString, QString> m_byProgram;  // canonical program path → desktop file
+    std::shared_ptr<const DesktopEntryIndex> m_entries;
 };
 
 } // namespace mallowby
