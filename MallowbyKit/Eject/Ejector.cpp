@@ -81,13 +81,17 @@ ScanTarget Ejector::scanTarget(const QList<VolumeStore::Mount>& mounts)
     return target;
 }
 
-QCoro::Task<std::optional<BlockerReport>> Ejector::scanAndRecord(QList<VolumeStore::Mount> mounts)
+QCoro::Task<std::optional<BlockerReport>> Ejector::scanAndRecord(QString id, QList<VolumeStore::Mount> mounts)
 {
     QPointer<Ejector> self(this);
     const auto scan = m_platform.scan;
+    const quint64 number = ++m_scans;
     BlockerReport report = co_await scan(scanTarget(mounts));
     if (!self)
         co_return std::nullopt;  // the ejector is gone
+    if (m_appliedScan.value(id) > number)
+        co_return std::nullopt;  // a newer scan of the target has been applied
+    m_appliedScan.insert(id, number);
     setLastScan(report);
     co_return report;
 }
@@ -95,16 +99,26 @@ QCoro::Task<std::optional<BlockerReport>> Ejector::scanAndRecord(QList<VolumeSto
 QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
 {
     const QString id = target.id;
-    if (const Status* current = status(id); current && current->phase == Phase::ejecting)
+    if (m_ejecting.contains(id))
         co_return false;
+    m_ejecting.insert(id);
     stopWatching(id);
     store(id, Status{target, Phase::ejecting, std::nullopt, std::nullopt, {}});
 
     QPointer<Ejector> self(this);
     const auto client = m_platform.client;
-    const auto failure = co_await client->eject(target, force);
+    // A forced unmount is lazy: what is still open there keeps being written. The power-off, and
+    // the success, wait until nobody holds the file system.
+    std::function<QCoro::Task<>()> awaitHolders;
+    if (force)
+        awaitHolders = [self, id, detached = scanTarget(client->mounts(target)), target] {
+            return awaitRelease(self, id, detached, target);
+        };
+    const auto failure = co_await client->eject(target, force, awaitHolders);
     if (!self)
         co_return !failure;
+    m_ejecting.remove(id);
+    emit ejectEnded(id, !failure);
     if (!failure) {
         remove(id);
         co_return true;
@@ -120,7 +134,7 @@ QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
 
     settled.phase = Phase::scanning;
     store(id, settled);
-    const auto report = co_await scanAndRecord(mounts);
+    const auto report = co_await scanAndRecord(id, mounts);
     if (!report || !self)
         co_return false;
     if (const Status* current = status(id); current && current->phase == Phase::scanning) {
@@ -131,6 +145,28 @@ QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
         watchBlockers(done);
     }
     co_return false;
+}
+
+QCoro::Task<> Ejector::awaitRelease(QPointer<Ejector> self, QString id, ScanTarget detached, EjectTarget target)
+{
+    while (self) {
+        const auto scan = self->m_platform.scan;
+        const auto client = self->m_platform.client;
+        Clock& clock = self->m_clock;
+        const BlockerReport report = co_await scan(detached);
+        const bool closed = co_await client->isReleased(target);
+        if (!self)
+            co_return;
+        const qsizetype holders = report.blockers.size();
+        if (holders == 0 && closed)
+            co_return;
+        if (const Status* current = self->status(id); current && current->phase == Phase::ejecting) {
+            Status waiting = *current;
+            waiting.awaitedHolders = holders;
+            self->store(id, waiting);
+        }
+        co_await clock.sleep(std::chrono::seconds(1));
+    }
 }
 
 QCoro::Task<Ejector::EjectAllResult> Ejector::ejectAll(QList<EjectTarget> targets)
@@ -152,7 +188,7 @@ QCoro::Task<> Ejector::inspect(EjectTarget target)
 {
     const QString id = target.id;
     const Status* existing = status(id);
-    if (existing && existing->phase == Phase::ejecting)
+    if (m_ejecting.contains(id) || (existing && existing->phase == Phase::ejecting))
         co_return;
     const auto client = m_platform.client;
     const auto mounts = client->mounts(target);
@@ -160,7 +196,7 @@ QCoro::Task<> Ejector::inspect(EjectTarget target)
     scanning.phase = Phase::scanning;
     store(id, scanning);
 
-    const auto report = co_await scanAndRecord(mounts);
+    const auto report = co_await scanAndRecord(id, mounts);
     if (!report)
         co_return;
     if (const Status* current = status(id); current && *current == scanning) {
@@ -189,7 +225,7 @@ QCoro::Task<> Ejector::rescan(QString id)
 
     QPointer<Ejector> self(this);
     m_rescanning[id] += 1;
-    const auto report = co_await scanAndRecord(mounts);
+    const auto report = co_await scanAndRecord(id, mounts);
     if (!self)
         co_return;
     if (--m_rescanning[id] == 0)
@@ -201,7 +237,8 @@ QCoro::Task<> Ejector::rescan(QString id)
         updated.report = report;
         updated.stillMounted = stillMounted(mounts);
         store(id, updated);
-        if (updated.failure)
+        // Only a refusal for files in use ends when their holders exit.
+        if (updated.failure && updated.failure->isBusy())
             watchBlockers(updated);
     }
 }
@@ -233,7 +270,8 @@ void Ejector::stopWatching(const QString& id)
 void Ejector::dismiss(const QString& id)
 {
     stopWatching(id);
-    remove(id);
+    if (!m_ejecting.contains(id))
+        remove(id);
 }
 
 void Ejector::watchBlockers(const Status& status)

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 using namespace mallowby;
 using namespace mallowby::test;
 
@@ -143,7 +145,7 @@ protected:
     QString eject(const SysfsTree& sysfs, const QString& member, bool force = false)
     {
         const auto registry = std::make_shared<LinuxBlockRegistry>(Sysfs(sysfs.root()));
-        DiskArbitrationClient client({table, registry, std::make_shared<UDisks2Service>(*bus)});
+        DiskArbitrationClient client({table, registry, std::make_shared<UDisks2Service>(*bus, probe)});
         const EjectTarget target{member, member, VolumeKind::external, registry->members(member), std::nullopt};
         const auto failure = TestEnvironment::await(client.eject(target, force), std::chrono::seconds(10));
         if (!failure)
@@ -167,6 +169,7 @@ protected:
 
     QProcess daemon;
     ScriptedUDisks udisks;
+    UDisks2Service::DeviceProbe probe = UDisks2Service::probeDevice;
     std::unique_ptr<QDBusConnection> bus;
     std::shared_ptr<FakeVolumePlatform::Table> table = std::make_shared<FakeVolumePlatform::Table>();
 };
@@ -344,4 +347,25 @@ TEST_F(UDisks2Sequence, AnAutoClearLoopThatDetachedItselfWithItsUnmountIsEjected
     attach();
     udisks.effects.clear();
     EXPECT_EQ(eject(sysfs, "loop0"), "0xF8DA0001 gone");
+}
+
+TEST_F(UDisks2Sequence, AnUnmountTheBusGaveUpOnIsNoFailureItEndsWhenTheDeviceIsReleased)
+{
+    SysfsTree sysfs({QStringLiteral("usb-disk")});
+    table->mounts = {FakeVolumePlatform::mount("/media/A", "/dev/sdb1")};
+    udisks.drive("drives/Cruzer", false, true);
+    udisks.block("sdb", "drives/Cruzer");
+    udisks.block("sdb1", "drives/Cruzer");
+    udisks.partition("sdb1", "sdb");
+    udisks.filesystem("sdb1", {"/media/A"});
+    udisks.refusals["block_devices/sdb1 Filesystem.Unmount"] = {QStringLiteral("org.freedesktop.DBus.Error.NoReply"),
+                                                                QStringLiteral("Did not receive a reply")};
+    std::atomic<int> held = 0;
+    // The file system still writes out for three probes; the power goes only after that.
+    probe = [&](const QString& name) {
+        return name == "sdb1" && ++held <= 3 ? UDisks2Service::DeviceState::held : UDisks2Service::DeviceState::released;
+    };
+    EXPECT_EQ(eject(sysfs, "sdb"), "ejected");
+    EXPECT_EQ(held, 4);
+    EXPECT_EQ(udisks.requests(), (QStringList{"block_devices/sdb1 Filesystem.Unmount", "drives/Cruzer Drive.PowerOff"}));
 }
