@@ -223,7 +223,8 @@ TEST_F(BlockersViewTest, ForceEjectAsksFirstAndReturnRetries)
     EXPECT_EQ(disks->calls.count("unmount sdb"), 2);
 
     ASSERT_TRUE(tree.press("force eject…"));
-    EXPECT_TRUE(tree.shows("Force eject? Apps with files open on the drive may lose or damage them."));
+    EXPECT_TRUE(tree.shows("Force eject? Apps with files open on the drive may lose or damage them. "
+                           "It is switched off, and can be unplugged, only once they have closed those files."));
     ASSERT_TRUE(tree.press("cancel"));
     EXPECT_FALSE(disks->calls.contains("unmount sdb force"));
     ASSERT_TRUE(tree.press("force eject…"));
