@@ -81,7 +81,7 @@ ScanTarget Ejector::scanTarget(const QList<VolumeStore::Mount>& mounts)
     return target;
 }
 
-QCoro::Task<std::optional<BlockerReport>> Ejector::scanAndRecord(QString id, QList<VolumeStore::Mount> mounts)
+QCoro::Task<std::optional<Ejector::Scan>> Ejector::scanAndRecord(QString id, QList<VolumeStore::Mount> mounts)
 {
     QPointer<Ejector> self(this);
     const auto scan = m_platform.scan;
@@ -89,11 +89,16 @@ QCoro::Task<std::optional<BlockerReport>> Ejector::scanAndRecord(QString id, QLi
     BlockerReport report = co_await scan(scanTarget(mounts));
     if (!self)
         co_return std::nullopt;  // the ejector is gone
+    setLastScan(report);
     if (m_appliedScan.value(id) > number)
         co_return std::nullopt;  // a newer scan of the target has been applied
+    co_return Scan{report, number};
+}
+
+void Ejector::storeScanned(const QString& id, const Status& status, quint64 number)
+{
     m_appliedScan.insert(id, number);
-    setLastScan(report);
-    co_return report;
+    store(id, status);
 }
 
 QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
@@ -134,14 +139,14 @@ QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
 
     settled.phase = Phase::scanning;
     store(id, settled);
-    const auto report = co_await scanAndRecord(id, mounts);
-    if (!report || !self)
+    const auto scan = co_await scanAndRecord(id, mounts);
+    if (!scan || !self)
         co_return false;
     if (const Status* current = status(id); current && current->phase == Phase::scanning) {
         Status done = *current;
-        done.report = report;
+        done.report = scan->report;
         done.phase = Phase::idle;
-        store(id, done);
+        storeScanned(id, done, scan->number);
         watchBlockers(done);
     }
     co_return false;
@@ -196,15 +201,15 @@ QCoro::Task<> Ejector::inspect(EjectTarget target)
     scanning.phase = Phase::scanning;
     store(id, scanning);
 
-    const auto report = co_await scanAndRecord(id, mounts);
-    if (!report)
+    const auto scan = co_await scanAndRecord(id, mounts);
+    if (!scan)
         co_return;
     if (const Status* current = status(id); current && *current == scanning) {
         Status done = scanning;
-        done.report = report;
+        done.report = scan->report;
         done.phase = Phase::idle;
         done.stillMounted = stillMounted(mounts);
-        store(id, done);
+        storeScanned(id, done, scan->number);
     }
 }
 
@@ -225,18 +230,18 @@ QCoro::Task<> Ejector::rescan(QString id)
 
     QPointer<Ejector> self(this);
     m_rescanning[id] += 1;
-    const auto report = co_await scanAndRecord(id, mounts);
+    const auto scan = co_await scanAndRecord(id, mounts);
     if (!self)
         co_return;
     if (--m_rescanning[id] == 0)
         m_rescanning.remove(id);
-    if (!report)
+    if (!scan)
         co_return;
     if (const Status* after = status(id); after && after->phase == Phase::idle) {
         Status updated = *after;
-        updated.report = report;
+        updated.report = scan->report;
         updated.stillMounted = stillMounted(mounts);
-        store(id, updated);
+        storeScanned(id, updated, scan->number);
         // Only a refusal for files in use ends when their holders exit.
         if (updated.failure && updated.failure->isBusy())
             watchBlockers(updated);

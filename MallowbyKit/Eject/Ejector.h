@@ -134,9 +134,15 @@ private:
     void setLastScan(const BlockerReport& report);
     QStringList stillMounted(const QList<VolumeStore::Mount>& mounts) const;
     static ScanTarget scanTarget(const QList<VolumeStore::Mount>& mounts);
-    // Scans the mounts and records the summary; none when the ejector went away meanwhile or a
-    // scan of the target started later has already been applied.
-    QCoro::Task<std::optional<BlockerReport>> scanAndRecord(QString id, QList<VolumeStore::Mount> mounts);
+    // A report and the number of its scan, in the order scans started.
+    struct Scan {
+        BlockerReport report;
+        quint64 number = 0;
+    };
+    // Scans the mounts and records the summary; none when the ejector went away meanwhile or the
+    // report of a scan of the target started later is already in its status.
+    QCoro::Task<std::optional<Scan>> scanAndRecord(QString id, QList<VolumeStore::Mount> mounts);
+    void storeScanned(const QString& id, const Status& status, quint64 number);
 
     // Until nothing holds what a forced unmount detached: no blocker left, the members closed.
     static QCoro::Task<> awaitRelease(QPointer<Ejector> self, QString id, ScanTarget detached, EjectTarget target);
@@ -157,7 +163,7 @@ private:
     QHash<QString, int> m_rescanning;  // rescans under way per target
     QSet<QString> m_ejecting;          // targets whose eject request runs
     quint64 m_scans = 0;               // scans started, numbering each
-    QHash<QString, quint64> m_appliedScan;  // per target, the number of the newest scan applied
+    QHash<QString, quint64> m_appliedScan;  // per target, the number of the scan its report is from
 };
 
 } // namespace mallowby
