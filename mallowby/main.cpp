@@ -8,10 +8,13 @@
 #include "Support/LaunchEnvironment.h"
 
 #include <QApplication>
+#include <QDir>
 
 #include <csignal>
 #include <cstdio>
 #include <memory>
+
+#include <unistd.h>
 
 using namespace mallowby;
 
@@ -23,10 +26,22 @@ bool hasDisplay()
            || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// Started from a shell inside a drive, the program (and every child it starts) would keep that
+// drive busy: it works from "/". A relative snapshot path still names the file meant.
+void leaveWorkingDirectory()
+{
+    const QString snapshot = qEnvironmentVariable("MALLOWBY_SNAPSHOT");
+    if (!snapshot.isEmpty() && QDir::isRelativePath(snapshot))
+        qputenv("MALLOWBY_SNAPSHOT", QFile::encodeName(QDir::current().absoluteFilePath(snapshot)));
+    if (::chdir("/") != 0)
+        std::perror("mallowby: cannot change to /");
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    leaveWorkingDirectory();
     QCoreApplication::setApplicationName(QStringLiteral("mallowby"));
     QCoreApplication::setOrganizationName(QStringLiteral("mallowby"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MALLOWBY_VERSION));

@@ -23,7 +23,17 @@ QStringList DiskArbitrationClient::dependentWholeDisks(const EjectTarget& target
     return target.dependentWholeDisks(*m_platform.mountTable, *m_platform.registry);
 }
 
-QCoro::Task<std::optional<EjectFailure>> DiskArbitrationClient::eject(EjectTarget target, bool force) const
+QCoro::Task<bool> DiskArbitrationClient::isReleased(EjectTarget target) const
+{
+    const auto disks = m_platform.disks;
+    for (const BlockDevice& member : std::as_const(target.members))
+        if (!co_await disks->isReleased(member.bsdName))
+            co_return false;
+    co_return true;
+}
+
+QCoro::Task<std::optional<EjectFailure>> DiskArbitrationClient::eject(EjectTarget target, bool force,
+                                                                      std::function<QCoro::Task<>()> beforeEject) const
 {
     // Copies: the sequence may outlive this call's caller.
     const auto disks = m_platform.disks;
@@ -32,7 +42,10 @@ QCoro::Task<std::optional<EjectFailure>> DiskArbitrationClient::eject(EjectTarge
         const auto shares = mounts(target);
         if (shares.isEmpty())
             co_return EjectFailure::other(Dissent::notFound, *target.networkMountPath + QStringLiteral(" not found"));
-        co_return EjectFailure::from(co_await disks->unmountShare(shares.first(), force));
+        auto failure = EjectFailure::from(co_await disks->unmountShare(shares.first(), force));
+        if (!failure && beforeEject)
+            co_await beforeEject();
+        co_return failure;
     }
 
     const QStringList dependents = dependentWholeDisks(target);
@@ -42,6 +55,8 @@ QCoro::Task<std::optional<EjectFailure>> DiskArbitrationClient::eject(EjectTarge
     for (const BlockDevice& member : std::as_const(target.members))
         if (auto failure = EjectFailure::from(co_await disks->unmountDisk(member.bsdName, force)))
             co_return failure;
+    if (beforeEject)
+        co_await beforeEject();
     for (const BlockDevice& member : std::as_const(target.members))
         if (auto failure = EjectFailure::from(co_await disks->ejectDisk(member.bsdName)))
             co_return failure;

@@ -5,6 +5,7 @@
 
 #include <QCoro/QCoroTask>
 
+#include <functional>
 #include <memory>
 
 namespace mallowby {
@@ -29,7 +30,12 @@ public:
     // The process-wide client over the real system services.
     static std::shared_ptr<DiskArbitrationClient> shared();
 
-    QCoro::Task<std::optional<EjectFailure>> eject(EjectTarget target, bool force) const;
+    // `beforeEject`, when given, is awaited once everything is unmounted and before any medium is
+    // ejected or powered off.
+    QCoro::Task<std::optional<EjectFailure>> eject(EjectTarget target, bool force,
+                                                   std::function<QCoro::Task<>()> beforeEject = {}) const;
+    // Whether nothing holds any member any more.
+    QCoro::Task<bool> isReleased(EjectTarget target) const;
 
     QList<VolumeStore::Mount> mounts(const EjectTarget& target) const;
     QStringList dependentWholeDisks(const EjectTarget& target) const;

@@ -86,30 +86,49 @@ ScanTarget Ejector::scanTarget(const QList<VolumeStore::Mount>& mounts)
     return target;
 }
 
-QCoro::Task<std::optional<BlockerReport>> Ejector::scanAndRecord(QList<VolumeStore::Mount> mounts)
+QCoro::Task<std::optional<Ejector::Scan>> Ejector::scanAndRecord(QString id, QList<VolumeStore::Mount> mounts)
 {
     QPointer<Ejector> self(this);
     const auto scan = m_platform.scan;
+    const quint64 number = ++m_scans;
     BlockerReport report = co_await scan(scanTarget(mounts));
     if (!self)
         co_return std::nullopt;  // the ejector is gone
     setLastScan(report);
-    co_return report;
+    if (m_appliedScan.value(id) > number)
+        co_return std::nullopt;  // a newer scan of the target has been applied
+    co_return Scan{report, number};
+}
+
+void Ejector::storeScanned(const QString& id, const Status& status, quint64 number)
+{
+    m_appliedScan.insert(id, number);
+    store(id, status);
 }
 
 QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
 {
     const QString id = target.id;
-    if (const Status* current = status(id); current && current->phase == Phase::ejecting)
+    if (m_ejecting.contains(id))
         co_return false;
+    m_ejecting.insert(id);
     stopWatching(id);
     store(id, Status{target, Phase::ejecting, std::nullopt, std::nullopt, {}});
 
     QPointer<Ejector> self(this);
     const auto client = m_platform.client;
-    const auto failure = co_await client->eject(target, force);
+    // A forced unmount is lazy: what is still open there keeps being written. The power-off, and
+    // the success, wait until nobody holds the file system.
+    std::function<QCoro::Task<>()> awaitHolders;
+    if (force)
+        awaitHolders = [self, id, detached = scanTarget(client->mounts(target)), target] {
+            return awaitRelease(self, id, detached, target);
+        };
+    const auto failure = co_await client->eject(target, force, awaitHolders);
     if (!self)
         co_return !failure;
+    m_ejecting.remove(id);
+    emit ejectEnded(id, !failure);
     if (!failure) {
         remove(id);
         co_return true;
@@ -125,17 +144,39 @@ QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
 
     settled.phase = Phase::scanning;
     store(id, settled);
-    const auto report = co_await scanAndRecord(mounts);
-    if (!report || !self)
+    const auto scan = co_await scanAndRecord(id, mounts);
+    if (!scan || !self)
         co_return false;
     if (const Status* current = status(id); current && current->phase == Phase::scanning) {
         Status done = *current;
-        done.report = report;
+        done.report = scan->report;
         done.phase = Phase::idle;
-        store(id, done);
+        storeScanned(id, done, scan->number);
         watchBlockers(done);
     }
     co_return false;
+}
+
+QCoro::Task<> Ejector::awaitRelease(QPointer<Ejector> self, QString id, ScanTarget detached, EjectTarget target)
+{
+    while (self) {
+        const auto scan = self->m_platform.scan;
+        const auto client = self->m_platform.client;
+        Clock& clock = self->m_clock;
+        const BlockerReport report = co_await scan(detached);
+        const bool closed = co_await client->isReleased(target);
+        if (!self)
+            co_return;
+        const qsizetype holders = report.blockers.size();
+        if (holders == 0 && closed)
+            co_return;
+        if (const Status* current = self->status(id); current && current->phase == Phase::ejecting) {
+            Status waiting = *current;
+            waiting.awaitedHolders = holders;
+            self->store(id, waiting);
+        }
+        co_await clock.sleep(std::chrono::seconds(1));
+    }
 }
 
 QCoro::Task<Ejector::EjectAllResult> Ejector::ejectAll(QList<EjectTarget> targets)
@@ -157,7 +198,7 @@ QCoro::Task<> Ejector::inspect(EjectTarget target)
 {
     const QString id = target.id;
     const Status* existing = status(id);
-    if (existing && existing->phase == Phase::ejecting)
+    if (m_ejecting.contains(id) || (existing && existing->phase == Phase::ejecting))
         co_return;
     const auto client = m_platform.client;
     const auto mounts = client->mounts(target);
@@ -165,15 +206,15 @@ QCoro::Task<> Ejector::inspect(EjectTarget target)
     scanning.phase = Phase::scanning;
     store(id, scanning);
 
-    const auto report = co_await scanAndRecord(mounts);
-    if (!report)
+    const auto scan = co_await scanAndRecord(id, mounts);
+    if (!scan)
         co_return;
     if (const Status* current = status(id); current && *current == scanning) {
         Status done = scanning;
-        done.report = report;
+        done.report = scan->report;
         done.phase = Phase::idle;
         done.stillMounted = stillMounted(mounts);
-        store(id, done);
+        storeScanned(id, done, scan->number);
     }
 }
 
@@ -194,19 +235,20 @@ QCoro::Task<> Ejector::rescan(QString id)
 
     QPointer<Ejector> self(this);
     m_rescanning[id] += 1;
-    const auto report = co_await scanAndRecord(mounts);
+    const auto scan = co_await scanAndRecord(id, mounts);
     if (!self)
         co_return;
     if (--m_rescanning[id] == 0)
         m_rescanning.remove(id);
-    if (!report)
+    if (!scan)
         co_return;
     if (const Status* after = status(id); after && after->phase == Phase::idle) {
         Status updated = *after;
-        updated.report = report;
+        updated.report = scan->report;
         updated.stillMounted = stillMounted(mounts);
-        store(id, updated);
-        if (updated.failure)
+        storeScanned(id, updated, scan->number);
+        // Only a refusal for files in use ends when their holders exit.
+        if (updated.failure && updated.failure->isBusy())
             watchBlockers(updated);
     }
 }
@@ -238,7 +280,8 @@ void Ejector::stopWatching(const QString& id)
 void Ejector::dismiss(const QString& id)
 {
     stopWatching(id);
-    remove(id);
+    if (!m_ejecting.contains(id))
+        remove(id);
 }
 
 void Ejector::watchBlockers(const Status& status)

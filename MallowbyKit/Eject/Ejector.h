@@ -39,6 +39,9 @@ public:
         std::optional<EjectFailure> failure;
         std::optional<BlockerReport> report;
         QStringList stillMounted;  // last path component of each visible mount still there
+        // After a forced (lazy) unmount: the processes that still hold the file system, which
+        // lives on until they let go; 0 while only the device itself is still held.
+        std::optional<qsizetype> awaitedHolders;
 
         bool operator==(const Status&) const = default;
     };
@@ -90,8 +93,11 @@ public:
     const QList<LogEntry>& log() const { return m_log; }
     const std::optional<ScanSummary>& lastScan() const { return m_lastScan; }
 
-    // True when the target ejected. A second call while the target is ejecting returns false.
+    // True when the target ejected. A second call while the target's eject runs returns false
+    // and sends nothing.
     QCoro::Task<bool> eject(EjectTarget target, bool force);
+    // Whether an eject request of the target is under way.
+    bool isEjecting(const QString& id) const { return m_ejecting.contains(id); }
     // One target after another, never in parallel.
     QCoro::Task<EjectAllResult> ejectAll(QList<EjectTarget> targets);
     // A blocker scan without an eject.
@@ -100,6 +106,7 @@ public:
     QCoro::Task<> rescan(QString id);
     // The live rescan while the blockers view of a target is shown.
     void setLiveRescan(const QString& id, bool enabled);
+    // Forgets a settled status; an eject under way is never ended by it.
     void dismiss(const QString& id);
     // Ejects a disk image attached from a file on the target; rescans the target on success.
     QCoro::Task<bool> ejectImage(ImageBlocker image, QString forId);
@@ -117,6 +124,9 @@ signals:
     void statusesChanged();
     void logChanged();
     void lastScanChanged();
+    // An eject request of the target returned: the target ejected (the power-off done, the
+    // device gone) or it did not. Sent before the status changes.
+    void ejectEnded(const QString& id, bool ejected);
 
 private:
     void store(const QString& id, const Status& status);
@@ -125,8 +135,18 @@ private:
     void setLastScan(const BlockerReport& report);
     QStringList stillMounted(const QList<VolumeStore::Mount>& mounts) const;
     static ScanTarget scanTarget(const QList<VolumeStore::Mount>& mounts);
-    // Scans the mounts and records the summary; none when the ejector went away meanwhile.
-    QCoro::Task<std::optional<BlockerReport>> scanAndRecord(QList<VolumeStore::Mount> mounts);
+    // A report and the number of its scan, in the order scans started.
+    struct Scan {
+        BlockerReport report;
+        quint64 number = 0;
+    };
+    // Scans the mounts and records the summary; none when the ejector went away meanwhile or the
+    // report of a scan of the target started later is already in its status.
+    QCoro::Task<std::optional<Scan>> scanAndRecord(QString id, QList<VolumeStore::Mount> mounts);
+    void storeScanned(const QString& id, const Status& status, quint64 number);
+
+    // Until nothing holds what a forced unmount detached: no blocker left, the members closed.
+    static QCoro::Task<> awaitRelease(QPointer<Ejector> self, QString id, ScanTarget detached, EjectTarget target);
 
     void stopWatching(const QString& id);
     void watchBlockers(const Status& status);
@@ -142,6 +162,9 @@ private:
     QHash<QString, QSet<qint32>> m_waitingFor;
     std::map<QString, std::unique_ptr<Clock::Timer>> m_rescanTimers;
     QHash<QString, int> m_rescanning;  // rescans under way per target
+    QSet<QString> m_ejecting;          // targets whose eject request runs
+    quint64 m_scans = 0;               // scans started, numbering each
+    QHash<QString, quint64> m_appliedScan;  // per target, the number of the scan its report is from
 };
 
 } // namespace mallowby

@@ -12,6 +12,7 @@ FlushWatch::FlushWatch(Ejector& ejector, Platform platform, Clock& clock)
     : QObject(&ejector), m_ejector(ejector), m_platform(std::move(platform)), m_clock(clock)
 {
     connect(&m_ejector, &Ejector::statusesChanged, this, &FlushWatch::statusesChanged);
+    connect(&m_ejector, &Ejector::ejectEnded, this, &FlushWatch::ejectEnded);
     statusesChanged();
 }
 
@@ -28,23 +29,24 @@ const FlushEstimate* FlushWatch::estimate(const QString& targetID) const
     return it == m_flushes.constEnd() ? nullptr : &it->estimate;
 }
 
+void FlushWatch::ejectEnded(const QString& id, bool ejected)
+{
+    if (!m_flushes.contains(id))
+        return;
+    // Only the eject's own answer ends it: the unmount has returned, so nothing is left to write.
+    Flush flush = m_flushes.take(id);
+    m_devices.erase(id);
+    flush.estimate.finish();
+    if (m_flushes.isEmpty())
+        m_timer.reset();
+    emit flushesChanged();
+    emit flushEnded(flush, ejected);
+}
+
 void FlushWatch::statusesChanged()
 {
     const auto& statuses = m_ejector.statuses();
     bool changed = false;
-
-    // Phases that ended: the unmount has returned, so nothing is left to write.
-    for (const QString& id : m_flushes.keys()) {
-        const auto status = statuses.constFind(id);
-        if (status != statuses.constEnd() && status->phase == Ejector::Phase::ejecting)
-            continue;
-        Flush flush = m_flushes.take(id);
-        m_devices.erase(id);
-        flush.estimate.finish();
-        changed = true;
-        emit flushEnded(flush, status == statuses.constEnd());
-    }
-
     for (auto status = statuses.constBegin(); status != statuses.constEnd(); ++status) {
         if (status->phase != Ejector::Phase::ejecting || m_flushes.contains(status.key()))
             continue;
@@ -63,18 +65,16 @@ void FlushWatch::statusesChanged()
         m_flushes.insert(status.key(), flush);
         changed = true;
     }
-
-    if (m_flushes.isEmpty()) {
-        m_timer.reset();
-    } else if (!m_timer) {
+    if (!changed)
+        return;
+    if (!m_timer) {
         QPointer<FlushWatch> self(this);
         m_timer = m_clock.schedule(sampleInterval, sampleInterval, [self] {
             if (self)
                 self->sample();
         });
     }
-    if (changed)
-        emit flushesChanged();
+    emit flushesChanged();
 }
 
 void FlushWatch::sample()

@@ -17,11 +17,11 @@ class BlockDriver;
 class BlockRegistry;
 class Ejector;
 
-// Follows every eject from the outside: while a target is in its ejecting phase, samples twice a
-// second the data the kernel still has to write and the drive's own write counters (an NFS
-// share's, for a share), and
-// publishes a FlushEstimate per target. The estimate ends, with nothing left, when the phase
-// does. It belongs to the ejector it follows (a child object), where the views find it. Main
+// Follows every eject from the outside: from the start of a target's ejecting phase until its
+// eject request answers, samples twice a second the data the kernel still has to write and the
+// drive's own write counters (an NFS share's, for a share), and publishes a FlushEstimate per
+// target. The estimate ends, with nothing left, when the eject answers; nothing else (a
+// dismissed status, a vanished mount) ends it. It belongs to the ejector it follows (a child object), where the views find it. Main
 // thread only.
 class FlushWatch : public QObject {
     Q_OBJECT
@@ -67,6 +67,7 @@ private:
     };
 
     void statusesChanged();
+    void ejectEnded(const QString& id, bool ejected);
     void sample();
     FlushEstimate::Sample read(const Devices& devices) const;
 

@@ -22,6 +22,13 @@ public:
     virtual QCoro::Task<std::optional<Dissent>> ejectDisk(QString bsdName) = 0;
     // Unmounts a network share (a mount without a block device).
     virtual QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount mount, bool force) = 0;
+    // Whether nothing holds a whole disk any more: no file system on it or its partitions (one
+    // unmounted lazily lives on while processes use it), no mapping, no array.
+    virtual QCoro::Task<bool> isReleased(QString bsdName)
+    {
+        Q_UNUSED(bsdName);
+        co_return true;
+    }
 };
 
 } // namespace mallowby

@@ -64,6 +64,7 @@ pid_t spawn(const QString& program, int socket)
     posix_spawn_file_actions_adddup2(&actions, socket, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, socket, STDOUT_FILENO);
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    posix_spawn_file_actions_addchdir_np(&actions, "/");  // never holding the folder we were started in
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none;

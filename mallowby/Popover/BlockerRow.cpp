@@ -173,7 +173,7 @@ void BlockerRow::updateIcon()
 {
     const qreal ratio = devicePixelRatioF();
     if (m_blocker.app) {
-        if (const auto icon = AppIcon::of(*m_blocker.app)) {
+        if (const auto icon = AppIcon::of(m_blocker, this, [this] { updateIcon(); })) {
             m_icon->setPixmap(icon->pixmap(QSize(iconSize, iconSize), ratio));
             return;
         }

@@ -69,7 +69,9 @@ QString BlockersView::Confirmation::question() const
 {
     const QString name = blocker ? displayName(*blocker) : QString();
     switch (kind) {
-    case Kind::force: return QStringLiteral("Force eject? Apps with files open on the drive may lose or damage them.");
+    case Kind::force:
+        return QStringLiteral("Force eject? Apps with files open on the drive may lose or damage them. "
+                              "It is switched off, and can be unplugged, only once they have closed those files.");
     case Kind::terminate:
         return QStringLiteral("Terminate %1? It's asked to stop (SIGTERM); unsaved work in it may be lost.").arg(name);
     case Kind::kill:

@@ -30,7 +30,15 @@ void EjectStatusView::presentFlush(ByteUnits units)
 {
     const FlushWatch* flushes = FlushWatch::of(m_ejector);
     const FlushEstimate* estimate = flushes ? flushes->estimate(m_targetID) : nullptr;
-    if (estimate && estimate->showsProgress()) {
+    const Ejector::Status* status = m_ejector.status(m_targetID);
+    if (status && status->awaitedHolders) {
+        const qsizetype holders = *status->awaitedHolders;
+        m_busy->setText(m_busyText + QLatin1Char(' ')
+                        + (holders == 0 ? QStringLiteral("waiting for the drive to be let go")
+                           : holders == 1 ? QStringLiteral("waiting for 1 process to close its files there")
+                                          : QStringLiteral("waiting for %1 processes to close their files there").arg(holders)));
+        m_busy->setProgress(std::nullopt);
+    } else if (estimate && estimate->showsProgress()) {
         m_busy->setText(m_busyText + QLatin1Char(' ') + estimate->progressText(units));
         m_busy->setProgress(estimate->fractionDone());
     } else {

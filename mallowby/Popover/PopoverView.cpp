@@ -108,9 +108,27 @@ PopoverView::PopoverView(VolumeStore& volumes, DriveMonitor& drives, Ejector& ej
     showPage();
 }
 
-PopoverModel PopoverView::model() const
+PopoverModel PopoverView::model()
 {
-    return PopoverModel{m_volumes.volumes(), m_drives.drives(), m_preferences.volumesShown()};
+    PopoverModel model{m_volumes.volumes(), m_drives.drives(), m_preferences.volumesShown()};
+    QHash<QString, std::pair<Drive, QList<Volume>>> ejecting;
+    for (const Ejector::Status& status : m_ejector.statuses()) {
+        const QString& id = status.target.id;
+        if (status.phase != Ejector::Phase::ejecting && !m_ejector.isEjecting(id))
+            continue;
+        const auto drive = std::find_if(model.drives.cbegin(), model.drives.cend(), [&](const Drive& d) { return d.id == id; });
+        if (drive != model.drives.cend()) {
+            ejecting.insert(id, {*drive, model.volumesOf(*drive)});
+        } else if (const auto seen = m_ejectingDrives.constFind(id); seen != m_ejectingDrives.cend()) {
+            ejecting.insert(id, *seen);
+            model.drives.append(seen->first);
+            for (const Volume& volume : seen->second)
+                if (std::none_of(model.volumes.cbegin(), model.volumes.cend(), [&](const Volume& v) { return v.id == volume.id; }))
+                    model.volumes.append(volume);
+        }
+    }
+    m_ejectingDrives = std::move(ejecting);
+    return model;
 }
 
 void PopoverView::refresh()

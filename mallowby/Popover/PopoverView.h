@@ -2,6 +2,7 @@
 
 #include "Popover/PopoverModel.h"
 
+#include <QHash>
 #include <QWidget>
 
 #include <functional>
@@ -35,7 +36,9 @@ public:
                 Notifier& notifier, Updater& updater, PopoverState& state, std::function<void()> copyDiagnostics,
                 QWidget* parent = nullptr);
 
-    PopoverModel model() const;
+    // What is shown; a drive whose eject runs stays though its mounts have left the table (the
+    // write-out comes after that).
+    PopoverModel model();
     // Brings every view in step with the live objects, now.
     void refresh();
     // The same on the next turn; changes until then are taken in one go.
@@ -65,6 +68,7 @@ private:
     VolumeStore& m_volumes;
     DriveMonitor& m_drives;
     Ejector& m_ejector;
+    QHash<QString, std::pair<Drive, QList<Volume>>> m_ejectingDrives;  // as last seen, by drive id
     Preferences& m_preferences;
     Notifier& m_notifier;
     Updater& m_updater;

@@ -8,149 +8,89 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr quint64 MB = 1'000'000;
+using Sample = std::pair<std::optional<quint64>, std::optional<quint64>>;  // pending, written
+const Clock::TimePoint start(1h);
 
-// Samples half a second apart, from a fixed start.
-class Script {
-public:
+// Samples half a second apart from `start`.
+FlushEstimate sampled(const std::vector<Sample>& samples)
+{
     FlushEstimate estimate;
-
-    void sample(std::optional<quint64> pending, std::optional<quint64> written)
-    {
-        estimate.add({m_time, pending, written});
-        m_time += 500ms;
+    Clock::TimePoint at = start;
+    for (const auto& [pending, written] : samples) {
+        estimate.add({at, pending, written});
+        at += 500ms;
     }
-    Clock::TimePoint start() const { return Clock::TimePoint(1h); }
+    return estimate;
+}
 
-private:
-    Clock::TimePoint m_time = start();
-};
+std::vector<Sample> mb(std::initializer_list<std::pair<int, int>> list, std::vector<Sample> more = {})
+{
+    std::vector<Sample> samples;
+    for (const auto& [pending, written] : list)
+        samples.push_back({pending < 0 ? std::nullopt : std::optional<quint64>(pending * MB),
+                           written < 0 ? std::nullopt : std::optional<quint64>(written * MB)});
+    samples.insert(samples.end(), more.begin(), more.end());
+    return samples;
+}
 
 } // namespace
 
-TEST(FlushEstimate, FallingAmountsGiveTheDrivesRateTheTimeLeftAndTheShareDone)
+TEST(FlushEstimate, RemainingRateAndTimeLeft)
 {
-    Script s;
-    s.sample(400 * MB, 1000 * MB);
-    EXPECT_EQ(s.estimate.remainingBytes(), 400 * MB);
-    EXPECT_EQ(s.estimate.rate(), 0);
-    EXPECT_FALSE(s.estimate.showsProgress());
-    EXPECT_FALSE(s.estimate.writingSince());
-
-    // Writing begins at some moment of this interval, so it gives no rate.
-    s.sample(380 * MB, 1010 * MB);
-    EXPECT_EQ(s.estimate.writingSince(), s.start() + 500ms);
-    EXPECT_EQ(s.estimate.rate(), 0);
-    EXPECT_FALSE(s.estimate.showsProgress());
-
-    s.sample(360 * MB, 1030 * MB);  // 20 MB in half a second
-    EXPECT_DOUBLE_EQ(s.estimate.rate(), 40.0 * MB);
-    EXPECT_EQ(s.estimate.secondsLeft(), 9);
-    EXPECT_DOUBLE_EQ(s.estimate.fractionDone(), 0.1);
-    EXPECT_EQ(s.estimate.progressText(ByteUnits::decimal), "writing 360 MB, about 9 s");
-
-    s.sample(330 * MB, 1060 * MB);  // faster now: the rate spans both intervals
-    EXPECT_DOUBLE_EQ(s.estimate.rate(), 50.0 * MB);
-    EXPECT_EQ(s.estimate.secondsLeft(), 7);  // 6.6 s, rounded up
-    EXPECT_EQ(s.estimate.startBytes(), 400 * MB);
-    EXPECT_EQ(s.estimate.progressText(ByteUnits::binary), "writing 315 MiB, about 7 s");
+    struct Row {
+        const char* name;
+        std::vector<Sample> samples;
+        quint64 remaining;
+        double rate;
+        std::optional<qint64> secondsLeft;
+    };
+    const std::vector<Row> rows{
+        {"writing begins: that interval gives no rate", mb({{400, 1000}, {380, 1010}}), 380 * MB, 0, std::nullopt},
+        {"20 MB in half a second", mb({{400, 1000}, {380, 1010}, {360, 1030}}), 360 * MB, 40.0 * MB, 9},
+        {"faster: the rate spans both intervals", mb({{400, 1000}, {380, 1010}, {360, 1030}, {330, 1060}}), 330 * MB, 50.0 * MB, 7},
+        {"stalled two seconds: no time", mb({{300, 0}, {290, 10}, {280, 20}, {280, 20}, {280, 20}, {280, 20}, {280, 20}}), 280 * MB, 0, std::nullopt},
+        {"unreadable counter starts over", mb({{300, 0}, {290, 10}, {285, 20}, {280, -1}}), 280 * MB, 0, std::nullopt},
+        {"one reading since", mb({{300, 0}, {290, 10}, {285, 20}, {280, -1}, {270, 500}}), 270 * MB, 0, std::nullopt},
+        {"two readings since", mb({{300, 0}, {290, 10}, {285, 20}, {280, -1}, {270, 500}, {260, 510}}), 260 * MB, 20.0 * MB, 13},
+        {"re-attached device counts from zero", mb({{270, 500}, {260, 510}, {250, 5}}), 250 * MB, 0, std::nullopt},
+        {"and then at its own rate", mb({{270, 500}, {260, 510}, {250, 5}, {240, 10}}), 240 * MB, 10.0 * MB, 24},
+        {"unreadable meminfo keeps the amount", mb({{250, 5}, {240, 10}, {-1, 15}}), 240 * MB, 10.0 * MB, 24},
+        {"another program writes: the rise shows", mb({{100, 0}, {90, 10}, {80, 20}, {180, 40}}), 180 * MB, 30.0 * MB, 6},
+        {"just over 10 MB is shown", {{10 * MB + 1, 0}, {10 * MB + 1, MB}, {10 * MB + 1, 2 * MB}}, 10 * MB + 1, 2.0 * MB, 6},
+        {"10 MB is not worth a time", {{10 * MB + 1, 0}, {10 * MB + 1, MB}, {10 * MB + 1, 2 * MB}, {10 * MB, 3 * MB}}, 10 * MB, 2.0 * MB, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        const FlushEstimate estimate = sampled(row.samples);
+        EXPECT_EQ(estimate.remainingBytes(), row.remaining) << row.name;
+        EXPECT_DOUBLE_EQ(estimate.rate(), row.rate) << row.name;
+        EXPECT_EQ(estimate.secondsLeft(), row.secondsLeft) << row.name;
+        EXPECT_EQ(estimate.showsProgress(), row.secondsLeft.has_value()) << row.name;
+    }
 }
 
-TEST(FlushEstimate, TheRateCoversOnlyTheLastTwoSecondsSoAStalledDriveShowsNoTime)
+TEST(FlushEstimate, TheEndAndTheTexts)
 {
-    Script s;
-    s.sample(300 * MB, 0);
-    s.sample(290 * MB, 10 * MB);
-    s.sample(280 * MB, 20 * MB);
-    for (int i = 0; i < 3; ++i)
-        s.sample(280 * MB, 20 * MB);
-    // Still inside the window: the last writes keep the rate up.
-    EXPECT_GT(s.estimate.rate(), 0);
-    s.sample(280 * MB, 20 * MB);
-    // Two seconds of nothing: the drive stalls; the amount stays but no time is given.
-    EXPECT_EQ(s.estimate.rate(), 0);
-    EXPECT_EQ(s.estimate.remainingBytes(), 280 * MB);
-    EXPECT_FALSE(s.estimate.showsProgress());
-    EXPECT_FALSE(s.estimate.secondsLeft());
-    EXPECT_EQ(s.estimate.progressText(ByteUnits::decimal), "");
-    // It was writing once; that stays known.
-    EXPECT_EQ(s.estimate.writingSince(), s.start() + 500ms);
+    FlushEstimate estimate = sampled(mb({{400, 1000}, {380, 1010}, {360, 1030}}));
+    EXPECT_EQ(estimate.writingSince(), start + 500ms);
+    EXPECT_EQ(sampled(mb({{400, 1000}})).writingSince(), std::nullopt);
+    EXPECT_DOUBLE_EQ(estimate.fractionDone(), 0.1);
+    EXPECT_EQ(estimate.progressText(ByteUnits::decimal), "writing 360 MB, about 9 s");
+    EXPECT_EQ(sampled(mb({{400, 1000}, {380, 1010}, {360, 1030}, {330, 1060}})).progressText(ByteUnits::binary),
+              "writing 315 MiB, about 7 s");
+    EXPECT_EQ(sampled(mb({{100, 0}, {90, 10}, {80, 20}, {180, 40}})).fractionDone(), 0) << "never negative";
+    EXPECT_EQ(sampled(mb({{100, 0}, {90, 10}, {80, 20}, {180, 40}})).startBytes(), 100 * MB);
 
-    s.sample(270 * MB, 30 * MB);
-    EXPECT_TRUE(s.estimate.showsProgress());
-}
-
-TEST(FlushEstimate, UnreadableOrBackwardCountersStartTheRateOver)
-{
-    Script s;
-    s.sample(300 * MB, 0);
-    s.sample(290 * MB, 10 * MB);
-    s.sample(285 * MB, 20 * MB);
-    EXPECT_DOUBLE_EQ(s.estimate.rate(), 20.0 * MB);
-    s.sample(280 * MB, std::nullopt);
-    EXPECT_EQ(s.estimate.rate(), 0);
-    s.sample(270 * MB, 500 * MB);
-    EXPECT_EQ(s.estimate.rate(), 0);  // one reading since
-    s.sample(260 * MB, 510 * MB);
-    EXPECT_DOUBLE_EQ(s.estimate.rate(), 20.0 * MB);
-    // A re-attached device counts from zero: no huge or negative rate.
-    s.sample(250 * MB, 5 * MB);
-    EXPECT_EQ(s.estimate.rate(), 0);
-    s.sample(240 * MB, 10 * MB);
-    EXPECT_DOUBLE_EQ(s.estimate.rate(), 10.0 * MB);
-    // A meminfo that cannot be read keeps the last amount.
-    s.sample(std::nullopt, 15 * MB);
-    EXPECT_EQ(s.estimate.remainingBytes(), 240 * MB);
-}
-
-TEST(FlushEstimate, AFigureRisingWhileAnotherProgramWritesShowsTheRiseButNoNegativeProgress)
-{
-    Script s;
-    s.sample(100 * MB, 0);
-    s.sample(90 * MB, 10 * MB);
-    s.sample(80 * MB, 20 * MB);
-    EXPECT_DOUBLE_EQ(s.estimate.fractionDone(), 0.2);
-    s.sample(180 * MB, 40 * MB);  // something else dirties 110 MB
-    EXPECT_EQ(s.estimate.remainingBytes(), 180 * MB);
-    EXPECT_EQ(s.estimate.fractionDone(), 0);
-    EXPECT_EQ(s.estimate.secondsLeft(), 6);  // 180 MB at 30 MB/s
-    EXPECT_EQ(s.estimate.startBytes(), 100 * MB);
-}
-
-TEST(FlushEstimate, TenMegabytesOrLessIsNotWorthShowing)
-{
-    Script s;
-    s.sample(10 * MB + 1, 0);
-    s.sample(10 * MB + 1, 1 * MB);
-    s.sample(10 * MB + 1, 2 * MB);
-    EXPECT_TRUE(s.estimate.showsProgress());
-    EXPECT_EQ(s.estimate.secondsLeft(), 6);
-    s.sample(10 * MB, 3 * MB);
-    EXPECT_FALSE(s.estimate.showsProgress());
-    EXPECT_FALSE(s.estimate.secondsLeft());
-    EXPECT_GT(s.estimate.rate(), 0);
-}
-
-TEST(FlushEstimate, TheEndLeavesNothingAndLaterSamplesChangeNothing)
-{
-    Script s;
-    s.sample(400 * MB, 0);
-    s.sample(300 * MB, 100 * MB);
-    s.estimate.finish();
-    const FlushEstimate ended = s.estimate;
+    estimate.finish();
+    const FlushEstimate ended = estimate;
     EXPECT_EQ(ended.remainingBytes(), 0u);
     EXPECT_EQ(ended.rate(), 0);
     EXPECT_EQ(ended.fractionDone(), 1);
     EXPECT_TRUE(ended.isFinished());
     EXPECT_FALSE(ended.showsProgress());
-    s.sample(500 * MB, 200 * MB);
-    EXPECT_EQ(s.estimate, ended);
-}
+    estimate.add({start + 10s, 500 * MB, 2000 * MB});
+    EXPECT_EQ(estimate, ended);
 
-TEST(FlushEstimate, TimeTexts)
-{
-    EXPECT_EQ(FlushEstimate::timeText(0), "about 1 s");
-    EXPECT_EQ(FlushEstimate::timeText(59), "about 59 s");
-    EXPECT_EQ(FlushEstimate::timeText(60), "about 1 min");
-    EXPECT_EQ(FlushEstimate::timeText(61), "about 2 min");
-    EXPECT_EQ(FlushEstimate::timeText(3600), "about 60 min");
+    for (const auto& [seconds, text] : std::vector<std::pair<qint64, const char*>>{
+             {0, "about 1 s"}, {59, "about 59 s"}, {60, "about 1 min"}, {61, "about 2 min"}, {3600, "about 60 min"}})
+        EXPECT_EQ(FlushEstimate::timeText(seconds), text);
 }

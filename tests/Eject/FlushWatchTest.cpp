@@ -62,6 +62,10 @@ TEST_F(FlushWatchTest, SamplesTwiceASecondWhileEjectingAndEndsWithNothingLeftWhe
         EXPECT_DOUBLE_EQ(estimate->rate(), i == 1 ? 0.0 : 40.0 * MB);
     }
     EXPECT_EQ(estimate->secondsLeft(), 8);
+    // "close" on the panel ends neither the eject nor its flush.
+    rig.ejector->dismiss("12");
+    EXPECT_TRUE(ended.isEmpty());
+    EXPECT_NE(rig.watch->estimate("12"), nullptr);
 
     rig.release();
     ASSERT_TRUE(settled());

@@ -241,10 +241,12 @@ TEST_F(BlockersViewTest, ForceEjectAsksFirstAndReturnRetries)
     EXPECT_EQ(disks->calls.count("unmount sdb"), 2);
 
     ASSERT_TRUE(tree.press("force eject…"));
-    EXPECT_TRUE(tree.shows("Force eject? Apps with files open on the drive may lose or damage them."));
+    EXPECT_TRUE(tree.shows("Force eject? Apps with files open on the drive may lose or damage them. "
+                           "It is switched off, and can be unplugged, only once they have closed those files."));
     ASSERT_TRUE(tree.press("cancel"));
     EXPECT_FALSE(disks->calls.contains("unmount sdb force"));
     ASSERT_TRUE(tree.press("force eject…"));
+    nextReport = BlockerReport{};  // the holders let go, so the power can go
     ASSERT_TRUE(tree.press("force eject"));
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return ejector->status(usb.id) == nullptr; }, std::chrono::seconds(2)));
     EXPECT_EQ(disks->calls.mid(disks->calls.size() - 2), (QStringList{"unmount sdb force", "eject sdb"}));

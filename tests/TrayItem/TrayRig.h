@@ -72,7 +72,8 @@ protected:
     void TearDown() override
     {
         controller.reset();
-        QCoreApplication::processEvents();
+        disks->release();
+        settle();
     }
 
     void start(const QList<std::pair<QString, QString>>& mounts, QHash<QString, QString> environment = {})

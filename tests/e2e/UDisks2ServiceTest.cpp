@@ -1,16 +1,23 @@
 #include "Platform/Linux/LinuxMountTable.h"
 #include "Platform/Linux/UDisks2Service.h"
 
-#include "support/LoopImage.h"
+#include "support/HungMount.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+
+#include <unistd.h>
 
 using namespace mallowby;
 using namespace mallowby::test;
@@ -25,77 +32,19 @@ std::optional<VolumeStore::Mount> mountAt(const QString& path)
     return std::nullopt;
 }
 
-// The request finished and was not refused.
-bool succeeded(const std::optional<std::optional<Dissent>>& answer)
-{
-    return answer.has_value() && !answer->has_value();
-}
-
-class UDisks2 : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (const auto missing = TestEnvironment::missingForEjects())
-            GTEST_SKIP() << missing->toStdString();
-    }
-
-    // Attaches and mounts an image, and waits until udisks2 knows the loop device.
-    std::unique_ptr<LoopImage> mountedImage()
-    {
-        auto image = std::make_unique<LoopImage>(QStringLiteral("UDisksTest"));
-        EXPECT_TRUE(image->isReady()) << image->error().toStdString();
-        EXPECT_TRUE(image->mount()) << image->error().toStdString();
-        EXPECT_TRUE(image->waitForUdisks());
-        return image;
-    }
-
-    static QString bsdName(const LoopImage& image) { return image.device().mid(5); }
-};
-
 } // namespace
 
-TEST_F(UDisks2, UnmountsAnIdleDiskAndDeletesTheLoop)
+TEST(UDisks2, AnUnknownDiskIsNotFound)
 {
-    auto image = mountedImage();
-    UDisks2Service service;
-    EXPECT_TRUE(succeeded(TestEnvironment::await(service.unmountDisk(bsdName(*image), false))));
-    EXPECT_FALSE(mountAt(image->mountPath()).has_value());
-    EXPECT_TRUE(succeeded(TestEnvironment::await(service.ejectDisk(bsdName(*image)))));
-    EXPECT_TRUE(TestEnvironment::waitUntil(
-        [&] { return !QFile::exists(QStringLiteral("/sys/block/%1/loop/backing_file").arg(bsdName(*image))); },
-        std::chrono::seconds(5)));
-}
-
-TEST_F(UDisks2, AHolderMakesTheUnmountBusyUntilForced)
-{
-    auto image = mountedImage();
-    QProcess holder;
-    holder.setWorkingDirectory(image->mountPath());
-    holder.start(QStringLiteral("/bin/sleep"), {QStringLiteral("300")});
-    ASSERT_TRUE(holder.waitForStarted());
-
-    UDisks2Service service;
-    const auto refused = TestEnvironment::await(service.unmountDisk(bsdName(*image), false));
-    ASSERT_TRUE(refused.has_value() && refused->has_value());
-    EXPECT_EQ((*refused)->status, Dissent::busy);
-    EXPECT_TRUE(mountAt(image->mountPath()).has_value());
-
-    const auto forced = TestEnvironment::await(service.unmountDisk(bsdName(*image), true));
-    EXPECT_TRUE(succeeded(forced));
-    EXPECT_FALSE(mountAt(image->mountPath()).has_value());
-    holder.kill();
-    holder.waitForFinished();
-}
-
-TEST_F(UDisks2, AnUnknownDiskIsNotFound)
-{
+    if (const auto missing = TestEnvironment::missingForEjects())
+        GTEST_SKIP() << missing->toStdString();
     UDisks2Service service;
     const auto answer = TestEnvironment::await(service.unmountDisk(QStringLiteral("sdzz9"), false));
     ASSERT_TRUE(answer.has_value() && answer->has_value());
     EXPECT_EQ(**answer, (Dissent{Dissent::notFound, QStringLiteral("sdzz9 not found")}));
 }
 
-TEST_F(UDisks2, AShareLikeFuseMountUnmountsThroughTheNetworkPath)
+TEST(UDisks2, AShareLikeFuseMountUnmountsThroughTheNetworkPath)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("share"));
@@ -109,8 +58,60 @@ TEST_F(UDisks2, AShareLikeFuseMountUnmountsThroughTheNetworkPath)
     EXPECT_TRUE(mount.type.startsWith(QLatin1String("fuse")));
 
     UDisks2Service service;
-    EXPECT_TRUE(succeeded(TestEnvironment::await(service.unmountShare(mount, false))));
+    const auto answer = TestEnvironment::await(service.unmountShare(mount, false));
+    EXPECT_TRUE(answer.has_value() && !answer->has_value());
     EXPECT_FALSE(mountAt(path).has_value());
     fuse.kill();
     fuse.waitForFinished();
+}
+
+// An unmount command stuck on a share whose server stopped answering outlives its SIGKILL (in
+// uninterruptible sleep): it is handed to a reaper, and the main thread never waits for it.
+TEST(UDisks2HungShare, AnUnmountCommandThatIgnoresItsKillNeverStallsTheMainThread)
+{
+    if (const auto missing = HungMount::missing())
+        GTEST_SKIP() << missing->toStdString();
+    HungMount hung;
+    ASSERT_TRUE(hung.isMounted()) << hung.error().toStdString();
+    // An `umount` that waits on the hung mount as a real one would.
+    QTemporaryDir bin;
+    QFile script(bin.filePath(QStringLiteral("umount")));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nexec stat -f \"$2\"\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+
+    UDisks2Service service(QDBusConnection::systemBus(), UDisks2Service::probeDevice, std::chrono::milliseconds(300));
+    QElapsedTimer since;
+    since.start();
+    qint64 last = 0, longest = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        longest = std::max(longest, since.elapsed() - last);
+        last = since.elapsed();
+    });
+    ticks.start(5);
+    const VolumeStore::Mount share{hung.path(), QStringLiteral("nas:/gone"), QStringLiteral("nfs4"), false, 0, false};
+    const auto answer = TestEnvironment::await(service.unmountShare(share, false), std::chrono::seconds(10));
+    const qint64 answeredAfter = since.elapsed();
+    TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(500));  // where a destructor would wait
+    ticks.stop();
+    qputenv("PATH", path);
+    std::cout << "unmount answered after " << answeredAfter << " ms; longest main-thread stall " << longest << " ms\n";
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(**answer, (Dissent{Dissent::unknownError, QStringLiteral("umount did not finish")}));
+    EXPECT_LT(longest, 50);
+    const auto children = childrenOf(::getpid());
+    EXPECT_TRUE(std::any_of(children.cbegin(), children.cend(), [](qint64 child) { return threadStates(child).contains('D'); }))
+        << "the command was not stuck: the test proves nothing";
+    // Once the mount lets it go, it is reaped: no zombie is left.
+    hung.abort();
+    EXPECT_TRUE(TestEnvironment::waitUntil(
+        [] {
+            const auto now = childrenOf(::getpid());
+            return std::none_of(now.cbegin(), now.cend(), [](qint64 child) { return threadStates(child).contains('Z'); });
+        },
+        std::chrono::seconds(10)));
 }

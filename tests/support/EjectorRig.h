@@ -24,6 +24,7 @@ public:
     QHash<QString, std::optional<Dissent>> unmountAnswers;
     QStringList calls;
     std::shared_ptr<OneShot<bool>> gate;  // when set, requests wait for it
+    bool held = false;                     // a file system unmounted lazily still holds the disks
 
     QCoro::Task<std::optional<Dissent>> unmountDisk(QString bsdName, bool force) override
     {
@@ -37,6 +38,7 @@ public:
         calls << QStringLiteral("eject %1").arg(bsdName);
         co_return std::nullopt;
     }
+    QCoro::Task<bool> isReleased(QString) override { co_return !held; }
     QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount mount, bool) override
     {
         calls << QStringLiteral("unmount share %1").arg(mount.path);

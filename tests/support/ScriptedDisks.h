@@ -2,31 +2,39 @@
 
 #include "Platform/DiskService.h"
 
-#include <QCoro/QCoroTimer>
-#include <QHash>
+#include "Support/OneShot.h"
 
-#include <chrono>
+#include <QHash>
 
 namespace mallowby::test {
 
-// udisks2 as a test scripts it: refusals per whole disk, share unmounts that never finish when
-// asked; everything else succeeds at once.
+// udisks2 as a test scripts it: refusals per whole disk, unmounts that hang when asked until
+// the test lets them go (as a real one ends at its time limit, so no task is left suspended when
+// the ejector goes); everything else succeeds at once.
 class ScriptedDisks final : public DiskService {
 public:
     QHash<QString, Dissent> refusals;
     bool hangShares = false;
+    bool hangDisks = false;
 
     QCoro::Task<std::optional<Dissent>> unmountDisk(QString bsdName, bool) override
     {
+        if (hangDisks)
+            co_await *m_hung;
         co_return refusals.contains(bsdName) ? std::optional(refusals.value(bsdName)) : std::nullopt;
     }
     QCoro::Task<std::optional<Dissent>> ejectDisk(QString) override { co_return std::nullopt; }
     QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount, bool) override
     {
         if (hangShares)
-            co_await QCoro::sleepFor(std::chrono::hours(24));
+            co_await *m_hung;
         co_return std::nullopt;
     }
+    // The hung unmounts answer.
+    void release() { m_hung->complete(true); }
+
+private:
+    std::shared_ptr<OneShot<bool>> m_hung = OneShot<bool>::make();
 };
 
 } // namespace mallowby::test

@@ -6,9 +6,17 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
+#include "Support/OneShot.h"
+
+#include <QCoro/QCoroTimer>
 #include <QProcess>
 
 #include <cerrno>
+#include <limits>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace mallowby {
 
@@ -26,7 +34,10 @@ const QString lvmBlockInterface = QStringLiteral("org.freedesktop.UDisks2.Block.
 const QString logicalVolumeInterface = QStringLiteral("org.freedesktop.UDisks2.LogicalVolume");
 const QString managerPath = QStringLiteral("/org/freedesktop/UDisks2/Manager");
 const QString managerInterface = QStringLiteral("org.freedesktop.UDisks2.Manager");
-constexpr int callTimeoutMs = 120 * 1000;  // a forced unmount or a power-off may take a while
+constexpr int queryTimeoutMs = 120 * 1000;
+// libdbus's "no timeout": an unmount lasts as long as the write-out of the cache.
+constexpr int noTimeout = std::numeric_limits<int>::max();
+constexpr auto probeInterval = std::chrono::milliseconds(500);
 
 void registerTypes()
 {
@@ -91,11 +102,59 @@ QString blockObject(const UDisks2Service::ManagedObjects& objects, const QString
     return {};
 }
 
+// NAME of the /dev/NAME that a block object stands for.
+QString deviceName(const UDisks2Service::ManagedObjects& objects, const QString& path)
+{
+    const QByteArray device = bytes(objects.value(QDBusObjectPath(path)).value(blockInterface).value(QStringLiteral("Device")));
+    return QString::fromUtf8(device.mid(device.lastIndexOf('/') + 1));
+}
+
 } // namespace
 
-UDisks2Service::UDisks2Service(QDBusConnection bus) : m_bus(std::move(bus))
+UDisks2Service::UDisks2Service(QDBusConnection bus, DeviceProbe probe, std::chrono::milliseconds shareLimit)
+    : m_bus(std::move(bus)), m_probe(std::move(probe)), m_shareLimit(shareLimit)
 {
     registerTypes();
+}
+
+UDisks2Service::DeviceState UDisks2Service::probeDevice(const QString& bsdName)
+{
+    const QByteArray name = bsdName.toUtf8();
+    if (name.contains('/') || ::access(("/sys/class/block/" + name).constData(), F_OK) != 0)
+        return DeviceState::gone;
+    // A mounted file system (even one unmounted lazily that is still in use), a mapping or an
+    // array claims its device exclusively.
+    const int fd = ::open(("/dev/" + name).constData(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return DeviceState::released;
+    }
+    if (errno == ENOENT || errno == ENXIO || errno == ENODEV)
+        return DeviceState::gone;
+    return DeviceState::held;
+}
+
+QCoro::Task<UDisks2Service::DeviceState> UDisks2Service::probe(QString device) const
+{
+    const auto answer = OneShot<DeviceState>::make();
+    // A thread of its own: a probe of a dying device may wait in the kernel.
+    std::thread([probe = m_probe, device, answer] { answer->complete(probe(device)); }).detach();
+    co_return co_await *answer;
+}
+
+QCoro::Task<> UDisks2Service::waitFor(QString device, DeviceState state)
+{
+    for (;;) {
+        const DeviceState now = co_await probe(device);
+        if (now == DeviceState::gone || now == state)
+            co_return;
+        co_await QCoro::sleepFor(probeInterval);
+    }
+}
+
+QCoro::Task<bool> UDisks2Service::isReleased(QString bsdName)
+{
+    co_return co_await probe(bsdName) != DeviceState::held;
 }
 
 Dissent UDisks2Service::dissentOf(const QString& errorName, const QString& message)
@@ -138,14 +197,15 @@ QCoro::Task<std::optional<UDisks2Service::ManagedObjects>> UDisks2Service::manag
     const QString interface = QStringLiteral("org.freedesktop.DBus.ObjectManager");
     const QString method = QStringLiteral("GetManagedObjects");
     const QDBusMessage request = QDBusMessage::createMethodCall(service, path, interface, method);
-    QDBusPendingCall pending = m_bus.asyncCall(request, callTimeoutMs);
+    QDBusPendingCall pending = m_bus.asyncCall(request, queryTimeoutMs);
     const QDBusMessage reply = co_await pending;
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         co_return std::nullopt;
     co_return qdbus_cast<ManagedObjects>(reply.arguments().at(0).value<QDBusArgument>());
 }
 
-QCoro::Task<std::optional<Dissent>> UDisks2Service::call(QString path, QString interface, QString method, QVariantMap options)
+QCoro::Task<std::optional<Dissent>> UDisks2Service::call(QString path, QString interface, QString method, QVariantMap options,
+                                                         QString device, DeviceState until)
 {
     QDBusMessage request = QDBusMessage::createMethodCall(service, path, interface, method);
     // What the desktop's polkit agent lets the user authorize (a mount from fstab, a volume
@@ -153,11 +213,18 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::call(QString path, QString i
     request.setInteractiveAuthorizationAllowed(true);
     options.insert(QStringLiteral("auth.no_user_interaction"), false);
     request << options;
-    QDBusPendingCall pending = m_bus.asyncCall(request, callTimeoutMs);
+    QDBusPendingCall pending = m_bus.asyncCall(request, noTimeout);
     const QDBusMessage reply = co_await pending;
-    if (reply.type() == QDBusMessage::ErrorMessage)
-        co_return dissentOf(reply.errorName(), reply.errorMessage());
-    co_return std::nullopt;
+    if (reply.type() != QDBusMessage::ErrorMessage)
+        co_return std::nullopt;
+    // No reply is no refusal: udisks2 may still be writing the device out.
+    if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply")
+        || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.Timeout")
+        || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.TimedOut")) {
+        co_await waitFor(device, until);
+        co_return std::nullopt;
+    }
+    co_return dissentOf(reply.errorName(), reply.errorMessage());
 }
 
 QCoro::Task<> UDisks2Service::enableLvm()
@@ -168,7 +235,7 @@ QCoro::Task<> UDisks2Service::enableLvm()
     // Loaded on demand by udisksd; without it logical volumes have no LogicalVolume object.
     QDBusMessage request = QDBusMessage::createMethodCall(service, managerPath, managerInterface, QStringLiteral("EnableModules"));
     request << true;
-    QDBusPendingCall pending = m_bus.asyncCall(request, callTimeoutMs);
+    QDBusPendingCall pending = m_bus.asyncCall(request, queryTimeoutMs);
     co_await pending;  // an older udisks2 or a missing module leaves LVM as it was
 }
 
@@ -211,7 +278,8 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::unmountDisk(QString bsdName,
         const auto filesystem = objects->value(QDBusObjectPath(block)).value(filesystemInterface);
         if (byteStrings(filesystem.value(QStringLiteral("MountPoints"))).isEmpty())
             continue;
-        if (auto dissent = co_await call(block, filesystemInterface, QStringLiteral("Unmount"), options))
+        if (auto dissent = co_await call(block, filesystemInterface, QStringLiteral("Unmount"), options,
+                                         deviceName(*objects, block), DeviceState::released))
             co_return dissent;
     }
 
@@ -220,16 +288,16 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::unmountDisk(QString bsdName,
     const Interfaces diskInterfaces = objects->value(QDBusObjectPath(disk));
     if (const QString volume = objectPath(diskInterfaces.value(lvmBlockInterface).value(QStringLiteral("LogicalVolume")));
         !volume.isEmpty()) {
-        if (auto dissent = co_await call(volume, logicalVolumeInterface, QStringLiteral("Deactivate"), {}))
+        if (auto dissent = co_await call(volume, logicalVolumeInterface, QStringLiteral("Deactivate"), {}, bsdName, DeviceState::gone))
             co_return dissent;
     }
     const auto diskBlock = diskInterfaces.value(blockInterface);
     if (const QString backing = objectPath(diskBlock.value(QStringLiteral("CryptoBackingDevice"))); !backing.isEmpty()) {
-        if (auto dissent = co_await call(backing, encryptedInterface, QStringLiteral("Lock"), {}))
+        if (auto dissent = co_await call(backing, encryptedInterface, QStringLiteral("Lock"), {}, bsdName, DeviceState::gone))
             co_return dissent;
     }
     if (const QString array = objectPath(diskBlock.value(QStringLiteral("MDRaid"))); !array.isEmpty()) {
-        if (auto dissent = co_await call(array, mdraidInterface, QStringLiteral("Stop"), {}))
+        if (auto dissent = co_await call(array, mdraidInterface, QStringLiteral("Stop"), {}, bsdName, DeviceState::released))
             co_return dissent;
     }
     co_return std::nullopt;
@@ -237,7 +305,7 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::unmountDisk(QString bsdName,
 
 QCoro::Task<std::optional<Dissent>> UDisks2Service::deleteLoop(QString bsdName, QString loop)
 {
-    auto dissent = co_await call(loop, loopInterface, QStringLiteral("Delete"), {});
+    auto dissent = co_await call(loop, loopInterface, QStringLiteral("Delete"), {}, bsdName, DeviceState::released);
     if (!dissent)
         co_return std::nullopt;
     // An auto-clear loop (mount -o loop, desktop image mounters) detaches itself with its last
@@ -273,12 +341,12 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::ejectDisk(QString bsdName)
         co_return std::nullopt;  // nothing physical to eject (a virtual disk)
     const QVariantMap driveProperties = objects->value(QDBusObjectPath(drive)).value(driveInterface);
     if (driveProperties.value(QStringLiteral("Ejectable")).toBool()) {
-        if (auto dissent = co_await call(drive, driveInterface, QStringLiteral("Eject"), {}))
+        if (auto dissent = co_await call(drive, driveInterface, QStringLiteral("Eject"), {}, bsdName, DeviceState::released))
             co_return dissent;
     }
     // Safe removal: spin down and cut power where the drive allows it.
     if (driveProperties.value(QStringLiteral("CanPowerOff")).toBool()) {
-        if (auto dissent = co_await call(drive, driveInterface, QStringLiteral("PowerOff"), {}))
+        if (auto dissent = co_await call(drive, driveInterface, QStringLiteral("PowerOff"), {}, bsdName, DeviceState::gone))
             co_return dissent;
     }
     co_return std::nullopt;
@@ -300,20 +368,27 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::unmountShare(VolumeStore::Mo
     }
     arguments << QStringLiteral("--") << mount.path;
 
-    QProcess process;
+    // On the heap, and never destroyed while it runs: the destructor of a running QProcess waits
+    // for it, and a child stuck on a dead server outlives its SIGKILL.
+    auto* process = new QProcess;
+    process->setWorkingDirectory(QStringLiteral("/"));
     auto coProcess = qCoro(process);
     const bool started = co_await coProcess.start(program, arguments);
-    if (!started)
+    if (!started) {
+        process->deleteLater();
         co_return Dissent{Dissent::unknownError, QStringLiteral("%1 could not be started").arg(program)};
-    co_await coProcess.waitForFinished(std::chrono::minutes(2));
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        co_await coProcess.waitForFinished(std::chrono::seconds(5));
+    }
+    co_await coProcess.waitForFinished(m_shareLimit);
+    if (process->state() != QProcess::NotRunning) {
+        // Reaped, and deleted, whenever the kernel lets it die.
+        QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+        process->kill();
         co_return Dissent{Dissent::unknownError, QStringLiteral("%1 did not finish").arg(program)};
     }
-    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+    process->deleteLater();
+    if (process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0)
         co_return std::nullopt;
-    co_return dissentOfCommand(QString::fromLocal8Bit(process.readAllStandardError()));
+    co_return dissentOfCommand(QString::fromLocal8Bit(process->readAllStandardError()));
 }
 
 } // namespace mallowby
