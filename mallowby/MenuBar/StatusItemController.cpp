@@ -396,6 +396,13 @@ QMenu* StatusItemController::buildMenu()
 
 void StatusItemController::showMenu()
 {
+    // A Wayland client has no surface for a popup menu to hang from: the popover, whose footer
+    // holds the same commands, stands in for it.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        if (!isPopoverShown())
+            showPopover(std::nullopt, false);
+        return;
+    }
     if (m_menu)
         menuDidClose();
     m_menu = buildMenu();
