@@ -320,7 +320,13 @@ public:
     void key(const QString& name) { x(QStringLiteral("xdotool"), {QStringLiteral("key"), name}); }
 
     // The session bus the xfce panel and the app share.
-    QDBusConnection bus() { return QDBusConnection::connectToBus(m_environment.value("DBUS_SESSION_BUS_ADDRESS"), m_display); }
+    QDBusConnection bus()
+    {
+        QDBusConnection connection = QDBusConnection::connectToBus(m_environment.value("DBUS_SESSION_BUS_ADDRESS"), m_display);
+        if (!connection.isConnected())  // not up yet: the next call tries again
+            QDBusConnection::disconnectFromBus(m_display);
+        return connection;
+    }
     // The panel's top-level window.
     std::optional<Window> panel()
     {
@@ -334,6 +340,8 @@ private:
     {
         const QString address = QStringLiteral("unix:path=") + m_home.filePath(QStringLiteral("runtime/bus"));
         m_environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        m_environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("XFCE"));
+        m_bus.setProcessEnvironment(m_environment);  // what it starts (xfconfd) reads this config
         m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
                                                     QStringLiteral("--nopidfile"), QStringLiteral("--address=") + address});
         const QString channels = m_home.filePath(QStringLiteral("config/xfce4/xfconf/xfce-perchannel-xml"));
@@ -361,14 +369,14 @@ private:
         layout.close();
         m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         m_trayer.setProcessEnvironment(m_environment);
-        m_trayer.start(QStringLiteral("xfce4-panel"), {});
+        m_trayer.start(QStringLiteral("xfce4-panel"), {QStringLiteral("--disable-wm-check")});
         const auto watching = [&] {
             QDBusConnection connection = bus();
             return connection.isConnected()
                    && connection.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
         };
         if (!m_bus.waitForStarted() || !m_trayer.waitForStarted()
-            || !TestEnvironment::waitUntil(watching, std::chrono::seconds(60)) || !panel())
+            || !TestEnvironment::waitUntil(watching, std::chrono::seconds(30)) || !panel())
             m_failure = QStringLiteral("xfce4-panel did not start its status tray on %1: %2")
                             .arg(m_display, QString::fromUtf8(m_trayer.readAllStandardError()).left(2000));
     }
