@@ -29,6 +29,7 @@ StatusItem::StatusItem(QObject* parent)
       m_notifier(new StatusNotifierItem(this))
 {
     updateAppearance();
+    m_notifier->setActive(m_visible);
     connect(m_panel, &PanelAppearance::colorSchemeChanged, this, &StatusItem::updateAppearance);
     connect(m_notifier, &StatusNotifierItem::registeredChanged, this, [this] {
         updateAppearance();
