@@ -92,6 +92,12 @@ std::optional<QStringList> readStringArray(const QSettings& store, const QString
     }
 }
 
+// The index of a stored name in `names`, 0 (automatic) for anything else.
+int readChoice(const QSettings& store, const QString& key, const QStringList& names)
+{
+    return std::max<int>(0, int(names.indexOf(readString(store, key).value_or(QString()))));
+}
+
 std::optional<QString> nonEmpty(const std::optional<QString>& id)
 {
     if (id && id->isEmpty())
@@ -129,6 +135,20 @@ Preferences::Preferences(QSettings& defaults, QObject* parent) : QObject(parent)
     m_accent = Accent::fromRawValue(readString(defaults, accentKey).value_or(QString())).value_or(Accent::phosphor);
     m_notifyLowSpace = readBool(defaults, notifyLowSpaceKey);
     m_notifyTransferFinished = readBool(defaults, notifyTransferFinishedKey);
+    m_panelImage = PanelImage(readChoice(defaults, panelImageKey, panelImageNames()));
+    m_panelInk = PanelInk(readChoice(defaults, panelInkKey, panelInkNames()));
+}
+
+const QStringList& Preferences::panelImageNames()
+{
+    static const QStringList names{"automatic", "wide", "label", "square"};
+    return names;
+}
+
+const QStringList& Preferences::panelInkNames()
+{
+    static const QStringList names{"automatic", "light", "dark"};
+    return names;
 }
 
 void Preferences::write(const QString& key, const QVariant& value)
@@ -218,6 +238,18 @@ void Preferences::setNotifyTransferFinished(bool on)
 {
     write(notifyTransferFinishedKey, on);
     assign(m_notifyTransferFinished, on, &Preferences::notifyTransferFinishedChanged);
+}
+
+void Preferences::setPanelImage(PanelImage image)
+{
+    write(panelImageKey, panelImageNames().value(int(image)));
+    assign(m_panelImage, image, &Preferences::panelImageChanged);
+}
+
+void Preferences::setPanelInk(PanelInk ink)
+{
+    write(panelInkKey, panelInkNames().value(int(ink)));
+    assign(m_panelInk, ink, &Preferences::panelInkChanged);
 }
 
 std::optional<Volume> Preferences::pinnedVolume(const QList<Volume>& volumes) const

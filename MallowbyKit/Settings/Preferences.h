@@ -35,6 +35,16 @@ public:
     static inline const QString accentKey = QStringLiteral("accent");
     static inline const QString notifyLowSpaceKey = QStringLiteral("notifyLowSpace");
     static inline const QString notifyTransferFinishedKey = QStringLiteral("notifyTransferFinished");
+    static inline const QString panelImageKey = QStringLiteral("panelImage");
+    static inline const QString panelInkKey = QStringLiteral("panelInk");
+
+    // Which face the tray item shows on the panel; automatic asks the panel who it is.
+    enum class PanelImage : quint8 { automatic, wide, label, square };
+    // The colour of the tray item's ink; automatic follows the panel.
+    enum class PanelInk : quint8 { automatic, light, dark };
+    // Stored names, in enum order.
+    static const QStringList& panelImageNames();
+    static const QStringList& panelInkNames();
 
     // The user's settings file: $XDG_CONFIG_HOME/mallowby/mallowby.conf (INI).
     static QString userStorePath();
@@ -56,6 +66,8 @@ public:
     Accent accent() const { return m_accent; }
     bool notifyLowSpace() const { return m_notifyLowSpace; }
     bool notifyTransferFinished() const { return m_notifyTransferFinished; }
+    PanelImage panelImage() const { return m_panelImage; }
+    PanelInk panelInk() const { return m_panelInk; }
 
     // Each setter writes the stored form at once, even when the value is the same.
     void setMenuBarStyle(MenuBarStyle style);
@@ -70,6 +82,8 @@ public:
     void setAccent(Accent accent);
     void setNotifyLowSpace(bool on);
     void setNotifyTransferFinished(bool on);
+    void setPanelImage(PanelImage image);
+    void setPanelInk(PanelInk ink);
 
     // The pinned volume while it is listed; with no pin the first external volume, else the boot
     // volume. A pinned volume that is away gives none, not the automatic choice.
@@ -92,6 +106,8 @@ signals:
     void accentChanged();
     void notifyLowSpaceChanged();
     void notifyTransferFinishedChanged();
+    void panelImageChanged();
+    void panelInkChanged();
 
 private:
     void write(const QString& key, const QVariant& value);
@@ -110,6 +126,8 @@ private:
     Accent m_accent;
     bool m_notifyLowSpace;
     bool m_notifyTransferFinished;
+    PanelImage m_panelImage;
+    PanelInk m_panelInk;
 };
 
 } // namespace mallowby

@@ -1,6 +1,8 @@
 #include "MenuBar/StatusItem.h"
 
+#include "MenuBar/DBusMenuExporter.h"
 #include "MenuBar/PanelAppearance.h"
+#include "MenuBar/StatusNotifierItem.h"
 #include "Platform/Linux/SessionBus.h"
 
 #include <QApplication>
@@ -21,11 +23,30 @@
 namespace mallowby {
 
 StatusItem::StatusItem(QObject* parent)
-    : QObject(parent), m_tray(new QSystemTrayIcon(this)), m_panel(new PanelAppearance(this))
+    : QObject(parent),
+      m_tray(new QSystemTrayIcon(this)),
+      m_panel(new PanelAppearance(this)),
+      m_notifier(new StatusNotifierItem(this))
 {
     updateAppearance();
+    m_notifier->setActive(m_visible);
     connect(m_panel, &PanelAppearance::colorSchemeChanged, this, &StatusItem::updateAppearance);
-    m_panel->follow(SessionBus::user());
+    connect(m_notifier, &StatusNotifierItem::registeredChanged, this, [this] {
+        updateAppearance();
+        updateIcon();
+        updateNotifier();
+        emit backingChanged();  // the faces of the new way are wanted
+    });
+    connect(m_notifier, &StatusNotifierItem::hostProcessChanged, this, [this] {
+        updateAppearance();
+        updateNotifier();
+    });
+    connect(m_notifier, &StatusNotifierItem::activated, this, [this](QPoint at) { takeClick(at, Qt::LeftButton); });
+    connect(m_notifier, &StatusNotifierItem::secondaryActivated, this,
+            [this](QPoint at) { takeClick(at, Qt::MiddleButton); });
+    connect(m_notifier, &StatusNotifierItem::contextMenuRequested, this,
+            [this](QPoint at) { takeClick(at, Qt::RightButton); });
+    followPanel(SessionBus::user());
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         // The XEmbed icon reports presses with the modifiers of that event; a StatusNotifierItem
         // host sends none, so ask the window system for the keys held now.
@@ -67,13 +88,32 @@ bool StatusItem::isTrayAvailable()
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
+bool StatusItem::wantsEmbedded() const
+{
+    return hasPlatformTray() && m_notifier->isSettled() && !m_notifier->isRegistered();
+}
+
+bool StatusItem::usesStatusNotifier() const
+{
+    return m_notifier->isRegistered();
+}
+
+void StatusItem::takeClick(QPoint at, Qt::MouseButton button)
+{
+    // Panels on Wayland know no global coordinates; they pass (0, 0) or their own.
+    const bool placed = !at.isNull() && !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    m_hostPoint = placed ? at : QPoint();
+    emit clicked(button, QGuiApplication::queryKeyboardModifiers());
+}
+
 void StatusItem::setVisible(bool visible)
 {
     if (m_visible == visible)
         return;
     m_visible = visible;
+    m_notifier->setActive(visible);
     // A tray shows an item only once it has an image.
-    if (!m_image.isNull() && hasPlatformTray()) {
+    if (!m_image.isNull() && wantsEmbedded()) {
         m_tray->setVisible(visible);
         if (visible && followTrayWindow())
             m_tray->setIcon(picture());
@@ -109,6 +149,74 @@ void StatusItem::setToolTip(const QString& text)
         return;
     m_toolTip = text;
     m_tray->setToolTip(text);
+    m_notifier->setToolTip(text);
+}
+
+void StatusItem::setFaces(const Faces& faces)
+{
+    if (m_faces == faces)
+        return;
+    m_faces = faces;
+    updateNotifier();
+}
+
+void StatusItem::setChoices(Preferences::PanelImage image, Preferences::PanelInk ink)
+{
+    if (m_imageChoice == image && m_inkChoice == ink)
+        return;
+    m_imageChoice = image;
+    m_inkChoice = ink;
+    updateAppearance();
+    updateNotifier();
+}
+
+PanelHost::Face StatusItem::face() const
+{
+    switch (m_imageChoice) {
+    case Preferences::PanelImage::wide:
+        return PanelHost::Face::wide;
+    case Preferences::PanelImage::label:
+        return PanelHost::Face::label;
+    case Preferences::PanelImage::square:
+        return PanelHost::Face::square;
+    case Preferences::PanelImage::automatic:
+        break;
+    }
+    return PanelHost::forProcess(m_notifier->hostProcess()).face;
+}
+
+void StatusItem::updateNotifier()
+{
+    const PanelHost::Face shown = face();
+    StatusNotifierItem::Pixmaps pixmaps;
+    if (shown == PanelHost::Face::wide) {
+        for (const QImage& image : std::as_const(m_faces.wide))
+            pixmaps << StatusNotifierItem::Pixmap::fromImage(image);
+    } else {
+        SquareIcon::Colors colors = m_faces.colors;
+        colors.ink = SquareIcon::ink(m_appearance == QLatin1String("dark"));
+        for (int size : SquareIcon::sizes)
+            pixmaps << StatusNotifierItem::Pixmap::fromImage(SquareIcon::render(m_faces.square, size, colors));
+    }
+    m_notifier->setPixmaps(pixmaps);
+    if (shown == PanelHost::Face::label)
+        m_notifier->setLabel(m_faces.label, m_faces.labelGuide);
+    else
+        m_notifier->setLabel({}, {});
+}
+
+void StatusItem::exportMenu(QMenu* menu, std::function<void()> aboutToShow)
+{
+    if (m_menuExporter) {
+        if (m_bus)
+            m_bus->unregisterObject(StatusNotifierItem::menuPath);
+        delete m_menuExporter;
+    }
+    m_menuExporter = new DBusMenuExporter(menu, this);
+    m_menuExporter->setAboutToShow(std::move(aboutToShow));
+    if (m_bus)
+        m_bus->registerObject(StatusNotifierItem::menuPath, m_menuExporter,
+                              QDBusConnection::ExportScriptableContents | QDBusConnection::ExportAllProperties);
 }
 
 void StatusItem::setAccessibilityLabel(const QString& text)
@@ -118,6 +226,7 @@ void StatusItem::setAccessibilityLabel(const QString& text)
     m_accessibilityLabel = text;
     if (QWidget* window = trayWindow())
         window->setAccessibleName(text);
+    m_notifier->setAccessibleDescription(text);
 }
 
 QString StatusItem::appearance() const
@@ -127,19 +236,32 @@ QString StatusItem::appearance() const
 
 void StatusItem::followPanel(QDBusConnection sessionBus)
 {
-    m_panel->follow(std::move(sessionBus));
+    m_panel->follow(sessionBus);
+    if (m_bus && m_menuExporter)
+        m_bus->unregisterObject(StatusNotifierItem::menuPath);
+    m_bus = sessionBus;
+    if (m_menuExporter)
+        m_bus->registerObject(StatusNotifierItem::menuPath, m_menuExporter,
+                              QDBusConnection::ExportScriptableContents | QDBusConnection::ExportAllProperties);
+    m_notifier->attach(sessionBus);
 }
 
 void StatusItem::updateAppearance()
 {
-    // Where the desktop prefers dark its panel is dark, also under a light application palette
-    // (Qt does not take the preference from every desktop); a dark palette is dark regardless.
-    const bool dark = m_panel->colorScheme() == PanelAppearance::ColorScheme::preferDark
-                      || QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+    // Some panels are dark whatever the scheme. Elsewhere: where the desktop prefers dark its panel
+    // is dark, also under a light application palette (Qt does not take the preference from every
+    // desktop); a dark palette is dark regardless. The user's choice of ink comes first.
+    const bool darkHost = m_notifier->isRegistered() && PanelHost::forProcess(m_notifier->hostProcess()).darkPanel;
+    bool dark = darkHost || m_panel->colorScheme() == PanelAppearance::ColorScheme::preferDark
+                || QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+    if (m_inkChoice != Preferences::PanelInk::automatic)
+        dark = m_inkChoice == Preferences::PanelInk::light;
     const QString appearance = dark ? QStringLiteral("dark") : QStringLiteral("light");
     if (appearance == m_appearance)
         return;
     m_appearance = appearance;
+    if (m_notifier)
+        updateNotifier();
     emit appearanceChanged();
 }
 
@@ -153,6 +275,8 @@ double StatusItem::scale() const
 
 QRect StatusItem::geometry() const
 {
+    if (!m_hostPoint.isNull())
+        return QRect(m_hostPoint, QSize(1, 1));
     return m_tray->geometry();
 }
 
@@ -240,10 +364,15 @@ QIcon StatusItem::picture() const
 
 void StatusItem::updateIcon()
 {
+    if (!wantsEmbedded()) {
+        if (m_tray->isVisible())
+            m_tray->hide();
+        return;
+    }
     if (m_image.isNull())
         return;
     m_tray->setIcon(picture());
-    if (hasPlatformTray() && m_visible != m_tray->isVisible())
+    if (m_visible != m_tray->isVisible())
         m_tray->setVisible(m_visible);
     // The tray embeds a new icon window when the item is first shown (or the tray restarts).
     if (followTrayWindow())

@@ -3,6 +3,7 @@
 #include "MenuBar/StatusItem.h"
 #include "Popover/HeaderView.h"
 #include "Popover/PopoverState.h"
+#include "Popover/PopoverTheme.h"
 #include "Popover/PopoverView.h"
 #include "Popover/PopoverWindow.h"
 #include "Updates/Updater.h"
@@ -36,6 +37,33 @@ bool hasReading(const std::optional<Volume>& volume)
     return volume && volume->space && volume->space->total >= 1;
 }
 
+// The texts an image draws, on one line: "83G", "R 12M W 3M".
+QString labelText(const QList<MenuBarRenderer::Piece>& pieces)
+{
+    QStringList parts;
+    for (const MenuBarRenderer::Piece& piece : pieces) {
+        if (const auto* stacked = std::get_if<MenuBarRenderer::Piece::Stacked>(&piece.value))
+            parts << stacked->value;
+        else if (const auto* rates = std::get_if<MenuBarRenderer::Piece::Rates>(&piece.value))
+            parts << rates->read.simplified() + QLatin1Char(' ') + rates->write.simplified();
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+// The widest label of the reserved styles: every figure at its widest.
+QString labelGuide(MenuBarRenderer::Inputs inputs)
+{
+    inputs.pinnedAvailable = 888e9;
+    inputs.readRate = inputs.writeRate = 888e6;
+    QString widest;
+    for (MenuBarStyle style : std::as_const(inputs.reserved)) {
+        const QString text = labelText(MenuBarRenderer::pieces(style, inputs));
+        if (text.size() > widest.size())
+            widest = text;
+    }
+    return widest;
+}
+
 } // namespace
 
 StatusItemController::StatusItemController(VolumeStore& volumes, DriveMonitor& drives, Ejector& ejector,
@@ -66,6 +94,15 @@ StatusItemController::StatusItemController(VolumeStore& volumes, DriveMonitor& d
         if (self)
             self->handleSample();
     });
+    m_exportedMenu = buildMenu();
+    m_statusItem->exportMenu(m_exportedMenu, [self] {
+        if (self)
+            self->refresh();
+    });
+    const auto choose = [this] { m_statusItem->setChoices(m_preferences.panelImage(), m_preferences.panelInk()); };
+    connect(&m_preferences, &Preferences::panelImageChanged, this, choose);
+    connect(&m_preferences, &Preferences::panelInkChanged, this, choose);
+    choose();
     track();
     updateSamplingDetail();
     refresh();
@@ -78,6 +115,7 @@ StatusItemController::~StatusItemController()
         delete m_popover.data();
     if (m_menu)
         delete m_menu.data();
+    delete m_exportedMenu.data();
 }
 
 // ---- Observation ----
@@ -102,7 +140,8 @@ void StatusItemController::track()
     for (auto signal : {&Preferences::menuBarStyleChanged, &Preferences::pinnedVolumeIDChanged,
                         &Preferences::activityDuringTransfersChanged, &Preferences::activityTraceChanged,
                         &Preferences::unitsChanged, &Preferences::lowSpaceThresholdChanged,
-                        &Preferences::volumesShownChanged, &Preferences::hideWhenNoExternalChanged})
+                        &Preferences::volumesShownChanged, &Preferences::hideWhenNoExternalChanged,
+                        &Preferences::accentChanged})
         connect(&m_preferences, signal, this, &StatusItemController::observedChange);
 }
 
@@ -173,6 +212,8 @@ void StatusItemController::refresh()
     const bool anyExternal = std::any_of(drives.cbegin(), drives.cend(),
                                          [](const Drive& d) { return d.kind == VolumeKind::external; });
     m_statusItem->setVisible(!(m_preferences.hideWhenNoExternal() && !anyExternal));
+    if (QAction* ejectAll = m_exportedMenu ? m_exportedMenu->findChild<QAction*>(QStringLiteral("ejectAll")) : nullptr)
+        ejectAll->setEnabled(anyExternal);
 
     const MenuBarStyle style = resolvedStyle();
     const std::optional<Volume> pinned = m_preferences.pinnedVolume(m_volumes.volumes());
@@ -208,9 +249,41 @@ void StatusItemController::refresh()
                   + QStringLiteral(" free of ") + Format::decimalBytes(quint64(std::max<qint64>(0, pinned->space->total)));
     else if (pinned)
         toolTip = pinned->name;
+    if (style.showsActivity()) {
+        const QString rates = QStringLiteral("read ") + Format::compact(inputs.readRate, inputs.units)
+                              + QStringLiteral("B/s, write ") + Format::compact(inputs.writeRate, inputs.units)
+                              + QStringLiteral("B/s");
+        toolTip = toolTip.isEmpty() ? rates : toolTip + QLatin1Char('\n') + rates;
+    }
     m_statusItem->setToolTip(toolTip);
 
     RenderKey key{MenuBarRenderer::layout(inputs), m_statusItem->appearance(), m_statusItem->scale()};
+    const Accent accent = m_preferences.accent();
+    const Accent::Color write = accent.writeColor();
+    StatusItem::Faces faces{
+        .square = {.used = hasReading(pinned) ? std::optional<double>(1.0 - std::clamp(double(pinned->space->available)
+                                                                                   / double(pinned->space->total), 0.0, 1.0))
+                                              : std::nullopt,
+                   .low = inputs.pinnedLow,
+                   .reading = inputs.readRate >= 1000,
+                   .writing = inputs.writeRate >= 1000},
+        .colors = {.ink = {},
+                   .accent = PopoverTheme::accentColor(accent),
+                   .write = QColor::fromRgbF(float(write.red), float(write.green), float(write.blue))},
+        .label = labelText(key.layout.pieces),
+        .labelGuide = labelGuide(inputs),
+        .wide = m_lastFaces ? m_lastFaces->wide : QList<QImage>{},
+    };
+    if ((m_lastRender != key || faces.wide.isEmpty()) && m_statusItem->usesStatusNotifier()) {
+        // The wide face at each scale; the renderer's buffers are pooled, so each is copied.
+        faces.wide.clear();
+        for (double scale : {1.0, 2.0})
+            if (const std::optional<QImage> wide = MenuBarRenderer::render(key.layout, key.appearance, scale))
+                faces.wide << wide->copy();
+    }
+    m_lastFaces = faces;
+    m_statusItem->setFaces(faces);
+
     if (m_lastRender == key)
         return;  // nothing visible changed
     m_lastRender = key;
@@ -268,12 +341,22 @@ void StatusItemController::handleClick(Qt::MouseButton button, Qt::KeyboardModif
         showMenu();
         return;
     }
+    if (button == Qt::MiddleButton) {
+        if (!isPopoverShown())
+            showPopover(std::nullopt, false);
+        return;
+    }
     if (button != Qt::LeftButton)
         return;
     if (isPopoverShown()) {
         m_popover->performClose();
         return;
     }
+    // On Wayland a click on the panel takes the focus from the popover, which closes, before the
+    // panel reports the click: that click was the one that closed it.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && m_popoverClosedAt
+        && m_clock.now() - *m_popoverClosedAt < std::chrono::milliseconds(400))
+        return;
     showPopover(std::nullopt, false);
 }
 
@@ -284,10 +367,12 @@ QMenu* StatusItemController::buildMenu()
     QPointer<StatusItemController> self(this);
 
     QAction* ejectAll = menu->addAction(QStringLiteral("Eject All"));
-    const QList<EjectTarget> targets = externalTargets();
-    ejectAll->setEnabled(!targets.isEmpty());
-    if (!targets.isEmpty())
-        connect(ejectAll, &QAction::triggered, this, [this, targets] { this->ejectAll(targets); });
+    ejectAll->setObjectName(QStringLiteral("ejectAll"));
+    ejectAll->setEnabled(!externalTargets().isEmpty());
+    connect(ejectAll, &QAction::triggered, this, [this] {
+        if (const QList<EjectTarget> targets = externalTargets(); !targets.isEmpty())
+            this->ejectAll(targets);
+    });
 
     connect(menu->addAction(QStringLiteral("Open mallowby")), &QAction::triggered, this, &StatusItemController::openPopover);
     QAction* settings = menu->addAction(QStringLiteral("Settings…"));
@@ -311,6 +396,13 @@ QMenu* StatusItemController::buildMenu()
 
 void StatusItemController::showMenu()
 {
+    // A Wayland client has no surface for a popup menu to hang from: the popover, whose footer
+    // holds the same commands, stands in for it.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        if (!isPopoverShown())
+            showPopover(std::nullopt, false);
+        return;
+    }
     if (m_menu)
         menuDidClose();
     m_menu = buildMenu();
@@ -431,6 +523,7 @@ void StatusItemController::dismissStaleStatuses()
 
 void StatusItemController::popoverDidClose()
 {
+    m_popoverClosedAt = m_clock.now();
     if (m_popoverState->ejectAllResult())
         m_popoverState->setEjectAllResult(std::nullopt);
     QTimer::singleShot(0, this, [this] {

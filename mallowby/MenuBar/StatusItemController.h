@@ -3,6 +3,7 @@
 #include "Drives/TransferDetector.h"
 #include "Eject/EjectTarget.h"
 #include "MenuBar/MenuBarRenderer.h"
+#include "MenuBar/StatusItem.h"
 #include "Popover/PopoverWindow.h"
 #include "Settings/MenuBarStyle.h"
 #include "Support/Clock.h"
@@ -61,6 +62,8 @@ public:
     const std::optional<RenderKey>& lastRender() const { return m_lastRender; }
     // The menu while it is open.
     QMenu* menu() const { return m_menu; }
+    // The menu panels draw themselves, kept for the controller's life.
+    QMenu* exportedMenu() const { return m_exportedMenu; }
 
     // Recomputes everything the item shows.
     void refresh();
@@ -119,6 +122,9 @@ private:
     TransferDetector m_transfer;
     std::optional<RenderKey> m_lastRender;
     QPointer<QMenu> m_menu;
+    QPointer<QMenu> m_exportedMenu;        // the menu panels draw themselves (dbusmenu)
+    std::optional<StatusItem::Faces> m_lastFaces;
+    std::optional<Clock::TimePoint> m_popoverClosedAt;
 
     bool m_keepPopoverOpen;              // a developer mode is on: the popover stays open
     std::optional<QString> m_snapshotPath;

@@ -12,8 +12,17 @@ namespace mallowby {
 
 namespace {
 
+bool onWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 Qt::WindowFlags flagsFor(PopoverWindow::Behavior behavior)
 {
+    // A Wayland client cannot place a window, and a popup needs a parent surface it has not got:
+    // a small dialog of fixed size, which compositors float and place themselves.
+    if (behavior == PopoverWindow::Behavior::transient && onWayland())
+        return Qt::Dialog | Qt::FramelessWindowHint;
     // A popup grabs pointer and keyboard and closes at the first click elsewhere; a tool window
     // without frame stays, on top, and has no taskbar entry either.
     if (behavior == PopoverWindow::Behavior::transient)
@@ -56,6 +65,8 @@ void PopoverWindow::showAt(const QRect& anchor, const QPoint& pointer)
         layout()->activate();
     const QSize size(fixedWidth, std::max(sizeHint().height(), minimumHeight()));
     resize(size);
+    if (onWayland())
+        setFixedHeight(size.height());
     if (screen) {
         setScreen(screen);
         move(placement(size, target, screen->availableGeometry()));
@@ -98,6 +109,18 @@ void PopoverWindow::keyPressEvent(QKeyEvent* event)
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void PopoverWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The Wayland dialog stands in for a popup: it closes when it loses the focus.
+    if (event->type() != QEvent::ActivationChange || m_behavior != Behavior::transient || !onWayland())
+        return;
+    if (isActiveWindow())
+        m_wasActive = true;
+    else if (m_wasActive && isVisible())
+        close();
 }
 
 void PopoverWindow::hideEvent(QHideEvent* event)

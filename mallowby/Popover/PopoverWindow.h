@@ -8,7 +8,8 @@ namespace mallowby {
 // The panel that opens at the tray item: a frameless window without a taskbar entry, placed
 // under the item (above it when the panel is at the bottom of the screen), or at the pointer
 // where the tray does not say where the item is. Transient panels close at the first click or
-// key press elsewhere, and on Escape; the other kind stays until closed.
+// key press elsewhere, and on Escape (on Wayland: a small dialog the compositor places, closing
+// when it loses the focus); the other kind stays until closed.
 class PopoverWindow : public QWidget {
     Q_OBJECT
 public:
@@ -43,9 +44,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     Behavior m_behavior;
+    bool m_wasActive = false;
     QPointer<QWidget> m_content;
 };
 

@@ -170,6 +170,16 @@ QWidget* SettingsView::buildMenuBar()
     connect(m_hideWithoutExternal, &Switch::toggled, &m_preferences, &Preferences::setHideWhenNoExternal);
     for (QWidget* control : {m_duringTransfers, m_trace, m_hideWithoutExternal})
         section->add(control);
+
+    // How the item shows on the panel: which face, which ink; automatic asks the panel.
+    m_panelImage = new SegmentedPicker(QStringLiteral("panel image"), Preferences::panelImageNames());
+    connect(m_panelImage, &SegmentedPicker::chosen, this,
+            [this](int index) { m_preferences.setPanelImage(Preferences::PanelImage(index)); });
+    section->add(new Row(QStringLiteral("panel image"), m_panelImage, section));
+    m_panelInk = new SegmentedPicker(QStringLiteral("panel ink"), Preferences::panelInkNames());
+    connect(m_panelInk, &SegmentedPicker::chosen, this,
+            [this](int index) { m_preferences.setPanelInk(Preferences::PanelInk(index)); });
+    section->add(new Row(QStringLiteral("panel ink"), m_panelInk, section));
     return section;
 }
 
@@ -351,6 +361,8 @@ void SettingsView::follow()
     connect(&m_preferences, &Preferences::activityDuringTransfersChanged, this, &SettingsView::showMenuBar);
     connect(&m_preferences, &Preferences::activityTraceChanged, this, &SettingsView::showMenuBar);
     connect(&m_preferences, &Preferences::hideWhenNoExternalChanged, this, &SettingsView::showMenuBar);
+    connect(&m_preferences, &Preferences::panelImageChanged, this, &SettingsView::showMenuBar);
+    connect(&m_preferences, &Preferences::panelInkChanged, this, &SettingsView::showMenuBar);
     connect(&m_preferences, &Preferences::volumesShownChanged, this, &SettingsView::showKindsAndUnits);
     connect(&m_preferences, &Preferences::unitsChanged, this, &SettingsView::showKindsAndUnits);
     connect(&m_preferences, &Preferences::lowSpaceThresholdChanged, this, &SettingsView::showThreshold);
@@ -390,6 +402,8 @@ void SettingsView::showMenuBar()
     quietly(m_duringTransfers, [&](Switch* s) { s->setChecked(m_preferences.activityDuringTransfers()); });
     quietly(m_trace, [&](Switch* s) { s->setChecked(m_preferences.activityTrace()); });
     quietly(m_hideWithoutExternal, [&](Switch* s) { s->setChecked(m_preferences.hideWhenNoExternal()); });
+    m_panelImage->setSelected(int(m_preferences.panelImage()));
+    m_panelInk->setSelected(int(m_preferences.panelInk()));
 }
 
 QList<SettingsView::VolumeEntry> SettingsView::volumeEntries(const QList<Volume>& volumes, const std::optional<QString>& pinned)

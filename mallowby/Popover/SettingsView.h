@@ -133,6 +133,8 @@ private:
     Switch* m_duringTransfers = nullptr;
     Switch* m_trace = nullptr;
     Switch* m_hideWithoutExternal = nullptr;
+    SegmentedPicker* m_panelImage = nullptr;
+    SegmentedPicker* m_panelInk = nullptr;
     QList<std::pair<QCheckBox*, VolumeKind>> m_kinds;
     SegmentedPicker* m_units = nullptr;
     SegmentedPicker* m_threshold = nullptr;

@@ -1,5 +1,6 @@
 #include "MenuBar/MenuBarCanvas.h"
 #include "MenuBar/MenuBarRenderer.h"
+#include "MenuBar/SquareIcon.h"
 
 #include "support/Printers.h"
 
@@ -304,4 +305,55 @@ TEST(MenuBarDrawing, DrawTextOutsideARenderDoesNothing)
     const QImage last = rendered(Layout{{}, 40}, "light", 1);
     MenuBarRenderer::drawText("8888", 40, 0, 0, MenuBarRenderer::ratesFont(), Qt::black);
     EXPECT_TRUE(inkBox(last).isNull());
+}
+
+// The square face at the small sizes panels use, on a light and a dark panel: ink of the panel's
+// kind, the fill bar as long as the share used (orange when low), activity marks in their corners.
+TEST(SquareIcon, FillBarAndActivityMarksReadAtEverySmallSize)
+{
+    const QColor accent(0x30, 0xd1, 0x58), write(0xd1, 0x30, 0xc8), orange(0xff, 0x95, 0x00);
+    // Pixels of about this colour inside an area, and the columns they span.
+    int left = 0, right = 0;
+    const auto count = [&](const QImage& image, const QRect& area, const QColor& colour) {
+        int n = 0;
+        left = INT_MAX, right = -1;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor c = QColor::fromRgba(image.pixel(x, y));
+                const bool near = c.alpha() > 200 && std::abs(c.red() - colour.red()) < 40
+                                  && std::abs(c.green() - colour.green()) < 40 && std::abs(c.blue() - colour.blue()) < 40;
+                n += near;
+                left = near ? std::min(left, x) : left;
+                right = near ? std::max(right, x) : right;
+            }
+        return n;
+    };
+    struct Row {
+        const char* name;
+        SquareIcon::State state;
+    };
+    const QList<Row> rows{{"half used, reading", {.used = 0.5, .reading = true}},
+                          {"low, writing", {.used = 0.95, .low = true, .writing = true}},
+                          {"no reading, quiet", {}}};
+    for (const int size : {16, 22, 24})
+        for (const bool dark : {false, true})
+            for (const Row& row : rows) {
+                const std::string where = std::string(row.name) + " at " + std::to_string(size) + (dark ? " dark" : " light");
+                const QColor ink = SquareIcon::ink(dark);
+                const QImage icon = SquareIcon::render(row.state, size, {.ink = ink, .accent = accent, .write = write});
+                ASSERT_EQ(icon.size(), QSize(size, size)) << where;
+                EXPECT_EQ(qGray(ink.rgb()) > 128, dark) << where;
+                // The body's outline reaches both sides.
+                EXPECT_GT(count(icon, QRect(0, 0, 2, size), ink), size / 4) << where;
+                EXPECT_GT(count(icon, QRect(size - 2, 0, 2, size), ink), size / 4) << where;
+                const QRect lower(0, size / 2, size, size / 2), topLeft(0, 0, size / 2, size / 4),
+                    topRight(size / 2, 0, size / 2, size / 4);
+                const int bar = count(icon, lower, row.state.low ? orange : accent);
+                if (row.state.used)  // about the used share of the width inside the outline
+                    EXPECT_NEAR(right - left + 1, 0.8 * size * *row.state.used, size / 5.0) << where;
+                else
+                    EXPECT_EQ(bar, 0) << where;
+                EXPECT_EQ(count(icon, topLeft, accent) > 2, row.state.reading) << where;
+                EXPECT_EQ(count(icon, topRight, write) > 2, row.state.writing) << where;
+            }
 }

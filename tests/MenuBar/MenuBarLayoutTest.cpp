@@ -191,43 +191,31 @@ TEST(MenuBarLayout, UnusableSamplesCountAsIdle)
     EXPECT_EQ(layout, MenuBarRenderer::layout(in));
 }
 
+// Cut on characters (grapheme clusters, a flag being a pair of regional indicators) to fit its
+// slot; when low, one character less and then "!".
 TEST(MenuBarLayout, CaptionIsCutOnCharactersToFitItsSlot)
 {
     ASSERT_EQ(captionMax(), 8);
-    EXPECT_EQ(MenuBarRenderer::fitCaption("ABCDEFGH", false), "ABCDEFGH");
-    EXPECT_EQ(MenuBarRenderer::fitCaption("ABCDEFGHI", false), "ABCDEFG…");
-    EXPECT_EQ(MenuBarRenderer::fitCaption("Photos 2024", false), "Photos …");
-    // Low: one character less, then "!".
-    EXPECT_EQ(MenuBarRenderer::fitCaption("ABCDEFG", true), "ABCDEFG!");
-    EXPECT_EQ(MenuBarRenderer::fitCaption("ABCDEFGH", true), "ABCDEF…!");
-    EXPECT_EQ(MenuBarRenderer::fitCaption("Photos 2024", true), "Photos…!");
-    EXPECT_EQ(MenuBarRenderer::fitCaption("", false), "");
-    EXPECT_EQ(MenuBarRenderer::fitCaption("", true), "!");
+    const QString accent = QStringLiteral("e\u0301");
+    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466");
+    const QString flag = QStringLiteral("\U0001F1E9\U0001F1EA"), lone = QStringLiteral("\U0001F1E9");
+    const QList<std::tuple<QString, bool, QString>> captions{
+        {"ABCDEFGH", false, "ABCDEFGH"},   {"ABCDEFGHI", false, "ABCDEFG…"}, {"Photos 2024", false, "Photos …"},
+        {"ABCDEFG", true, "ABCDEFG!"},     {"ABCDEFGH", true, "ABCDEF…!"},   {"Photos 2024", true, "Photos…!"},
+        {"", false, ""},                   {"", true, "!"},
+        {accent.repeated(8), false, accent.repeated(8)}, {accent.repeated(8) + "x", false, accent.repeated(7) + "…"},
+        {family.repeated(8), false, family.repeated(8)}, {flag.repeated(9), true, flag.repeated(6) + "…!"}};
+    for (const auto& [name, low, expected] : captions)
+        EXPECT_EQ(MenuBarRenderer::fitCaption(name, low), expected) << name.toStdString() << (low ? " low" : "");
+    const QList<std::pair<QString, QStringList>> clusters{
+        {family + flag + "a", {family, flag, "a"}}, {flag + lone + "x", {flag, lone, "x"}},
+        {lone + flag, {lone + lone, QStringLiteral("\U0001F1EA")}}, {"\r\n", {"\r\n"}}};
+    for (const auto& [text, expected] : clusters)
+        EXPECT_EQ(MenuBarRenderer::characters(text), expected) << text.toStdString();
 
     Inputs in = inputs(MenuBarStyle::space, {MenuBarStyle::space});
     in.pinnedName = QStringLiteral("Photos 2024");
     in.pinnedLow = true;
     in.pinnedAvailable = 812e6;
     EXPECT_EQ(MenuBarRenderer::layout(in).pieces, QList<Piece>{Piece::stacked("Photos…!", "812M")});
-}
-
-TEST(MenuBarLayout, CaptionCountsGraphemeClustersNotCodeUnits)
-{
-    // "é" as e + combining acute: eight characters, sixteen code units, shown whole.
-    const QString accented = QString(QStringLiteral("e\u0301")).repeated(8);
-    EXPECT_EQ(MenuBarRenderer::fitCaption(accented, false), accented);
-    EXPECT_EQ(MenuBarRenderer::fitCaption(accented + QStringLiteral("x"), false),
-              QString(QStringLiteral("e\u0301")).repeated(7) + QStringLiteral("…"));
-
-    // A family (one cluster of seven code points) and flags (pairs of regional indicators).
-    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466");
-    const QString flag = QStringLiteral("\U0001F1E9\U0001F1EA");
-    EXPECT_EQ(MenuBarRenderer::characters(family + flag + QStringLiteral("a")), (QStringList{family, flag, "a"}));
-    EXPECT_EQ(MenuBarRenderer::fitCaption(family.repeated(8), false), family.repeated(8));
-    EXPECT_EQ(MenuBarRenderer::fitCaption(flag.repeated(9), true), flag.repeated(6) + QStringLiteral("…!"));
-    // Indicators pair up from the start of a run: three make a flag and a lone half.
-    const QString lone = QStringLiteral("\U0001F1E9");
-    EXPECT_EQ(MenuBarRenderer::characters(flag + lone + QStringLiteral("x")), (QStringList{flag, lone, "x"}));
-    EXPECT_EQ(MenuBarRenderer::characters(lone + flag), (QStringList{lone + lone, QStringLiteral("\U0001F1EA")}));
-    EXPECT_EQ(MenuBarRenderer::characters("\r\n"), QStringList{"\r\n"});
 }

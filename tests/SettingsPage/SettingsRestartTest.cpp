@@ -25,7 +25,7 @@ QByteArray contents(const QString& path)
 
 } // namespace
 
-// All eleven settings changed on the page reach the file, the app launched on that file reads
+// All thirteen settings changed on the page reach the file, the app launched on that file reads
 // them (its diagnostics report) without rewriting it, and a page built on it afterwards shows them.
 TEST_F(SettingsRestart, EveryChangeMadeOnThePageSurvivesARestartOfTheApp)
 {
@@ -47,6 +47,8 @@ TEST_F(SettingsRestart, EveryChangeMadeOnThePageSurvivesARestartOfTheApp)
     QTest::keyClicks(field, "200");
     QTest::keyClick(field, Qt::Key_Return);
     ASSERT_TRUE(AccessibleTree::press(page().find("Amber", QAccessible::CheckBox)));
+    ASSERT_TRUE(AccessibleTree::press(segment("panel image", "label")));
+    ASSERT_TRUE(AccessibleTree::press(segment("panel ink", "light")));
 
     const QList<std::pair<QString, QVariant>> expected{
         {"menuBarStyle", "spaceActivity"},  {"pinnedVolumeID", stick},
@@ -54,7 +56,8 @@ TEST_F(SettingsRestart, EveryChangeMadeOnThePageSurvivesARestartOfTheApp)
         {"units", "binary"},                 {"lowSpaceThreshold", "gigabytes:200"},
         {"volumesShown", QStringList{"external", "internal", "network"}},
         {"hideWhenNoExternal", "true"},      {"accent", "amber"},
-        {"notifyLowSpace", "true"},          {"notifyTransferFinished", "true"}};
+        {"notifyLowSpace", "true"},          {"notifyTransferFinished", "true"},
+        {"panelImage", "label"},             {"panelInk", "light"}};
     for (const auto& [key, value] : expected)
         EXPECT_EQ(stored(key), value) << key.toStdString();
     const QByteArray file = contents(settings->fileName());
@@ -88,5 +91,7 @@ TEST_F(SettingsRestart, EveryChangeMadeOnThePageSurvivesARestartOfTheApp)
     EXPECT_TRUE(AccessibleTree::checked(segment("low space", "GB")));
     EXPECT_EQ(page().find("gigabytes", QAccessible::SpinBox)->text(QAccessible::Value), "200");
     EXPECT_TRUE(AccessibleTree::checked(page().find("Amber", QAccessible::CheckBox)));
+    EXPECT_TRUE(AccessibleTree::checked(segment("panel image", "label")));
+    EXPECT_TRUE(AccessibleTree::checked(segment("panel ink", "light")));
     view.reset();
 }

@@ -343,7 +343,8 @@ TEST_F(SettingsPage, EveryControlIsReachedByTabAndWorksFromTheKeyboard)
         QTest::keyClick(focus, Qt::Key_Tab);
     }
     for (const char* control : {"icon", "both", "the volume pop-up", "activity during transfers", "activity trace",
-                                "hide with no external drives", "external", "disk images", "internal", "network", "GB",
+                                "hide with no external drives", "square", "dark", "external", "disk images",
+                                "internal", "network", "GB",
                                 "GiB", "5 %", "20 %", "low space", "transfer finished (1 GB or more)", "Phosphor Green",
                                 "System", "launch at login", "copy diagnostics", "check automatically (daily)",
                                 "download automatically", "check now"})

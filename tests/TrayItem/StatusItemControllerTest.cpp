@@ -1,4 +1,7 @@
+#include "MenuBar/DBusMenuExporter.h"
 #include "MenuBar/PanelAppearance.h"
+#include "MenuBar/PanelHost.h"
+#include "MenuBar/StatusNotifierItem.h"
 #include "MenuBar/StatusItem.h"
 #include "MenuBar/StatusItemController.h"
 #include "Popover/PopoverState.h"
@@ -9,9 +12,12 @@
 
 #include <QApplication>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusVirtualObject>
 #include <QFile>
 #include <QMenu>
 #include <QPalette>
+#include <QScreen>
 
 namespace mallowby {
 
@@ -297,52 +303,6 @@ TEST_F(StatusItemControllerTest, StaleIdleStatusesAreDismissedWhenThePopoverOpen
     EXPECT_EQ(controller->popoverState().focus(), std::nullopt);
 }
 
-TEST_F(StatusItemControllerTest, ClicksOpenThePopoverOrTheMenu)
-{
-    start(homeOnly, {{"MALLOWBY_POPOVER", "internal"}});
-    EXPECT_TRUE(controller->popoverState().internalExpanded());
-
-    // Control-click: the menu, not the popover.
-    controller->handleClick(Qt::LeftButton, Qt::ControlModifier);
-    EXPECT_FALSE(controller->isPopoverShown());
-    ASSERT_NE(controller->menu(), nullptr);
-    QStringList titles;
-    for (QAction* action : controller->menu()->actions())
-        titles << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(titles, (QStringList{"Eject All", "Open mallowby", "Settings…", "Copy Diagnostics", "Check for Updates…", "-",
-                                   "Quit mallowby"}));
-    EXPECT_FALSE(controller->menu()->actions().at(0)->isEnabled());  // no external drive
-    EXPECT_EQ(controller->menu()->actions().at(2)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    EXPECT_EQ(controller->menu()->actions().at(6)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-
-    // "Settings…" opens the popover on the settings page, on the next turn.
-    controller->menu()->actions().at(2)->trigger();
-    controller->menu()->hide();
-    settle();
-    EXPECT_EQ(controller->menu(), nullptr);
-    ASSERT_TRUE(controller->isPopoverShown());
-    EXPECT_TRUE(controller->popoverState().showingSettings());
-    // Kept open in the developer modes.
-    EXPECT_EQ(controller->popover()->behavior(), PopoverWindow::Behavior::applicationDefined);
-
-    // A left click closes the shown popover, the next opens it on the list.
-    controller->handleClick(Qt::LeftButton, {});
-    EXPECT_FALSE(controller->isPopoverShown());
-    settle();
-    controller->handleClick(Qt::LeftButton, {});
-    EXPECT_TRUE(controller->isPopoverShown());
-
-    // Each right click builds the menu afresh: with an external drive Eject All is on.
-    controller->popover()->performClose();
-    remount(stickAndHome);
-    controller->handleClick(Qt::RightButton, {});
-    ASSERT_NE(controller->menu(), nullptr);
-    EXPECT_TRUE(controller->menu()->actions().at(0)->isEnabled());
-    controller->menu()->hide();
-    settle();
-    EXPECT_EQ(controller->menu(), nullptr);
-}
-
 // The desktop's settings portal, as python-dbusmock plays it on a private bus.
 TEST_F(StatusItemControllerTest, ADesktopThatPrefersDarkGetsTheDarkPanelImageAndChangesRedrawIt)
 {
@@ -391,6 +351,14 @@ TEST_F(StatusItemControllerTest, ADesktopThatPrefersDarkGetsTheDarkPanelImageAnd
     EXPECT_FALSE(drawnInLightInk());
     changeSetting(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), 1);
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return controller->lastRender()->appearance == "dark"; }, 10s));
+
+    // The ink the user chose wins over the desktop's preference.
+    for (const auto& [ink, appearance] : {std::pair{Preferences::PanelInk::dark, "light"},
+                                          std::pair{Preferences::PanelInk::light, "dark"}}) {
+        preferences->setPanelInk(ink);
+        settle();
+        EXPECT_EQ(controller->lastRender()->appearance, appearance);
+    }
 }
 
 TEST(PanelAppearance, PortalValuesInAnyNestingAndNonsenseAsNoPreference)
@@ -404,3 +372,288 @@ TEST(PanelAppearance, PortalValuesInAnyNestingAndNonsenseAsNoPreference)
     EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant(QStringLiteral("1"))), Scheme::noPreference);
     EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant()), Scheme::noPreference);
 }
+
+namespace {
+
+// A StatusNotifierWatcher written for the test: who registered, in order.
+class TestWatcher : public QDBusVirtualObject {
+public:
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != QLatin1String("RegisterStatusNotifierItem"))
+            return false;
+        registered << message.arguments().value(0).toString();
+        connection.send(message.createReply());
+        return true;
+    }
+    QString introspect(const QString&) const override { return {}; }
+    QStringList registered;
+};
+
+// The panel's side, on a connection of its own: reads and calls the item, hears its signals.
+class TestHost : public QObject {
+    Q_OBJECT
+public:
+    TestHost(QDBusConnection connection, QString service) : m_connection(connection), m_service(std::move(service))
+    {
+        for (const char* name : {"NewIcon", "NewToolTip", "NewStatus", "XAyatanaNewLabel"})
+            m_connection.connect(m_service, StatusNotifierItem::objectPath, "org.kde.StatusNotifierItem", name, this,
+                                 SLOT(hear(QDBusMessage)));
+        m_connection.connect(m_service, StatusNotifierItem::menuPath, "com.canonical.dbusmenu", "ItemsPropertiesUpdated",
+                             this, SLOT(hear(QDBusMessage)));
+    }
+    // Waits for the reply with the event loop running, as the item answers on this thread.
+    QDBusMessage call(const QString& path, const QString& interface, const QString& method, const QVariantList& arguments = {})
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(m_service, path, interface, method);
+        message.setArguments(arguments);
+        QDBusPendingCall pending = m_connection.asyncCall(message);
+        TestEnvironment::waitUntil([&] { return pending.isFinished(); }, 10s);
+        return pending.reply();
+    }
+    QVariant property(const QString& name)
+    {
+        const QDBusMessage reply = call(StatusNotifierItem::objectPath, "org.freedesktop.DBus.Properties", "Get",
+                                        {"org.kde.StatusNotifierItem", name});
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    }
+    template <typename T>
+    T demarshalled(const QVariant& value)
+    {
+        T result;
+        value.value<QDBusArgument>() >> result;
+        return result;
+    }
+    StatusNotifierItem::Pixmaps pixmaps() { return demarshalled<StatusNotifierItem::Pixmaps>(property("IconPixmap")); }
+    DBusMenuExporter::LayoutItem layout()
+    {
+        const QDBusMessage reply = call(StatusNotifierItem::menuPath, "com.canonical.dbusmenu", "GetLayout",
+                                        {0, -1, QStringList{}});
+        return demarshalled<DBusMenuExporter::LayoutItem>(reply.arguments().value(1));
+    }
+    QStringList heard;
+
+public slots:
+    void hear(const QDBusMessage& message) { heard << message.member(); }
+
+private:
+    QDBusConnection m_connection;
+    QString m_service;
+};
+
+// The tray item on a private session bus with a watcher and a panel written for the test.
+class PanelTest : public StatusItemControllerTest {
+protected:
+    void SetUp() override
+    {
+        StatusItemControllerTest::SetUp();
+        if (const auto why = bus.unavailable())
+            GTEST_SKIP() << why->toStdString();
+        startWatcher();
+    }
+    void TearDown() override
+    {
+        host.reset();
+        StatusItemControllerTest::TearDown();
+    }
+    void startWatcher()
+    {
+        watcherBus = std::make_unique<QDBusConnection>(bus.connect());
+        ASSERT_TRUE(watcherBus->registerVirtualObject("/StatusNotifierWatcher", &watcher));
+        ASSERT_TRUE(watcherBus->registerService(StatusNotifierItem::watcherService));
+    }
+    void startOnPanel(const QList<std::pair<QString, QString>>& mounts, QHash<QString, QString> environment = {})
+    {
+        start(mounts, std::move(environment));
+        QDBusConnection itemBus = bus.connect();
+        item().followPanel(itemBus);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return item().usesStatusNotifier(); }, 10s)) << "never registered";
+        EXPECT_EQ(watcher.registered, QStringList{itemBus.baseService()});
+        host = std::make_unique<TestHost>(bus.connect(), itemBus.baseService());
+    }
+    // Share of pixels with ink, and the share of the width and of the height the ink spans (a
+    // letterboxed or half-size drawing spans little).
+    static std::tuple<double, double, double> inkOf(const QImage& image)
+    {
+        int inked = 0, left = image.width(), right = -1, top = image.height(), bottom = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qAlpha(image.pixel(x, y)) > 64) {
+                    ++inked;
+                    left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+                }
+        return {double(inked) / std::max(1, image.width() * image.height()), double(right - left + 1) / image.width(),
+                double(bottom - top + 1) / image.height()};
+    }
+
+    PrivateBus bus;
+    std::unique_ptr<QDBusConnection> watcherBus;
+    TestWatcher watcher;
+    std::unique_ptr<TestHost> host;
+};
+
+} // namespace
+
+TEST_F(PanelTest, RegistersAgainWhenTheWatcherRestartsAndShowsWhatTheTrayLabelSays)
+{
+    settings->setValue("menuBarStyle", "spaceActivity");
+    startOnPanel(stickAndHome);
+    const QList<std::pair<const char*, QVariant>> properties{
+        {"Category", "Hardware"}, {"Id", "mallowby"}, {"Title", "mallowby"}, {"Status", "Active"}, {"ItemIsMenu", false},
+        {"Menu", QVariant::fromValue(QDBusObjectPath("/MenuBar"))}, {"IconAccessibleDesc", item().accessibilityLabel()}};
+    for (const auto& [name, value] : properties)
+        EXPECT_EQ(host->property(name), value) << name;
+    const auto tip = host->demarshalled<StatusNotifierItem::Tip>(host->property("ToolTip"));
+    EXPECT_EQ(tip.title, "mallowby");
+    EXPECT_EQ(tip.subtitle, "STICK: 1.5 GB free of 32.0 GB\nread 0B/s, write 0B/s");
+
+    // Hidden with no external drive: passive, which panels leave out.
+    preferences->setHideWhenNoExternal(true);
+    remount(homeOnly);
+    EXPECT_EQ(host->property("Status"), "Passive");
+    EXPECT_TRUE(host->heard.contains("NewStatus"));
+
+    // The watcher goes and another one comes: the item registers with it.
+    watcherBus->unregisterService(StatusNotifierItem::watcherService);
+    watcherBus->unregisterObject("/StatusNotifierWatcher");
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !item().usesStatusNotifier(); }, 10s));
+    watcher.registered.clear();
+    startWatcher();
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return watcher.registered.size() == 1 && item().usesStatusNotifier(); }, 10s));
+}
+
+TEST_F(PanelTest, EachFaceGivesPixmapsAtTrueSizesAndTheLabelItsFigures)
+{
+    settings->setValue("menuBarStyle", "space");
+    startOnPanel(stickAndHome);
+    using Image = Preferences::PanelImage;
+    const QList<int> squares{16, 22, 24, 32, 48, 64};
+    struct Row {
+        const char* name;
+        Image choice;
+        bool wide;
+        QString label;
+    };
+    // The test's own process owns the watcher: an unknown panel, which gets the square face.
+    for (const Row& row : {Row{"automatic", Image::automatic, false, ""}, Row{"label", Image::label, false, "1.5G"},
+                           Row{"wide", Image::wide, true, ""}, Row{"square", Image::square, false, ""}}) {
+        host->heard.clear();
+        preferences->setPanelImage(row.choice);
+        settle();
+        const StatusNotifierItem::Pixmaps pixmaps = host->pixmaps();
+        QList<int> sizes;
+        for (const StatusNotifierItem::Pixmap& pixmap : pixmaps) {
+            const QImage image = pixmap.toImage();
+            ASSERT_FALSE(image.isNull()) << row.name;
+            sizes << pixmap.height;
+            const auto [share, across, down] = inkOf(image);
+            const std::string where = std::string(row.name) + " " + std::to_string(pixmap.height);
+            EXPECT_GT(share, row.wide ? 0.03 : 0.1) << where;
+            EXPECT_GT(down, 0.6) << where;
+            EXPECT_GT(across, row.wide ? 0.3 : 0.9) << where;
+            // Wide: the image at the bar's height, its aspect kept; else square.
+            EXPECT_EQ(pixmap.width, row.wide ? item().image().width() * pixmap.height / item().image().height() : pixmap.height)
+                << row.name;
+        }
+        EXPECT_EQ(sizes, (row.wide ? QList<int>{22, 44} : squares)) << row.name;
+        EXPECT_EQ(host->property("XAyatanaLabel"), row.label) << row.name;
+        if (!row.label.isEmpty()) {
+            EXPECT_TRUE(host->heard.contains("XAyatanaNewLabel")) << row.name;
+            // The guide holds the widest figures of the reserved styles: space, and the rates of a transfer.
+            EXPECT_EQ(host->property("XAyatanaLabelGuide").toString(), "R 888M W 888M") << row.name;
+        }
+        if (row.choice == Image::wide || row.choice == Image::square) {  // the pixmaps changed
+            EXPECT_TRUE(host->heard.contains("NewIcon")) << row.name;
+        }
+    }
+}
+
+TEST_F(PanelTest, TheMenuOverDBusIsTheTrayMenuAndEachClickReachesItsAction)
+{
+    startOnPanel(homeOnly);
+    const auto items = [&] {
+        QStringList entries;
+        for (const DBusMenuExporter::LayoutItem& child : host->layout().children)
+            entries << (child.properties.value("type") == "separator" ? "-"
+                        : child.properties.value("label").toString()
+                                  + (child.properties.value("enabled", true).toBool() ? "" : " (off)"));
+        return entries;
+    };
+    EXPECT_EQ(items(), (QStringList{"Eject All (off)", "Open mallowby", "Settings…", "Copy Diagnostics", "Check for Updates…",
+                                    "-", "Quit mallowby"}));
+    const QList<DBusMenuExporter::LayoutItem> children = host->layout().children;
+    for (const auto& [index, key] : {std::pair{2, ","}, std::pair{6, "q"}})
+        EXPECT_EQ(host->demarshalled<QList<QStringList>>(children[index].properties.value("shortcut")),
+                  (QList<QStringList>{{"Control", key}}));
+
+    // A drive arrives: Eject All is on, and the panel hears of it.
+    remount(stickAndHome);
+    EXPECT_TRUE(host->heard.contains("ItemsPropertiesUpdated"));
+    EXPECT_EQ(items().first(), "Eject All");
+
+    // "clicked" triggers the action of that id: Quit (kept from quitting the test), then Settings….
+    QAction* quit = controller->exportedMenu()->actions().at(6);
+    QObject::disconnect(quit, nullptr, qApp, nullptr);
+    int quits = 0;
+    QObject::connect(quit, &QAction::triggered, [&] { ++quits; });
+    const QString menu = "com.canonical.dbusmenu";
+    host->call(StatusNotifierItem::menuPath, menu, "Event", {children[6].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    host->call(StatusNotifierItem::menuPath, menu, "Event", {children[2].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return controller->isPopoverShown(); }, 5s));
+    EXPECT_TRUE(controller->popoverState().showingSettings());
+    EXPECT_EQ(quits, 1);
+    const QDBusMessage about = host->call(StatusNotifierItem::menuPath, menu, "AboutToShow", {0});
+    EXPECT_EQ(about.arguments().value(0), false);
+}
+
+TEST_F(PanelTest, ActivateTogglesSecondaryOpensAndContextMenuPopsTheMenuAtThePanelsPoint)
+{
+    startOnPanel(homeOnly, {{"MALLOWBY_POPOVER", "internal"}});
+    EXPECT_TRUE(controller->popoverState().internalExpanded());
+    struct Row {
+        const char* method;
+        QPoint at;
+        bool shown;
+    };
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint low(40, available.bottom() - 2);
+    for (const Row& row : {Row{"Activate", {600, 30}, true}, Row{"Activate", {600, 30}, false},
+                           Row{"SecondaryActivate", low, true}, Row{"SecondaryActivate", {40, 30}, true},
+                           Row{"Activate", {40, 30}, false}}) {
+        const bool wasShown = controller->isPopoverShown();
+        host->call(StatusNotifierItem::objectPath, "org.kde.StatusNotifierItem", row.method, {row.at.x(), row.at.y()});
+        settle();
+        ASSERT_EQ(controller->isPopoverShown(), row.shown) << row.method << " at " << row.at.x() << "," << row.at.y();
+        if (row.shown && !wasShown) {
+            // Kept open in the developer modes; opened at the point, above it near the bottom edge.
+            const PopoverWindow* popover = controller->popover();
+            EXPECT_EQ(popover->behavior(), PopoverWindow::Behavior::applicationDefined);
+            EXPECT_EQ(popover->y() < row.at.y(), row.at == low) << row.method;
+            EXPECT_EQ(popover->x(), PopoverWindow::placement(popover->size(), QRect(row.at, QSize(1, 1)), available).x());
+        }
+    }
+    host->call(StatusNotifierItem::objectPath, "org.kde.StatusNotifierItem", "ContextMenu", {100, 200});
+    ASSERT_NE(controller->menu(), nullptr);
+    EXPECT_TRUE(controller->menu()->isVisible());
+    EXPECT_EQ(item().geometry(), QRect(100, 200, 1, 1));
+    // Control-click asks for the menu too, built afresh.
+    controller->menu()->hide();
+    settle();
+    EXPECT_EQ(controller->menu(), nullptr);
+    controller->handleClick(Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_NE(controller->menu(), nullptr);
+    EXPECT_FALSE(controller->isPopoverShown());
+}
+
+TEST(PanelHost, FaceAndInkFromTheWatchersProcess)
+{
+    using Face = PanelHost::Face;
+    const QList<std::tuple<QString, Face, bool>> rows{
+        {"gnome-shell", Face::label, true}, {"waybar", Face::wide, true},      {"swaybar", Face::square, true},
+        {"plasmashell", Face::square, false}, {"kded5", Face::square, false}, {"xfce4-panel", Face::square, false},
+        {"wrapper-2.0", Face::square, false}, {"mate-panel", Face::wide, false}, {"test", Face::square, false}};
+    for (const auto& [name, face, dark] : rows)
+        EXPECT_EQ(PanelHost::forProcess(name), (PanelHost{.face = face, .darkPanel = dark})) << name.toStdString();
+}
+
+#include "StatusItemControllerTest.moc"

@@ -3,6 +3,8 @@
 #include "support/HungMount.h"
 #include "support/TestEnvironment.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,13 +27,18 @@ struct Window {
     bool operator==(const Window&) const = default;
 };
 
-// An X server of its own (Xvfb) with trayer as tray host, and the app started in it under a
-// private session bus, with its own settings folders. Everything is ended on destruction.
+// An X server of its own (Xvfb) with a tray host, and the app started in it under a private
+// session bus, with its own settings folders. The host is trayer (XEmbed, no StatusNotifierWatcher
+// on the app's bus) or xfce4-panel with its status tray (StatusNotifierItem, on a session bus
+// shared with the app). Everything is ended on destruction.
 class TrayDesktop {
 public:
-    TrayDesktop()
+    enum class Host { trayer, xfce };
+
+    explicit TrayDesktop(Host host = Host::trayer) : m_host(host)
     {
-        for (const char* tool : {"Xvfb", "trayer", "xdotool", "dbus-run-session"})
+        const char* hostTool = host == Host::xfce ? "xfce4-panel" : "trayer";
+        for (const char* tool : {"Xvfb", hostTool, "xdotool", "dbus-run-session"})
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
                 m_missing = QStringLiteral("%1 is not installed (scripts/install-deps installs it)").arg(tool);
                 return;
@@ -68,6 +75,10 @@ public:
             m_failure = QStringLiteral("Xvfb did not start on %1: %2").arg(m_display, QString::fromUtf8(m_xvfb.readAllStandardError()));
             return;
         }
+        if (host == Host::xfce) {
+            startPanel();
+            return;
+        }
         m_trayer.setProcessEnvironment(m_environment);
         m_trayer.start(QStringLiteral("trayer"),
                        {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"), QStringLiteral("right"),
@@ -85,7 +96,7 @@ public:
     ~TrayDesktop()
     {
         stopApp();
-        for (QProcess* process : {&m_trayer, &m_xvfb})
+        for (QProcess* process : {&m_trayer, &m_bus, &m_xvfb})
             if (process->state() != QProcess::NotRunning) {
                 process->terminate();
                 if (!process->waitForFinished(5000)) {
@@ -109,7 +120,10 @@ public:
         m_app.setProcessEnvironment(environment);
         m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_answers.clear();
-        m_app.start(QStringLiteral("dbus-run-session"), {QStringLiteral("--"), TestEnvironment::mallowbyBinary()});
+        if (m_host == Host::xfce)
+            m_app.start(TestEnvironment::mallowbyBinary(), {});
+        else
+            m_app.start(QStringLiteral("dbus-run-session"), {QStringLiteral("--"), TestEnvironment::mallowbyBinary()});
         m_app.waitForStarted();
     }
     void stopApp()
@@ -316,14 +330,77 @@ public:
     }
     void key(const QString& name) { x(QStringLiteral("xdotool"), {QStringLiteral("key"), name}); }
 
+    // The session bus the xfce panel and the app share.
+    QDBusConnection bus()
+    {
+        QDBusConnection connection = QDBusConnection::connectToBus(m_environment.value("DBUS_SESSION_BUS_ADDRESS"), m_display);
+        if (!connection.isConnected())  // not up yet: the next call tries again
+            QDBusConnection::disconnectFromBus(m_display);
+        return connection;
+    }
+    // The panel's top-level window.
+    std::optional<Window> panel()
+    {
+        const QList<Window> found = search({QStringLiteral("--onlyvisible"), QStringLiteral("--class"), QStringLiteral("^Xfce4-panel$")});
+        return found.isEmpty() ? std::nullopt : std::optional<Window>(found.first());
+    }
+
 private:
+    // A session bus, and xfce4-panel with one top panel: a spacer and the status tray at its right end.
+    void startPanel()
+    {
+        const QString address = QStringLiteral("unix:path=") + m_home.filePath(QStringLiteral("runtime/bus"));
+        m_environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        m_environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("XFCE"));
+        m_bus.setProcessEnvironment(m_environment);  // what it starts (xfconfd) reads this config
+        m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                    QStringLiteral("--nopidfile"), QStringLiteral("--address=") + address});
+        const QString channels = m_home.filePath(QStringLiteral("config/xfce4/xfconf/xfce-perchannel-xml"));
+        QDir().mkpath(channels);
+        QFile layout(channels + QStringLiteral("/xfce4-panel.xml"));
+        if (layout.open(QIODevice::WriteOnly))
+            layout.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="size" type="uint" value="28"/>
+      <property name="plugin-ids" type="array"><value type="int" value="1"/><value type="int" value="2"/></property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="separator"><property name="expand" type="bool" value="true"/></property>
+    <property name="plugin-2" type="string" value="systray"><property name="square-icons" type="bool" value="true"/></property>
+  </property>
+</channel>
+)");
+        layout.close();
+        m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_trayer.setProcessEnvironment(m_environment);
+        m_trayer.start(QStringLiteral("xfce4-panel"), {QStringLiteral("--disable-wm-check")});
+        const auto watching = [&] {
+            QDBusConnection connection = bus();
+            return connection.isConnected()
+                   && connection.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
+        };
+        if (!m_bus.waitForStarted() || !m_trayer.waitForStarted()
+            || !TestEnvironment::waitUntil(watching, std::chrono::seconds(30)) || !panel())
+            m_failure = QStringLiteral("xfce4-panel did not start its status tray on %1: %2")
+                            .arg(m_display, QString::fromUtf8(m_trayer.readAllStandardError()).left(2000));
+    }
+
+    Host m_host;
+    QProcess m_bus;
     std::optional<QString> m_missing;
     std::optional<QString> m_failure;
     QString m_display;
     QTemporaryDir m_home;
     QProcessEnvironment m_environment;
     QProcess m_xvfb;
-    QProcess m_trayer;
+    QProcess m_trayer;  // the tray host
     QProcess m_app;
     QElapsedTimer m_lastClick;
     QString m_answers;

@@ -1,5 +1,12 @@
 #include "TrayDesktop.h"
 
+#include "MenuBar/StatusNotifierItem.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QImage>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -184,4 +191,59 @@ TEST_F(Tray, ASecondLaunchOpensThePopoverOfTheFirstAndEnds)
     // Besides the one icon, the popover is all there is; the first instance runs on.
     EXPECT_EQ(desktop->appWindows().size(), 1);
     EXPECT_EQ(desktop->app().state(), QProcess::Running);
+}
+
+// A real StatusNotifierItem panel: xfce4-panel's status tray hosts the item the app publishes.
+TEST(XfcePanel, TheItemRegistersSquareAndInkedAndItsClicksReachThePopoverAndQuit)
+{
+    TrayDesktop desktop(TrayDesktop::Host::xfce);
+    if (desktop.missing())
+        GTEST_SKIP() << desktop.missing()->toStdString();
+    if (desktop.failure())
+        GTEST_SKIP() << "the panel cannot start here: " << desktop.failure()->toStdString();
+    desktop.startApp();
+    QDBusConnection bus = desktop.bus();
+    QString service;
+    const auto registered = [&] {
+        const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(
+            "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties", "Get")
+                                                << "org.kde.StatusNotifierWatcher" << "RegisteredStatusNotifierItems");
+        const QStringList items = reply.arguments().value(0).value<QDBusVariant>().variant().toStringList();
+        service = items.value(0).section('/', 0, 0);
+        return !service.isEmpty();
+    };
+    ASSERT_TRUE(TestEnvironment::waitUntil(registered, 20s)) << "the item never registered with the panel";
+
+    const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(service, "/StatusNotifierItem",
+                                                                       "org.freedesktop.DBus.Properties", "Get")
+                                        << "org.kde.StatusNotifierItem" << "IconPixmap");
+    mallowby::StatusNotifierItem::Pixmaps pixmaps;
+    reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>() >> pixmaps;
+    ASSERT_FALSE(pixmaps.isEmpty());
+    for (const auto& pixmap : pixmaps) {
+        const QImage image = pixmap.toImage();
+        int inked = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                inked += qAlpha(image.pixel(x, y)) > 64;
+        EXPECT_EQ(pixmap.width, pixmap.height);
+        EXPECT_GT(inked, image.width() * image.height() / 10) << pixmap.width << " px";
+    }
+
+    // The item sits at the right end of the panel.
+    const auto panel = desktop.panel();
+    ASSERT_TRUE(panel);
+    const QPoint item(panel->geometry.right() - panel->geometry.height() / 2, panel->geometry.center().y());
+    desktop.click(item, 1);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop.popover().has_value(); }, 10s)) << "no popover";
+    EXPECT_LE(desktop.popover()->geometry.top(), panel->geometry.bottom() + 12) << "the popover is not at the panel";
+    desktop.key("Escape");
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !desktop.popover().has_value(); }, 10s));
+
+    // The panel draws the exported menu; its last item quits the app.
+    desktop.click(item, 3);
+    QThread::msleep(800);
+    desktop.key("Up");
+    desktop.key("Return");
+    EXPECT_TRUE(desktop.app().waitForFinished(10000)) << "Quit from the panel's menu did not end the app";
 }
