@@ -281,7 +281,7 @@ TEST_F(BlockersViewTest, WhileAnEjectRunsOnlyCloseWorksAndWhileAScanRunsForceEje
     }
     ASSERT_TRUE(tree.press("force eject…"));
     ASSERT_TRUE(tree.press("force eject"));
-    settle();
-    releaseScans();
-    EXPECT_TRUE(disks->calls.contains("unmount sdb force"));
+    scanGate->complete(true);
+    scanGate.reset();
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return disks->calls.contains("unmount sdb force"); }, std::chrono::seconds(10)));
 }

@@ -12,7 +12,8 @@ using namespace std::chrono_literals;
 PrivateBus::PrivateBus()
 {
     m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+                   {QStringLiteral("--config-file=") + TestEnvironment::dataPath(QStringLiteral("session-bus.conf")),
+                    QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
     if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
 }

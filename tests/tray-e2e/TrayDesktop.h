@@ -123,7 +123,9 @@ public:
         if (m_host == Host::xfce)
             m_app.start(TestEnvironment::mallowbyBinary(), {});
         else
-            m_app.start(QStringLiteral("dbus-run-session"), {QStringLiteral("--"), TestEnvironment::mallowbyBinary()});
+            m_app.start(QStringLiteral("dbus-run-session"),
+                        {QStringLiteral("--config-file=") + TestEnvironment::dataPath(QStringLiteral("session-bus.conf")),
+                         QStringLiteral("--"), TestEnvironment::mallowbyBinary()});
         m_app.waitForStarted();
     }
     void stopApp()
