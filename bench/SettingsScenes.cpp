@@ -2,7 +2,7 @@
 
 #include "LoginItem.h"
 #include "Popover/PopoverWindow.h"
-#include "Popover/SettingsView.h"
+#include "Popover/SettingsPage/SettingsView.h"
 #include "Updates/Updater.h"
 
 #include "Drives/DriveMonitor.h"

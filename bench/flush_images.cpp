@@ -1,9 +1,9 @@
 // Writes the drive and network cards while an eject writes out cached data, as PNG files at
 // scale 2: flush_images DIRECTORY. For a person to look at.
 
-#include "Popover/DriveCard.h"
-#include "Popover/NetworkCard.h"
-#include "Popover/PopoverTheme.h"
+#include "Popover/Cards/DriveCard.h"
+#include "Popover/Cards/NetworkCard.h"
+#include "Popover/Controls/PopoverTheme.h"
 #include "Popover/PopoverWindow.h"
 
 #include "Drives/BlockDriver.h"

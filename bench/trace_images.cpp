@@ -1,7 +1,7 @@
 // The trace of one drive after the same 200 samples, drawn whole (as every sample once was) and
 // step by step, as PNG files, with their pixel difference.
 // Usage: trace_images OUTPUT_DIR
-#include "Popover/TraceView.h"
+#include "Popover/Cards/TraceView.h"
 
 #include "support/ImageCompare.h"
 

@@ -1,9 +1,9 @@
 #include "MenuBar/StatusItemController.h"
 
 #include "MenuBar/StatusItem.h"
-#include "Popover/HeaderView.h"
+#include "Popover/List/HeaderView.h"
 #include "Popover/PopoverState.h"
-#include "Popover/PopoverTheme.h"
+#include "Popover/Controls/PopoverTheme.h"
 #include "Popover/PopoverView.h"
 #include "Popover/PopoverWindow.h"
 #include "Updates/Updater.h"

@@ -1,12 +1,12 @@
 #include "Popover/PopoverView.h"
 
-#include "Popover/EjectAllSummary.h"
-#include "Popover/FooterView.h"
-#include "Popover/HeaderView.h"
-#include "Popover/PopoverList.h"
+#include "Popover/List/EjectAllSummary.h"
+#include "Popover/List/FooterView.h"
+#include "Popover/List/HeaderView.h"
+#include "Popover/List/PopoverList.h"
 #include "Popover/PopoverState.h"
-#include "Popover/PopoverTheme.h"
-#include "Popover/SettingsView.h"
+#include "Popover/Controls/PopoverTheme.h"
+#include "Popover/SettingsPage/SettingsView.h"
 
 #include "Drives/DriveMonitor.h"
 #include "Eject/Ejector.h"

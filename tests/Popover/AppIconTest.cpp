@@ -1,4 +1,4 @@
-#include "Popover/AppIcon.h"
+#include "Popover/Blockers/AppIcon.h"
 
 #include "support/TestEnvironment.h"
 

@@ -1,5 +1,5 @@
-#include "Popover/BlockersView.h"
-#include "Popover/EjectStatusView.h"
+#include "Popover/Blockers/BlockersView.h"
+#include "Popover/Cards/EjectStatusView.h"
 
 #include "AccessibleTree.h"
 #include "support/EjectorRig.h"

@@ -3,7 +3,7 @@
 #include "TrayItem/TrayRig.h"
 
 #include "LoginItem.h"
-#include "Popover/SettingsView.h"
+#include "Popover/SettingsPage/SettingsView.h"
 
 #include "support/AccessibleTree.h"
 

@@ -1,7 +1,7 @@
 #include "SettingsRig.h"
 
 #include "MenuBar/StatusItem.h"
-#include "Popover/PopoverTheme.h"
+#include "Popover/Controls/PopoverTheme.h"
 
 #include <QApplication>
 #include <QComboBox>

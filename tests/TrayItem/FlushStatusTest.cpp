@@ -2,10 +2,10 @@
 
 #include "TrayRig.h"
 
-#include "Popover/DriveCard.h"
-#include "Popover/EjectStatusView.h"
-#include "Popover/NetworkCard.h"
-#include "Popover/StatusLine.h"
+#include "Popover/Cards/DriveCard.h"
+#include "Popover/Cards/EjectStatusView.h"
+#include "Popover/Cards/NetworkCard.h"
+#include "Popover/Cards/StatusLine.h"
 
 #include "support/FlushRig.h"
 

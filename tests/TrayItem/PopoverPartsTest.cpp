@@ -1,8 +1,8 @@
 // The popover's building blocks on their own: the keyed stack that keeps views across updates,
 // and the trace's drawing.
 
-#include "Popover/KeyedStack.h"
-#include "Popover/TraceView.h"
+#include "Popover/Controls/KeyedStack.h"
+#include "Popover/Cards/TraceView.h"
 
 #include "support/ImageCompare.h"
 

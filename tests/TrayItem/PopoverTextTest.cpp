@@ -1,14 +1,14 @@
 // The popover's model and texts, without widgets on screen.
 
-#include "Popover/DriveCard.h"
-#include "Popover/DriveIcon.h"
-#include "Popover/EjectAllSummary.h"
-#include "Popover/FooterView.h"
-#include "Popover/HeaderView.h"
-#include "Popover/InternalSection.h"
+#include "Popover/Cards/DriveCard.h"
+#include "Popover/Cards/DriveIcon.h"
+#include "Popover/List/EjectAllSummary.h"
+#include "Popover/List/FooterView.h"
+#include "Popover/List/HeaderView.h"
+#include "Popover/List/InternalSection.h"
 #include "Popover/PopoverModel.h"
 #include "Popover/PopoverView.h"
-#include "Popover/VolumeRow.h"
+#include "Popover/Cards/VolumeRow.h"
 
 #include <QLocale>
 

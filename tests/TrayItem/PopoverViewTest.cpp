@@ -4,9 +4,9 @@
 #include "TrayRig.h"
 
 #include "MenuBar/StatusItemController.h"
-#include "Popover/BlockersView.h"
-#include "Popover/DriveCard.h"
-#include "Popover/PopoverButton.h"
+#include "Popover/Blockers/BlockersView.h"
+#include "Popover/Cards/DriveCard.h"
+#include "Popover/Controls/PopoverButton.h"
 #include "Popover/PopoverState.h"
 #include "Popover/PopoverView.h"
 #include "Popover/PopoverWindow.h"
