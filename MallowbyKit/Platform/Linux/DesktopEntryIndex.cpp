@@ -57,6 +57,15 @@ struct DesktopEntryIndex::State {
     std::shared_ptr<const Contents> contents;
     quint64 generation = 0;
 
+    // The latest reading, once there is one: lookups wait for the first until readyLimit after
+    // construction, then answer at once.
+    std::shared_ptr<const Contents> latest()
+    {
+        std::unique_lock guard(lock);
+        ready.wait_until(guard, created + readyLimit, [&] { return contents != nullptr; });
+        return contents;
+    }
+
     ~State()
     {
         if (wake >= 0)
@@ -238,30 +247,18 @@ quint64 DesktopEntryIndex::generation() const
 
 std::optional<DesktopEntry> DesktopEntryIndex::byId(const QString& appId) const
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_state->created + readyLimit
-                                                                            - std::chrono::steady_clock::now());
-    if (!waitReady(std::max(left, std::chrono::milliseconds(0))))
+    const auto contents = m_state->latest();
+    if (!contents)
         return std::nullopt;
-    std::shared_ptr<const State::Contents> contents;
-    {
-        std::lock_guard guard(m_state->lock);
-        contents = m_state->contents;
-    }
     const auto found = contents->byId.constFind(appId);
     return found == contents->byId.cend() ? std::nullopt : std::optional(*found);
 }
 
 std::optional<DesktopEntry> DesktopEntryIndex::byProgram(const QString& executable) const
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_state->created + readyLimit
-                                                                            - std::chrono::steady_clock::now());
-    if (!waitReady(std::max(left, std::chrono::milliseconds(0))))
+    const auto contents = m_state->latest();
+    if (!contents)
         return std::nullopt;
-    std::shared_ptr<const State::Contents> contents;
-    {
-        std::lock_guard guard(m_state->lock);
-        contents = m_state->contents;
-    }
     const QString name = executable.section(QLatin1Char('/'), -1);
     for (const auto* hash : {&contents->byPath, &contents->byName, &contents->byFileName}) {
         const QString& key = hash == &contents->byPath ? executable : name;
