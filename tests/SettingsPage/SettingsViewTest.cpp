@@ -242,7 +242,7 @@ TEST_F(SettingsPage, LaunchAtLoginSnapsBackWithTheErrorWhenTheEntryCannotBeWritt
     EXPECT_FALSE(AccessibleTree::shown(error));
 }
 
-TEST_F(SettingsPage, CopyConfirmationLastsThreeSecondsFromTheLatestClick)
+TEST_F(SettingsPage, CopyConfirmationLastsThreeSecondsAndTheUpdateControlsDriveTheUpdater)
 {
     showPage();
     QAccessibleInterface* copy = page().find("copy diagnostics", QAccessible::Button);
@@ -257,11 +257,8 @@ TEST_F(SettingsPage, CopyConfirmationLastsThreeSecondsFromTheLatestClick)
     EXPECT_TRUE(AccessibleTree::shown(copied)) << "4 s after the first click, 2 s after the second";
     clock.advance(1100ms);
     EXPECT_FALSE(AccessibleTree::shown(copied));
-}
 
-TEST_F(SettingsPage, UpdateSwitchesAndCheckNowDriveTheUpdater)
-{
-    showPage();
+    // The update switches write the updater's settings; "check now" asks the updater.
     QAccessibleInterface* autoCheck = page().find("check automatically (daily)", QAccessible::CheckBox);
     QAccessibleInterface* autoDownload = page().find("download automatically", QAccessible::CheckBox);
     ASSERT_TRUE(AccessibleTree::press(autoCheck));

@@ -33,9 +33,7 @@ TEST_F(StatusItemControllerTest, EqualInputsRenderOnceAndEveryRenderIsSnapshotte
     ASSERT_NE(volumeAt("/run/media/me/STICK"), nullptr);
     ASSERT_TRUE(controller->lastRender().has_value());
     ASSERT_TRUE(QFile::exists(snapshot));
-    QImage written(snapshot);
-    EXPECT_EQ(written.size(), item().image().size());
-    EXPECT_EQ(written.convertToFormat(QImage::Format_ARGB32), item().image().convertToFormat(QImage::Format_ARGB32));
+    EXPECT_EQ(QImage(snapshot).convertToFormat(QImage::Format_ARGB32), item().image().convertToFormat(QImage::Format_ARGB32));
 
     // Nothing changed: no drawing, so no new image and no new snapshot.
     const qint64 image = item().image().cacheKey();
