@@ -28,10 +28,7 @@ Inputs inputs(MenuBarStyle style, QList<MenuBarStyle> reserved)
     return in;
 }
 
-Inputs::Trace trace(QList<double> read, QList<double> write)
-{
-    return Inputs::Trace{std::move(read), std::move(write)};
-}
+Inputs::Trace trace(QList<double> read, QList<double> write) { return Inputs::Trace{std::move(read), std::move(write)}; }
 
 const Piece::Trace& tracePiece(const QList<Piece>& pieces)
 {
@@ -53,81 +50,69 @@ qsizetype captionMax()
 TEST(MenuBarLayout, MeasurementsAreWholePointsRoundedUp)
 {
     const QFont& rates = MenuBarRenderer::ratesFont();
-    const double raw = PointMetrics(rates).horizontalAdvance(QStringLiteral("R 8888"));
-    const double measured = MenuBarRenderer::measure(QStringLiteral("R 8888"), rates);
+    const double raw = PointMetrics(rates).horizontalAdvance("R 8888");
+    const double measured = MenuBarRenderer::measure("R 8888", rates);
     EXPECT_EQ(measured, std::ceil(measured));
     EXPECT_GE(measured, raw);
     EXPECT_LT(measured, raw + 1);
     // Cached: the same answer again, and a monospace advance that adds up to the measured text.
-    EXPECT_EQ(MenuBarRenderer::measure(QStringLiteral("R 8888"), rates), measured);
+    EXPECT_EQ(MenuBarRenderer::measure("R 8888", rates), measured);
+    EXPECT_EQ(MenuBarRenderer::ratesWidth(), measured);
     EXPECT_NEAR(MenuBarRenderer::advance(rates) * 6, raw, 0.01);
     // Sizes come from the font, not from the engine's whole-pixel rounding: 9.5 pt is not 10.
     EXPECT_NEAR(MenuBarRenderer::advance(rates) / MenuBarRenderer::advance(MenuBarRenderer::captionFont()), 9.5 / 8, 0.01);
 }
 
-TEST(MenuBarLayout, EachStyleHasItsPiecesAndWidth)
+// The pieces of each style, and a width that covers every reserved style (a trace the activity
+// style would show counts even when only the glyph is drawn).
+TEST(MenuBarLayout, EachStyleHasItsPiecesAndWidthCoversEveryReservedStyle)
 {
-    const double glyph = MenuBarRenderer::glyphWidth();
-    const double stacked = MenuBarRenderer::stackedWidth();
-    const double rates = MenuBarRenderer::ratesWidth();
-    EXPECT_EQ(glyph, 22);
-    EXPECT_GE(stacked, MenuBarRenderer::measure(QStringLiteral("88888888"), MenuBarRenderer::captionFont()));
-    EXPECT_GE(stacked, MenuBarRenderer::measure(QStringLiteral("8888"), MenuBarRenderer::valueFont()));
-    EXPECT_EQ(rates, MenuBarRenderer::measure(QStringLiteral("R 8888"), MenuBarRenderer::ratesFont()));
-
-    Inputs in = inputs(MenuBarStyle::icon, {MenuBarStyle::icon});
-    MenuBarRenderer::Layout layout = MenuBarRenderer::layout(in);
-    EXPECT_EQ(layout.pieces, QList<Piece>{Piece::glyph(false)});
-    EXPECT_EQ(layout.width, glyph);
-
-    in.anyLow = true;
-    EXPECT_EQ(MenuBarRenderer::layout(in).pieces, QList<Piece>{Piece::glyph(true)});
-
-    in = inputs(MenuBarStyle::space, {MenuBarStyle::space});
-    layout = MenuBarRenderer::layout(in);
-    EXPECT_EQ(layout.pieces, QList<Piece>{Piece::stacked("Backup", "1.5T")});
-    EXPECT_EQ(layout.width, stacked);
-
-    in = inputs(MenuBarStyle::activity, {MenuBarStyle::activity});
-    layout = MenuBarRenderer::layout(in);
-    EXPECT_EQ(layout.pieces, QList<Piece>{Piece::rates("R 2.5M", "W    0")});
-    EXPECT_EQ(layout.width, rates);
-
-    in.trace = trace({0, 0}, {0, 0});
-    layout = MenuBarRenderer::layout(in);
-    ASSERT_EQ(layout.pieces.size(), 2);
-    EXPECT_TRUE(std::holds_alternative<Piece::Trace>(layout.pieces[0].value));
-    EXPECT_EQ(layout.pieces[1], Piece::rates("R 2.5M", "W    0"));
-    EXPECT_EQ(layout.width, std::ceil(28 + 4 + rates));
-
-    in = inputs(MenuBarStyle::spaceActivity, {MenuBarStyle::spaceActivity});
-    EXPECT_EQ(MenuBarRenderer::layout(in).width, std::ceil(stacked + 6 + rates));
-    in.trace = trace({1}, {1});
-    layout = MenuBarRenderer::layout(in);
-    ASSERT_EQ(layout.pieces.size(), 3);
-    EXPECT_EQ(layout.pieces[0], Piece::stacked("Backup", "1.5T"));
-    EXPECT_TRUE(std::holds_alternative<Piece::Trace>(layout.pieces[1].value));
-    EXPECT_EQ(layout.width, std::ceil(stacked + 6 + 28 + 4 + rates));
-
+    const double glyph = MenuBarRenderer::glyphWidth(), stacked = MenuBarRenderer::stackedWidth(),
+                 rates = MenuBarRenderer::ratesWidth();
+    EXPECT_GE(stacked, MenuBarRenderer::measure("88888888", MenuBarRenderer::captionFont()));
+    EXPECT_GE(stacked, MenuBarRenderer::measure("8888", MenuBarRenderer::valueFont()));
+    const Piece space = Piece::stacked("Backup", "1.5T"), rate = Piece::rates("R 2.5M", "W    0"),
+                trace = Piece::trace({}, {});  // stands for any trace piece
+    using S = MenuBarStyle;
+    struct Row {
+        const char* name;
+        S style;
+        QList<S> reserved;
+        std::optional<Inputs::Trace> samples;
+        bool low;
+        QList<Piece> pieces;
+        double width;
+    };
+    const std::optional<Inputs::Trace> none, flat = Inputs::Trace{{0, 0}, {0, 0}}, empty = Inputs::Trace{};
+    const QList<Row> rows{
+        {"icon", S::icon, {S::icon}, none, false, {Piece::glyph(false)}, glyph},
+        {"icon, low", S::icon, {S::icon}, none, true, {Piece::glyph(true)}, glyph},
+        {"space", S::space, {S::space}, none, false, {space}, stacked},
+        {"activity", S::activity, {S::activity}, none, false, {rate}, rates},
+        {"activity with trace", S::activity, {S::activity}, flat, false, {trace, rate}, std::ceil(28 + 4 + rates)},
+        {"both", S::spaceActivity, {S::spaceActivity}, none, false, {space, rate}, std::ceil(stacked + 6 + rates)},
+        {"both with trace", S::spaceActivity, {S::spaceActivity}, flat, false, {space, trace, rate},
+         std::ceil(stacked + 6 + 28 + 4 + rates)},
+        {"activity, all reserved", S::activity, {S::space, S::icon, S::activity}, none, false, {rate},
+         std::max({stacked, glyph, rates})},
+        {"icon, activity reserved", S::icon, {S::icon, S::activity}, empty, false, {Piece::glyph(false)},
+         std::ceil(28 + 4 + rates)},
+        {"both, not reserved", S::spaceActivity, {S::icon}, none, false, {space, rate}, std::ceil(stacked + 6 + rates)}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Inputs in = inputs(row.style, row.reserved);
+        in.trace = row.samples;
+        in.anyLow = row.low;
+        const MenuBarRenderer::Layout layout = MenuBarRenderer::layout(in);
+        ASSERT_EQ(layout.pieces.size(), row.pieces.size());
+        for (qsizetype i = 0; i < row.pieces.size(); ++i)
+            if (std::holds_alternative<Piece::Trace>(row.pieces[i].value))
+                EXPECT_TRUE(std::holds_alternative<Piece::Trace>(layout.pieces[i].value)) << i;
+            else
+                EXPECT_EQ(layout.pieces[i], row.pieces[i]) << i;
+        EXPECT_EQ(layout.width, row.width);
+    }
     EXPECT_EQ(MenuBarRenderer::width(QList<Piece>{}), 0);
-}
-
-TEST(MenuBarLayout, WidthCoversEveryReservedStyle)
-{
-    Inputs in = inputs(MenuBarStyle::activity, {MenuBarStyle::space, MenuBarStyle::icon, MenuBarStyle::activity});
-    const MenuBarRenderer::Layout layout = MenuBarRenderer::layout(in);
-    EXPECT_EQ(layout.pieces, QList<Piece>{Piece::rates("R 2.5M", "W    0")});
-    EXPECT_EQ(layout.width, std::max({MenuBarRenderer::stackedWidth(), MenuBarRenderer::glyphWidth(), MenuBarRenderer::ratesWidth()}));
-
-    // Only the rates are drawn, but the trace the activity style would show counts for the width.
-    in = inputs(MenuBarStyle::icon, {MenuBarStyle::icon, MenuBarStyle::activity});
-    in.trace = trace({}, {});
-    EXPECT_EQ(MenuBarRenderer::layout(in).pieces, QList<Piece>{Piece::glyph(false)});
-    EXPECT_EQ(MenuBarRenderer::layout(in).width, std::ceil(28 + 4 + MenuBarRenderer::ratesWidth()));
-
-    // A style missing from the reserved list still gets room for its own pieces.
-    in = inputs(MenuBarStyle::spaceActivity, {MenuBarStyle::icon});
-    EXPECT_EQ(MenuBarRenderer::layout(in).width, std::ceil(MenuBarRenderer::stackedWidth() + 6 + MenuBarRenderer::ratesWidth()));
 }
 
 TEST(MenuBarLayout, RatesArePaddedToFourCharactersAndNeverCut)

@@ -47,9 +47,9 @@ TEST_F(SettingsPage, TheVolumePickerNamesTheAutomaticChoiceAndAPinThatIsAway)
     showPage();
     QAccessibleInterface* picker = page().first(QAccessible::ComboBox);
     ASSERT_NE(picker, nullptr);
-    const QString stick = volumeAt("/run/media/me/STICK")->id;
     const QList<Volume> volumes = store->volumes();
     ASSERT_EQ(volumes.size(), 2);
+    ASSERT_EQ(volumes[0].id, volumeAt("/run/media/me/STICK")->id);
     // The automatic entry names what would be chosen without the pin; the pin is "not mounted".
     EXPECT_EQ(comboEntries(picker), (QStringList{"automatic (STICK)", volumes[0].name, volumes[1].name, "not mounted"}));
     EXPECT_EQ(picker->text(QAccessible::Value), "not mounted");
@@ -57,19 +57,16 @@ TEST_F(SettingsPage, TheVolumePickerNamesTheAutomaticChoiceAndAPinThatIsAway)
     // Choosing a listed volume pins it, and the stale entry goes.
     type(picker, {Qt::Key_Home, Qt::Key_Down});
     EXPECT_EQ(stored("pinnedVolumeID").toString(), volumes[0].id);
-    EXPECT_EQ(volumes[0].id, stick);
     EXPECT_EQ(comboEntries(picker).size(), 3);
     EXPECT_EQ(picker->text(QAccessible::Value), "STICK");
     // The automatic entry removes the pin from the file.
     type(picker, {Qt::Key_Up});
     EXPECT_FALSE(isStored("pinnedVolumeID"));
     EXPECT_EQ(preferences->pinnedVolumeID(), std::nullopt);
-}
 
-TEST_F(SettingsPage, WithNoVolumesTheAutomaticEntryIsAllThereIs)
-{
-    showPage({});
-    EXPECT_EQ(comboEntries(page().first(QAccessible::ComboBox)), QStringList{"automatic"});
+    // With no volumes the automatic entry is all there is.
+    remount({});
+    EXPECT_EQ(comboEntries(picker), QStringList{"automatic"});
 }
 
 TEST_F(SettingsPage, LowSpacePickerAndGigabyteEditor)
@@ -79,10 +76,8 @@ TEST_F(SettingsPage, LowSpacePickerAndGigabyteEditor)
     QAccessibleInterface* field = page().find("gigabytes", QAccessible::SpinBox);
     ASSERT_NE(field, nullptr);
     // 15 % is not offered: nothing selected, no editor.
-    for (const char* label : {"5 %", "10 %", "20 %", "GB"}) {
-        ASSERT_NE(segment("low space", label), nullptr) << label;
+    for (const char* label : {"5 %", "10 %", "20 %", "GB"})
         EXPECT_FALSE(AccessibleTree::checked(segment("low space", label))) << label;
-    }
     EXPECT_FALSE(AccessibleTree::shown(field));
 
     // "GB" starts from 50; the field takes a value when it is submitted, and below 1 means 1.
@@ -100,11 +95,7 @@ TEST_F(SettingsPage, LowSpacePickerAndGigabyteEditor)
     QTest::keyClicks(spin, "0");
     QTest::keyClick(spin, Qt::Key_Return);
     EXPECT_EQ(stored("lowSpaceThreshold").toString(), "gigabytes:1");
-    // The stepper goes in tens, from 1 to 100000.
-    ASSERT_NE(field->valueInterface(), nullptr);
-    EXPECT_EQ(field->valueInterface()->minimumValue().toInt(), 1);
-    EXPECT_EQ(field->valueInterface()->maximumValue().toInt(), 100000);
-    QTest::keyClick(spin, Qt::Key_Up);
+    QTest::keyClick(spin, Qt::Key_Up);  // the stepper goes in tens
     EXPECT_EQ(stored("lowSpaceThreshold").toString(), "gigabytes:11");
 
     // A percentage hides the editor; "GB" again brings back the value the page holds, not 50.
@@ -152,11 +143,6 @@ TEST_F(SettingsPage, StyleAndUnitsWriteTheFileAndTheTrayImageFollows)
     EXPECT_EQ(stored("units").toString(), "binary");
     settle();
     EXPECT_EQ(trayPieces(), QList{MenuBarRenderer::Piece::stacked("STICK!", "1.4G")});
-
-    // Hidden without external drives: not now, one is attached.
-    ASSERT_TRUE(AccessibleTree::press(page().find("hide with no external drives", QAccessible::CheckBox)));
-    settle();
-    EXPECT_TRUE(controller->statusItem().isVisible());
 }
 
 TEST_F(SettingsPage, UncheckingEveryKindStoresAnEmptySetAndTheBadgeGoes)
@@ -186,9 +172,7 @@ TEST_F(SettingsPage, NotificationSwitchesAskForPermissionAndTheWarningShowsOnlyW
     QAccessibleInterface* open = page().find("open notification settings", QAccessible::Button);
     QAccessibleInterface* lowSpace = page().find("low space", QAccessible::CheckBox);
     QAccessibleInterface* transfer = page().find("transfer finished (1 GB or more)", QAccessible::CheckBox);
-    ASSERT_TRUE(warning && open && lowSpace && transfer);
-    // Denied, but nothing asks to notify.
-    EXPECT_FALSE(AccessibleTree::shown(warning));
+    EXPECT_FALSE(AccessibleTree::shown(warning)) << "denied, but nothing asks to notify";
 
     ASSERT_TRUE(AccessibleTree::press(lowSpace));
     settle();
@@ -196,8 +180,7 @@ TEST_F(SettingsPage, NotificationSwitchesAskForPermissionAndTheWarningShowsOnlyW
     EXPECT_EQ(server->requests, 0) << "a denied status is not asked again";
     EXPECT_TRUE(AccessibleTree::shown(warning));
     EXPECT_EQ(qobject_cast<QLabel*>(warning->object())->palette().color(QPalette::WindowText), QColor::fromRgba(PopoverTheme::orange));
-    ASSERT_TRUE(AccessibleTree::shown(open));
-    ASSERT_TRUE(AccessibleTree::press(open));
+    ASSERT_TRUE(AccessibleTree::shown(open) && AccessibleTree::press(open));
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return QFile::exists(dir.filePath("opened-notification-settings")); }, 5s));
 
     // Switching off asks nothing; with both off the warning goes.
@@ -223,12 +206,9 @@ TEST_F(SettingsPage, TurningANotificationOnAsksForPermissionWhileNotDetermined)
 TEST_F(SettingsPage, AccentSwatchesAreSpokenAndMarkTheSelectedOne)
 {
     showPage();
-    const QStringList names{"Phosphor Green", "Cyan", "Magenta", "Amber", "System"};
-    for (const QString& name : names)
-        EXPECT_EQ(AccessibleTree::checked(page().find(name, QAccessible::CheckBox)), name == "Phosphor Green") << name.toStdString();
     ASSERT_TRUE(AccessibleTree::press(page().find("Magenta", QAccessible::CheckBox)));
     EXPECT_EQ(stored("accent").toString(), "magenta");
-    for (const QString& name : names)
+    for (const QString name : {"Phosphor Green", "Cyan", "Magenta", "Amber", "System"})
         EXPECT_EQ(AccessibleTree::checked(page().find(name, QAccessible::CheckBox)), name == "Magenta") << name.toStdString();
     // Section titles take the accent.
     auto* title = qobject_cast<QLabel*>(page().find("MENU BAR", QAccessible::StaticText)->object());
@@ -239,8 +219,6 @@ TEST_F(SettingsPage, LaunchAtLoginSnapsBackWithTheErrorWhenTheEntryCannotBeWritt
 {
     showPage();
     QAccessibleInterface* login = page().find("launch at login", QAccessible::CheckBox);
-    ASSERT_NE(login, nullptr);
-    EXPECT_FALSE(AccessibleTree::checked(login));
     ASSERT_TRUE(AccessibleTree::press(login));
     EXPECT_TRUE(QFile::exists(autostartPath()));
     EXPECT_TRUE(AccessibleTree::checked(login));
@@ -249,17 +227,12 @@ TEST_F(SettingsPage, LaunchAtLoginSnapsBackWithTheErrorWhenTheEntryCannotBeWritt
 
     // The autostart folder is a file: no entry can be made there, even as root.
     ASSERT_TRUE(QDir(dir.filePath("autostart")).removeRecursively());
-    QFile blocker(dir.filePath("autostart"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    ASSERT_TRUE(QDir(dir.path()).exists("autostart"));
+    ASSERT_TRUE(QFile(dir.filePath("autostart")).open(QIODevice::WriteOnly));
     ASSERT_TRUE(AccessibleTree::press(login));
     EXPECT_FALSE(AccessibleTree::checked(login));
-    ASSERT_TRUE(view->loginError().has_value());
+    ASSERT_TRUE(view->loginError().has_value() && !view->loginError()->isEmpty());
     QAccessibleInterface* error = page().find(*view->loginError(), QAccessible::StaticText);
-    ASSERT_NE(error, nullptr);
-    EXPECT_FALSE(view->loginError()->isEmpty());
-    EXPECT_TRUE(AccessibleTree::shown(error));
+    ASSERT_TRUE(AccessibleTree::shown(error));
     EXPECT_EQ(qobject_cast<QLabel*>(error->object())->palette().color(QPalette::WindowText), QColor::fromRgba(PopoverTheme::red));
 
     // The next change that works clears it.
@@ -269,15 +242,13 @@ TEST_F(SettingsPage, LaunchAtLoginSnapsBackWithTheErrorWhenTheEntryCannotBeWritt
     EXPECT_FALSE(AccessibleTree::shown(error));
 }
 
-TEST_F(SettingsPage, CopyConfirmationLastsThreeSecondsFromTheLatestClick)
+TEST_F(SettingsPage, CopyConfirmationLastsThreeSecondsAndTheUpdateControlsDriveTheUpdater)
 {
     showPage();
     QAccessibleInterface* copy = page().find("copy diagnostics", QAccessible::Button);
     QAccessibleInterface* copied = page().find(SettingsView::copiedText, QAccessible::StaticText);
-    ASSERT_TRUE(copy && copied);
     EXPECT_FALSE(AccessibleTree::shown(copied));
     ASSERT_TRUE(AccessibleTree::press(copy));
-    EXPECT_EQ(copies, 1);
     EXPECT_TRUE(AccessibleTree::shown(copied));
     clock.advance(2s);
     ASSERT_TRUE(AccessibleTree::press(copy));
@@ -286,16 +257,10 @@ TEST_F(SettingsPage, CopyConfirmationLastsThreeSecondsFromTheLatestClick)
     EXPECT_TRUE(AccessibleTree::shown(copied)) << "4 s after the first click, 2 s after the second";
     clock.advance(1100ms);
     EXPECT_FALSE(AccessibleTree::shown(copied));
-}
 
-TEST_F(SettingsPage, UpdateSwitchesAndCheckNowDriveTheUpdater)
-{
-    showPage();
+    // The update switches write the updater's settings; "check now" asks the updater.
     QAccessibleInterface* autoCheck = page().find("check automatically (daily)", QAccessible::CheckBox);
     QAccessibleInterface* autoDownload = page().find("download automatically", QAccessible::CheckBox);
-    ASSERT_TRUE(autoCheck && autoDownload);
-    EXPECT_TRUE(AccessibleTree::checked(autoCheck));
-    EXPECT_FALSE(AccessibleTree::checked(autoDownload));
     ASSERT_TRUE(AccessibleTree::press(autoCheck));
     ASSERT_TRUE(AccessibleTree::press(autoDownload));
     QSettings updates(dir.filePath("updates.conf"), QSettings::IniFormat);
@@ -317,8 +282,7 @@ TEST_F(SettingsPage, ShowingThePageReadsTheLoginItemAndTheNotificationStatusAgai
     view->hide();
     ASSERT_TRUE(QDir().mkpath(dir.filePath("autostart")));
     QFile entry(autostartPath());
-    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
-    entry.write("[Desktop Entry]\nType=Application\nExec=mallowby\n");
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly) && entry.write("[Desktop Entry]\nType=Application\nExec=mallowby\n") > 0);
     entry.close();
     server->status = Authorization::authorized;
     view->show();
@@ -343,11 +307,10 @@ TEST_F(SettingsPage, EveryControlIsReachedByTabAndWorksFromTheKeyboard)
         QTest::keyClick(focus, Qt::Key_Tab);
     }
     for (const char* control : {"icon", "both", "the volume pop-up", "activity during transfers", "activity trace",
-                                "hide with no external drives", "square", "dark", "external", "disk images",
-                                "internal", "network", "GB",
-                                "GiB", "5 %", "20 %", "low space", "transfer finished (1 GB or more)", "Phosphor Green",
-                                "System", "launch at login", "copy diagnostics", "check automatically (daily)",
-                                "download automatically", "check now"})
+                                "hide with no external drives", "square", "dark", "external", "disk images", "internal",
+                                "network", "GB", "GiB", "5 %", "20 %", "low space", "transfer finished (1 GB or more)",
+                                "Phosphor Green", "System", "launch at login", "copy diagnostics",
+                                "check automatically (daily)", "download automatically", "check now"})
         EXPECT_TRUE(reached.contains(QString::fromUtf8(control))) << control << " not reached; reached: "
                                                                   << reached.join(", ").toStdString();
 

@@ -19,36 +19,11 @@
 #include <QPalette>
 #include <QScreen>
 
-namespace mallowby {
-
-void PrintTo(const MenuBarRenderer::Piece& piece, std::ostream* os)
-{
-    std::visit(
-        [os](const auto& value) {
-            using T = std::decay_t<decltype(value)>;
-            if constexpr (std::is_same_v<T, MenuBarRenderer::Piece::Glyph>)
-                *os << "glyph(" << value.badge << ")";
-            else if constexpr (std::is_same_v<T, MenuBarRenderer::Piece::Stacked>)
-                *os << "stacked(" << value.caption.toStdString() << ", " << value.value.toStdString() << ")";
-            else if constexpr (std::is_same_v<T, MenuBarRenderer::Piece::Rates>)
-                *os << "rates(" << value.read.toStdString() << ", " << value.write.toStdString() << ")";
-            else
-                *os << "trace(" << value.primary.size() << " points)";
-        },
-        piece.value);
-}
-
-} // namespace mallowby
-
 using namespace mallowby;
 using namespace mallowby::test;
 using namespace std::chrono_literals;
 
-namespace {
-
-class StatusItemControllerTest : public TrayRig {};
-
-} // namespace
+using StatusItemControllerTest = TrayRig;
 
 TEST_F(StatusItemControllerTest, EqualInputsRenderOnceAndEveryRenderIsSnapshotted)
 {
@@ -58,9 +33,7 @@ TEST_F(StatusItemControllerTest, EqualInputsRenderOnceAndEveryRenderIsSnapshotte
     ASSERT_NE(volumeAt("/run/media/me/STICK"), nullptr);
     ASSERT_TRUE(controller->lastRender().has_value());
     ASSERT_TRUE(QFile::exists(snapshot));
-    QImage written(snapshot);
-    EXPECT_EQ(written.size(), item().image().size());
-    EXPECT_EQ(written.convertToFormat(QImage::Format_ARGB32), item().image().convertToFormat(QImage::Format_ARGB32));
+    EXPECT_EQ(QImage(snapshot).convertToFormat(QImage::Format_ARGB32), item().image().convertToFormat(QImage::Format_ARGB32));
 
     // Nothing changed: no drawing, so no new image and no new snapshot.
     const qint64 image = item().image().cacheKey();
@@ -309,26 +282,25 @@ TEST_F(StatusItemControllerTest, ADesktopThatPrefersDarkGetsTheDarkPanelImageAnd
     PrivateBus bus;
     if (const auto why = bus.unavailable())
         GTEST_SKIP() << why->toStdString();
-    const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
-    const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
-    const QString settingsInterface = QStringLiteral("org.freedesktop.portal.Settings");
-    ASSERT_TRUE(bus.startMock(portal, {QStringLiteral("--session"), portal, path, settingsInterface}))
-        << "python3-dbusmock could not start";
+    const QString portal = "org.freedesktop.portal.Desktop", path = "/org/freedesktop/portal/desktop",
+                  settingsInterface = "org.freedesktop.portal.Settings";
+    ASSERT_TRUE(bus.startMock(portal, {"--session", portal, path, settingsInterface})) << "python3-dbusmock could not start";
     QDBusConnection connection = bus.connect();
     const auto mock = [&](const QString& method, const QVariantList& arguments) {
-        QDBusMessage call = QDBusMessage::createMethodCall(portal, path, QStringLiteral("org.freedesktop.DBus.Mock"), method);
+        QDBusMessage call = QDBusMessage::createMethodCall(portal, path, "org.freedesktop.DBus.Mock", method);
         call.setArguments(arguments);
         const QDBusMessage reply = connection.call(call);
         ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     };
     // Read answers as the real portal does: the value inside one more variant.
-    mock(QStringLiteral("AddMethod"),
-         {settingsInterface, QStringLiteral("Read"), QStringLiteral("ss"), QStringLiteral("v"),
-          QStringLiteral("ret = dbus.UInt32(1, variant_level=2) if list(args) == ['org.freedesktop.appearance', 'color-scheme'] "
-                         "else dbus.String('', variant_level=2)")});
+    mock("AddMethod", {settingsInterface, "Read", "ss", "v",
+                       "ret = dbus.UInt32(1, variant_level=2) if list(args) == ['org.freedesktop.appearance', 'color-scheme'] "
+                       "else dbus.String('', variant_level=2)"});
     const auto changeSetting = [&](const QString& group, const QString& key, uint value) {
-        mock(QStringLiteral("EmitSignal"), {settingsInterface, QStringLiteral("SettingChanged"), QStringLiteral("ssv"),
-                                           QVariantList{group, key, QVariant::fromValue(value)}});
+        mock("EmitSignal", {settingsInterface, "SettingChanged", "ssv", QVariantList{group, key, QVariant::fromValue(value)}});
+    };
+    const auto becomes = [&](const char* appearance) {
+        return TestEnvironment::waitUntil([&] { return controller->lastRender()->appearance == appearance; }, 10s);
     };
 
     settings->setValue("menuBarStyle", "space");
@@ -337,20 +309,19 @@ TEST_F(StatusItemControllerTest, ADesktopThatPrefersDarkGetsTheDarkPanelImageAnd
     ASSERT_FALSE(drawnInLightInk());
 
     item().followPanel(connection);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return controller->lastRender()->appearance == "dark"; }, 10s))
-        << "the portal's answer did not make the image dark";
+    ASSERT_TRUE(becomes("dark")) << "the portal's answer did not make the image dark";
     EXPECT_TRUE(drawnInLightInk());
 
     // Another setting of the portal changes nothing; the desktop going light redraws in dark ink.
-    changeSetting(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("accent-color"), 0);
-    changeSetting(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("color-scheme"), 0);
+    changeSetting("org.freedesktop.appearance", "accent-color", 0);
+    changeSetting("org.gnome.desktop.interface", "color-scheme", 0);
     settle();
     EXPECT_EQ(controller->lastRender()->appearance, "dark");
-    changeSetting(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), 2);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return controller->lastRender()->appearance == "light"; }, 10s));
+    changeSetting("org.freedesktop.appearance", "color-scheme", 2);
+    ASSERT_TRUE(becomes("light"));
     EXPECT_FALSE(drawnInLightInk());
-    changeSetting(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), 1);
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return controller->lastRender()->appearance == "dark"; }, 10s));
+    changeSetting("org.freedesktop.appearance", "color-scheme", 1);
+    EXPECT_TRUE(becomes("dark"));
 
     // The ink the user chose wins over the desktop's preference.
     for (const auto& [ink, appearance] : {std::pair{Preferences::PanelInk::dark, "light"},
@@ -365,12 +336,10 @@ TEST(PanelAppearance, PortalValuesInAnyNestingAndNonsenseAsNoPreference)
 {
     using Scheme = PanelAppearance::ColorScheme;
     const QVariant twice = QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusVariant(QVariant(uint(1))))));
-    EXPECT_EQ(PanelAppearance::fromPortalValue(twice), Scheme::preferDark);
-    EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant(uint(2))), Scheme::preferLight);
-    EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant(uint(0))), Scheme::noPreference);
-    EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant(uint(7))), Scheme::noPreference);
-    EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant(QStringLiteral("1"))), Scheme::noPreference);
-    EXPECT_EQ(PanelAppearance::fromPortalValue(QVariant()), Scheme::noPreference);
+    for (const auto& [value, scheme] : {std::pair{twice, Scheme::preferDark}, {QVariant(uint(2)), Scheme::preferLight},
+                                        {QVariant(uint(7)), Scheme::noPreference}, {QVariant("1"), Scheme::noPreference},
+                                        {QVariant(), Scheme::noPreference}})
+        EXPECT_EQ(PanelAppearance::fromPortalValue(value), scheme) << value.toString().toStdString();
 }
 
 namespace {
@@ -424,12 +393,11 @@ public:
         value.value<QDBusArgument>() >> result;
         return result;
     }
-    StatusNotifierItem::Pixmaps pixmaps() { return demarshalled<StatusNotifierItem::Pixmaps>(property("IconPixmap")); }
     DBusMenuExporter::LayoutItem layout()
     {
-        const QDBusMessage reply = call(StatusNotifierItem::menuPath, "com.canonical.dbusmenu", "GetLayout",
-                                        {0, -1, QStringList{}});
-        return demarshalled<DBusMenuExporter::LayoutItem>(reply.arguments().value(1));
+        const QVariant root = call(StatusNotifierItem::menuPath, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList{}})
+                                  .arguments().value(1);
+        return demarshalled<DBusMenuExporter::LayoutItem>(root);
     }
     QStringList heard;
 
@@ -442,11 +410,11 @@ private:
 };
 
 // The tray item on a private session bus with a watcher and a panel written for the test.
-class PanelTest : public StatusItemControllerTest {
+class PanelTest : public TrayRig {
 protected:
     void SetUp() override
     {
-        StatusItemControllerTest::SetUp();
+        TrayRig::SetUp();
         if (const auto why = bus.unavailable())
             GTEST_SKIP() << why->toStdString();
         startWatcher();
@@ -454,7 +422,7 @@ protected:
     void TearDown() override
     {
         host.reset();
-        StatusItemControllerTest::TearDown();
+        TrayRig::TearDown();
     }
     void startWatcher()
     {
@@ -475,15 +443,14 @@ protected:
     // letterboxed or half-size drawing spans little).
     static std::tuple<double, double, double> inkOf(const QImage& image)
     {
-        int inked = 0, left = image.width(), right = -1, top = image.height(), bottom = -1;
+        int inked = 0;
+        QRect box;
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
-                if (qAlpha(image.pixel(x, y)) > 64) {
-                    ++inked;
-                    left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
-                }
-        return {double(inked) / std::max(1, image.width() * image.height()), double(right - left + 1) / image.width(),
-                double(bottom - top + 1) / image.height()};
+                if (qAlpha(image.pixel(x, y)) > 64)
+                    ++inked, box |= QRect(x, y, 1, 1);
+        return {double(inked) / std::max(1, image.width() * image.height()), double(box.width()) / image.width(),
+                double(box.height()) / image.height()};
     }
 
     PrivateBus bus;
@@ -540,7 +507,7 @@ TEST_F(PanelTest, EachFaceGivesPixmapsAtTrueSizesAndTheLabelItsFigures)
         host->heard.clear();
         preferences->setPanelImage(row.choice);
         settle();
-        const StatusNotifierItem::Pixmaps pixmaps = host->pixmaps();
+        const auto pixmaps = host->demarshalled<StatusNotifierItem::Pixmaps>(host->property("IconPixmap"));
         QList<int> sizes;
         for (const StatusNotifierItem::Pixmap& pixmap : pixmaps) {
             const QImage image = pixmap.toImage();

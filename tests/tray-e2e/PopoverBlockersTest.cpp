@@ -21,26 +21,24 @@ protected:
         if (desktop->missing())
             GTEST_SKIP() << desktop->missing()->toStdString();
         ASSERT_FALSE(desktop->failure()) << desktop->failure()->toStdString();
-        image = std::make_unique<LoopImage>(QStringLiteral("HeldE2E"), 32, QStringLiteral("held-e2e.img"));
+        image = std::make_unique<LoopImage>("HeldE2E", 32, "held-e2e.img");
         ASSERT_TRUE(image->isReady()) << image->error().toStdString();
         ASSERT_TRUE(image->mount()) << image->error().toStdString();
         ASSERT_TRUE(image->waitForUdisks());
 
         holder.setWorkingDirectory(image->mountPath());
-        holder.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("trap '' TERM; exec sleep 600")});
+        holder.start("/bin/sh", {"-c", "trap '' TERM; exec sleep 600"});
         ASSERT_TRUE(holder.waitForStarted());
 
-        desktop->startApp({{QStringLiteral("MALLOWBY_ACCESSIBILITY_DRIVER"), QStringLiteral("1")}});
+        desktop->startApp({{"MALLOWBY_ACCESSIBILITY_DRIVER", "1"}});
         const auto settled = desktop->settledIcon();
         ASSERT_TRUE(settled) << "the icon never settled in the tray";
         icon = *settled;
     }
     void TearDown() override
     {
-        if (holder.state() != QProcess::NotRunning) {
-            holder.kill();
-            holder.waitForFinished();
-        }
+        holder.kill();
+        holder.waitForFinished();
         if (desktop)
             desktop->stopApp();
     }
@@ -68,7 +66,7 @@ TEST_F(PopoverBlockers, AHolderIgnoringSigtermIsTerminatedThenKilledAndTheDriveE
 {
     desktop->click(icon.geometry.center(), 1);
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->popover().has_value(); }, 5s)) << "the popover did not open";
-    const QString eject = QStringLiteral("Eject held-e2e.img");
+    const QString eject = "Eject held-e2e.img";
     ASSERT_TRUE(waitForNames({eject})) << desktop->accessibleNames().join(" | ").toStdString();
 
     desktop->writeToAppOutput("SpiRegistry daemon is running with well-known name - org.a11y.atspi.Registry");

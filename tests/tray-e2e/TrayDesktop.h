@@ -20,6 +20,8 @@
 
 namespace mallowby::test {
 
+using namespace std::chrono_literals;
+
 // A window on the X display, in root coordinates.
 struct Window {
     QString id;
@@ -54,23 +56,17 @@ public:
         for (const char* key : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "MALLOWBY_DUMP_VOLUMES", "MALLOWBY_DUMP_RATES",
                                 "DBUS_SESSION_BUS_ADDRESS"})
             m_environment.remove(QString::fromLatin1(key));
-        m_environment.insert(QStringLiteral("DISPLAY"), m_display);
-        QDir(m_home.path()).mkpath(QStringLiteral("config"));
-        QDir(m_home.path()).mkpath(QStringLiteral("runtime"));
-        QFile::setPermissions(m_home.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("runtime")));
+        m_environment.insert("DISPLAY", m_display);
+        QDir(m_home.path()).mkpath("config"), QDir(m_home.path()).mkpath("runtime");
+        QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
+        m_environment.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
 
         m_xvfb.setProcessEnvironment(m_environment);
-        m_xvfb.start(QStringLiteral("Xvfb"), {m_display, QStringLiteral("-screen"), QStringLiteral("0"),
-                                              QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                              // no reset when the last client leaves, which drops those connecting
-                                              QStringLiteral("-noreset")});
-        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(m_display.mid(1));
+        // -noreset: no reset when the last client leaves, which drops those connecting.
+        m_xvfb.start("Xvfb", {m_display, "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"});
         // The socket shows up before the server takes clients; ask it something until it answers.
-        const auto answers = [&] {
-            return QFile::exists(socket) && x(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")}).exitCode == 0;
-        };
+        const auto answers = [&] { return x("xdotool", {"getdisplaygeometry"}).exitCode == 0; };
         if (!m_xvfb.waitForStarted() || !TestEnvironment::waitUntil(answers, std::chrono::seconds(10))) {
             m_failure = QStringLiteral("Xvfb did not start on %1: %2").arg(m_display, QString::fromUtf8(m_xvfb.readAllStandardError()));
             return;
@@ -80,30 +76,19 @@ public:
             return;
         }
         m_trayer.setProcessEnvironment(m_environment);
-        m_trayer.start(QStringLiteral("trayer"),
-                       {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"), QStringLiteral("right"),
-                        QStringLiteral("--widthtype"), QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("22"),
-                        QStringLiteral("--SetDockType"), QStringLiteral("true"), QStringLiteral("--transparent"),
-                        QStringLiteral("false"), QStringLiteral("--tint"), QStringLiteral("0x333333")});
-        if (!m_trayer.waitForStarted() || !TestEnvironment::waitUntil([&] { return !windowsNamed(QStringLiteral("^panel$")).isEmpty(); }, std::chrono::seconds(10)))
-            m_failure = QStringLiteral("trayer did not start on %1 (%2): %3")
-                            .arg(m_display, m_trayer.state() == QProcess::NotRunning
-                                                ? QStringLiteral("exited with %1, %2").arg(m_trayer.exitCode()).arg(m_trayer.exitStatus() == QProcess::CrashExit ? "crashed" : "normal")
-                                                : QStringLiteral("running"),
-                                 QString::fromUtf8(m_trayer.readAllStandardError() + m_trayer.readAllStandardOutput()));
+        m_trayer.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "22",
+                                  "--SetDockType", "true", "--transparent", "false", "--tint", "0x333333"});
+        if (!m_trayer.waitForStarted() || !TestEnvironment::waitUntil([&] { return !windowsNamed("^panel$").isEmpty(); }, 10s))
+            m_failure = QStringLiteral("trayer did not start on %1 (exit %2): %3")
+                            .arg(m_display).arg(m_trayer.exitCode())
+                            .arg(QString::fromUtf8(m_trayer.readAllStandardError() + m_trayer.readAllStandardOutput()));
     }
 
     ~TrayDesktop()
     {
         stopApp();
         for (QProcess* process : {&m_trayer, &m_bus, &m_xvfb})
-            if (process->state() != QProcess::NotRunning) {
-                process->terminate();
-                if (!process->waitForFinished(5000)) {
-                    process->kill();
-                    process->waitForFinished(5000);
-                }
-            }
+            end(*process);
     }
 
     // A tool this needs is not installed.
@@ -123,9 +108,9 @@ public:
         if (m_host == Host::xfce)
             m_app.start(TestEnvironment::mallowbyBinary(), {});
         else
-            m_app.start(QStringLiteral("dbus-run-session"),
-                        {QStringLiteral("--config-file=") + TestEnvironment::dataPath(QStringLiteral("session-bus.conf")),
-                         QStringLiteral("--"), TestEnvironment::mallowbyBinary()});
+            m_app.start("dbus-run-session",
+                        {QStringLiteral("--config-file=") + TestEnvironment::dataPath("session-bus.conf"),
+                         "--", TestEnvironment::mallowbyBinary()});
         m_app.waitForStarted();
     }
     void stopApp()
@@ -133,24 +118,16 @@ public:
         if (m_app.state() == QProcess::NotRunning)
             return;
         // The app first (the session ends with it), then the session itself if need be.
-        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_app.processId()));
-        if (children.open(QIODevice::ReadOnly))
-            for (const QByteArray& pid : children.readAll().split(' '))
-                if (pid.toInt() > 0)
-                    ::kill(pid.toInt(), SIGTERM);
-        if (m_app.waitForFinished(5000))
-            return;
-        m_app.terminate();
-        if (!m_app.waitForFinished(5000)) {
-            m_app.kill();
-            m_app.waitForFinished(5000);
-        }
+        for (qint64 child : childrenOf(m_app.processId()))
+            ::kill(pid_t(child), SIGTERM);
+        if (!m_app.waitForFinished(5000))
+            end(m_app);
     }
 
     // The app's icon once it has taken its width (it widens when its first image is drawn).
     std::optional<Window> settledIcon()
     {
-        if (!TestEnvironment::waitUntil([&] { return trayIcon().has_value(); }, std::chrono::seconds(15)))
+        if (!TestEnvironment::waitUntil([&] { return trayIcon().has_value(); }, 15s))
             return std::nullopt;
         std::optional<Window> last;
         const bool settled = TestEnvironment::waitUntil(
@@ -161,7 +138,7 @@ public:
                 QThread::msleep(300);
                 return same;
             },
-            std::chrono::seconds(10));
+            10s);
         return settled ? last : std::nullopt;
     }
 
@@ -170,7 +147,7 @@ public:
     // lines are not the driver's: services the session bus started share the app's output.
     QStringList ask(const QString& command)
     {
-        static const QString tag = QStringLiteral("mallowby-driver\t");
+        static const QString tag = "mallowby-driver\t";
         m_app.write(command.toUtf8() + '\n');
         m_app.waitForBytesWritten(1000);
         QString line;
@@ -185,7 +162,7 @@ public:
                 }
                 return false;
             },
-            std::chrono::seconds(5));
+            5s);
         return line.startsWith(tag) ? line.mid(tag.size()).split(QLatin1Char('\t')) : QStringList();
     }
     // Writes a line into the app's output as a process sharing it would (the AT-SPI registry a
@@ -197,7 +174,7 @@ public:
             out.write(line + '\n');
     }
     // The accessible names of everything the app shows.
-    QStringList accessibleNames() { return ask(QStringLiteral("names")).mid(1); }
+    QStringList accessibleNames() { return ask("names").mid(1); }
     // Presses a control by its accessible name; true when the app found it enabled.
     bool press(const QString& name) { return ask(QStringLiteral("press ") + name).value(0) == QLatin1String("pressed"); }
 
@@ -207,30 +184,16 @@ public:
     {
         QProcessEnvironment environment = m_environment;
         // dbus-run-session hands its bus to the app only: read it from the app's environment.
-        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_app.processId()));
-        if (children.open(QIODevice::ReadOnly))
-            for (const QByteArray& pid : children.readAll().split(' ')) {
-                QFile environ(QStringLiteral("/proc/%1/environ").arg(QString::fromLatin1(pid.trimmed())));
-                if (pid.toInt() > 0 && environ.open(QIODevice::ReadOnly))
-                    for (const QByteArray& entry : environ.readAll().split('\0'))
-                        if (entry.startsWith("DBUS_SESSION_BUS_ADDRESS="))
-                            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromUtf8(entry.mid(25)));
-            }
-        TestEnvironment::Result result;
-        if (!environment.contains(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")))
-            return result;
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(TestEnvironment::mallowbyBinary(), {});
-        if (!process.waitForFinished(15000)) {
-            process.kill();
-            process.waitForFinished(5000);
-            return result;
+        for (qint64 child : childrenOf(m_app.processId())) {
+            QFile environ(QStringLiteral("/proc/%1/environ").arg(child));
+            if (environ.open(QIODevice::ReadOnly))
+                for (const QByteArray& entry : environ.readAll().split('\0'))
+                    if (entry.startsWith("DBUS_SESSION_BUS_ADDRESS="))
+                        environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(entry.mid(25)));
         }
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
-        return result;
+        if (!environment.contains("DBUS_SESSION_BUS_ADDRESS"))
+            return {};
+        return run(environment, TestEnvironment::mallowbyBinary(), {}, 15000);
     }
 
     // The app's own process under the session bus runner, or 0.
@@ -247,44 +210,31 @@ public:
     // Runs an X tool on this display.
     TestEnvironment::Result x(const QString& program, const QStringList& arguments)
     {
-        QProcess process;
-        process.setProcessEnvironment(m_environment);
-        process.start(program, arguments);
-        TestEnvironment::Result result;
-        if (!process.waitForStarted(5000) || !process.waitForFinished(10000))
-            return result;
-        result.exitCode = process.exitCode();
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
-        return result;
+        return run(m_environment, program, arguments, 10000);
     }
 
     // The viewable windows that xdotool finds with these search options, in root coordinates.
     QList<Window> search(const QStringList& options)
     {
         QList<Window> found;
-        const QString ids = x(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + options).out;
+        const QString ids = x("xdotool", QStringList{"search"} + options).out;
         for (const QString& id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
             QHash<QString, int> fields;
-            const QString shell = x(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id}).out;
+            const QString shell = x("xdotool", {"getwindowgeometry", "--shell", id}).out;
             for (const QString& line : shell.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
                 fields.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
-            if (fields.contains(QStringLiteral("WIDTH")))
-                found.append({id, QRect(fields.value(QStringLiteral("X")), fields.value(QStringLiteral("Y")),
-                                        fields.value(QStringLiteral("WIDTH")), fields.value(QStringLiteral("HEIGHT")))});
+            if (fields.contains("WIDTH"))
+                found.append({id, QRect(fields.value("X"), fields.value("Y"), fields.value("WIDTH"), fields.value("HEIGHT"))});
         }
         return found;
     }
-    QList<Window> windowsNamed(const QString& pattern)
-    {
-        return search({QStringLiteral("--onlyvisible"), QStringLiteral("--name"), pattern});
-    }
+    QList<Window> windowsNamed(const QString& pattern) { return search({"--onlyvisible", "--name", pattern}); }
 
     // The app's icon in the tray: its window inside trayer's panel.
     std::optional<Window> trayIcon()
     {
-        const QList<Window> panels = windowsNamed(QStringLiteral("^panel$"));
-        for (const Window& window : search({QStringLiteral("--onlyvisible"), QStringLiteral("--classname"), QStringLiteral("^mallowby$")}))
+        const QList<Window> panels = windowsNamed("^panel$");
+        for (const Window& window : search({"--onlyvisible", "--classname", "^mallowby$"}))
             for (const Window& panel : panels)
                 if (panel.geometry.contains(window.geometry) && window.geometry.width() >= 16)
                     return window;
@@ -295,22 +245,18 @@ public:
     {
         QList<Window> result;
         const auto icon = trayIcon();
-        for (const Window& window : search({QStringLiteral("--onlyvisible"), QStringLiteral("--classname"), QStringLiteral("^mallowby$")}))
+        for (const Window& window : search({"--onlyvisible", "--classname", "^mallowby$"}))
             if (window.geometry.width() > 10 && window.geometry.height() > 10 && (!icon || window.id != icon->id))
                 result.append(window);
         return result;
     }
-    std::optional<Window> popover()
+    // The popover is 340 wide; any other window is a menu.
+    std::optional<Window> popover() { return appWindow(true); }
+    std::optional<Window> menu() { return appWindow(false); }
+    std::optional<Window> appWindow(bool popover)
     {
         for (const Window& window : appWindows())
-            if (window.geometry.width() == 340)
-                return window;
-        return std::nullopt;
-    }
-    std::optional<Window> menu()
-    {
-        for (const Window& window : appWindows())
-            if (window.geometry.width() != 340)
+            if ((window.geometry.width() == 340) == popover)
                 return window;
         return std::nullopt;
     }
@@ -322,15 +268,15 @@ public:
         if (m_lastClick.isValid() && m_lastClick.elapsed() < 600)
             QThread::msleep(600 - m_lastClick.elapsed());
         m_lastClick.start();
-        QStringList arguments{QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())};
+        QStringList arguments{"mousemove", QString::number(at.x()), QString::number(at.y())};
         if (!modifiers.isEmpty())
-            arguments << QStringLiteral("keydown") << modifiers.join(QLatin1Char('+'));
-        arguments << QStringLiteral("click") << QString::number(button);
+            arguments << "keydown" << modifiers.join(QLatin1Char('+'));
+        arguments << "click" << QString::number(button);
         if (!modifiers.isEmpty())
-            arguments << QStringLiteral("keyup") << modifiers.join(QLatin1Char('+'));
-        x(QStringLiteral("xdotool"), arguments);
+            arguments << "keyup" << modifiers.join(QLatin1Char('+'));
+        x("xdotool", arguments);
     }
-    void key(const QString& name) { x(QStringLiteral("xdotool"), {QStringLiteral("key"), name}); }
+    void key(const QString& name) { x("xdotool", {"key", name}); }
 
     // The session bus the xfce panel and the app share.
     QDBusConnection bus()
@@ -343,23 +289,48 @@ public:
     // The panel's top-level window.
     std::optional<Window> panel()
     {
-        const QList<Window> found = search({QStringLiteral("--onlyvisible"), QStringLiteral("--class"), QStringLiteral("^Xfce4-panel$")});
+        const QList<Window> found = search({"--onlyvisible", "--class", "^Xfce4-panel$"});
         return found.isEmpty() ? std::nullopt : std::optional<Window>(found.first());
     }
 
 private:
+    static void end(QProcess& process)
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    static TestEnvironment::Result run(const QProcessEnvironment& environment, const QString& program,
+                                       const QStringList& arguments, int timeout)
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        if (!process.waitForStarted(5000) || !process.waitForFinished(timeout)) {
+            process.kill();
+            process.waitForFinished(5000);
+            return {};
+        }
+        return {.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                .out = QString::fromUtf8(process.readAllStandardOutput()),
+                .err = QString::fromUtf8(process.readAllStandardError())};
+    }
+
     // A session bus, and xfce4-panel with one top panel: a spacer and the status tray at its right end.
     void startPanel()
     {
-        const QString address = QStringLiteral("unix:path=") + m_home.filePath(QStringLiteral("runtime/bus"));
-        m_environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
-        m_environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("XFCE"));
+        const QString address = QStringLiteral("unix:path=") + m_home.filePath("runtime/bus");
+        m_environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
+        m_environment.insert("XDG_CURRENT_DESKTOP", "XFCE");
         m_bus.setProcessEnvironment(m_environment);  // what it starts (xfconfd) reads this config
-        m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                    QStringLiteral("--nopidfile"), QStringLiteral("--address=") + address});
-        const QString channels = m_home.filePath(QStringLiteral("config/xfce4/xfconf/xfce-perchannel-xml"));
+        m_bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", QStringLiteral("--address=") + address});
+        const QString channels = m_home.filePath("config/xfce4/xfconf/xfce-perchannel-xml");
         QDir().mkpath(channels);
-        QFile layout(channels + QStringLiteral("/xfce4-panel.xml"));
+        QFile layout(channels + "/xfce4-panel.xml");
         if (layout.open(QIODevice::WriteOnly))
             layout.write(R"(<?xml version="1.0" encoding="UTF-8"?>
 <channel name="xfce4-panel" version="1.0">
@@ -380,16 +351,16 @@ private:
 </channel>
 )");
         layout.close();
-        m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_environment.insert("QT_QPA_PLATFORM", "xcb");
         m_trayer.setProcessEnvironment(m_environment);
-        m_trayer.start(QStringLiteral("xfce4-panel"), {QStringLiteral("--disable-wm-check")});
+        m_trayer.start("xfce4-panel", {"--disable-wm-check"});
         const auto watching = [&] {
             QDBusConnection connection = bus();
             return connection.isConnected()
-                   && connection.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
+                   && connection.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value();
         };
         if (!m_bus.waitForStarted() || !m_trayer.waitForStarted()
-            || !TestEnvironment::waitUntil(watching, std::chrono::seconds(30)) || !panel())
+            || !TestEnvironment::waitUntil(watching, 30s) || !panel())
             m_failure = QStringLiteral("xfce4-panel did not start its status tray on %1: %2")
                             .arg(m_display, QString::fromUtf8(m_trayer.readAllStandardError()).left(2000));
     }

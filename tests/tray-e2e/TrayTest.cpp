@@ -30,6 +30,16 @@ protected:
         ASSERT_TRUE(settled) << "the icon never settled in the tray";
         icon = *settled;
     }
+    // Waits until the popover (or menu) is shown, or with `shown` false, gone.
+    bool popoverShown(bool shown = true)
+    {
+        return TestEnvironment::waitUntil([&] { return desktop->popover().has_value() == shown; }, 5s);
+    }
+    bool menuShown(bool shown = true)
+    {
+        return TestEnvironment::waitUntil([&] { return desktop->menu().has_value() == shown; }, 5s);
+    }
+
     std::unique_ptr<TrayDesktop> desktop;
     Window icon;
 };
@@ -58,24 +68,15 @@ protected:
     // Aborts the mount before the desktop goes, so nothing left waits on it.
     void TearDown() override { mount.reset(); }
 
-    // Waits until the app's process is gone, zombie included; answers how long that took.
-    std::optional<qint64> timeUntilGone(const QElapsedTimer& since)
-    {
-        const QString proc = QStringLiteral("/proc/%1").arg(pid);
-        if (!TestEnvironment::waitUntil([&] { return !QFile::exists(proc); }, 5s)) {
-            ADD_FAILURE() << "still there after 5 s, threads " << threadStates(pid).toStdString();
-            return std::nullopt;
-        }
-        return since.elapsed();
-    }
-
-    // Gone within a second, with exit status 0, and its icon with it.
+    // Gone (zombie included) within a second, with exit status 0, and its icon with it.
     void expectGoneAtOnce(const QElapsedTimer& since, const char* how)
     {
-        const auto ms = timeUntilGone(since);
-        ASSERT_TRUE(ms.has_value());
-        EXPECT_LT(*ms, 1000);
-        std::printf("[ figure ] tray app, %s to gone with a hung share: %lld ms\n", how, *ms);
+        const QString proc = QStringLiteral("/proc/%1").arg(pid);
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !QFile::exists(proc); }, 5s))
+            << "still there after 5 s, threads " << threadStates(pid).toStdString();
+        const qint64 ms = since.elapsed();
+        EXPECT_LT(ms, 1000);
+        std::printf("[ figure ] tray app, %s to gone with a hung share: %lld ms\n", how, ms);
         EXPECT_TRUE(desktop->app().waitForFinished(5000));
         EXPECT_EQ(desktop->app().exitCode(), 0);
         EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !desktop->trayIcon().has_value(); }, 3s))
@@ -99,11 +100,11 @@ TEST_F(HungTray, SigtermEndsTheAppAtOnce)
 TEST_F(HungTray, QuitFromTheMenuEndsTheAppAtOnce)
 {
     desktop->click(icon.geometry.center(), 3);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->menu().has_value(); }, 5s)) << "the menu did not open";
-    desktop->key(QStringLiteral("Up"));
+    ASSERT_TRUE(menuShown()) << "the menu did not open";
+    desktop->key("Up");
     QElapsedTimer since;
     since.start();
-    desktop->key(QStringLiteral("Return"));
+    desktop->key("Return");
     expectGoneAtOnce(since, "Quit");
 }
 
@@ -114,21 +115,20 @@ TEST_F(Tray, TheIconSitsInTheTrayAndALeftClickOpensThePopoverUnderIt)
     EXPECT_LE(icon.geometry.height(), 22);
 
     desktop->click(icon.geometry.center(), 1);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->popover().has_value(); }, 5s))
-        << "the popover did not open";
+    ASSERT_TRUE(popoverShown()) << "the popover did not open";
     const Window popover = *desktop->popover();
     EXPECT_GE(popover.geometry.top(), icon.geometry.bottom());
     EXPECT_LE(popover.geometry.top(), icon.geometry.bottom() + 10);
     EXPECT_LE(popover.geometry.right(), 1279);
 
     // Escape closes it; so does a second click on the icon.
-    desktop->key(QStringLiteral("Escape"));
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !desktop->popover().has_value(); }, 5s));
+    desktop->key("Escape");
+    ASSERT_TRUE(popoverShown(false));
     desktop->click(icon.geometry.center(), 1);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->popover().has_value(); }, 5s));
+    ASSERT_TRUE(popoverShown());
     QThread::msleep(500);
     desktop->click(icon.geometry.center(), 1);
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !desktop->popover().has_value(); }, 5s));
+    EXPECT_TRUE(popoverShown(false));
     QThread::msleep(500);
     EXPECT_FALSE(desktop->popover().has_value()) << "the click that closed the popover opened it again";
 }
@@ -136,45 +136,45 @@ TEST_F(Tray, TheIconSitsInTheTrayAndALeftClickOpensThePopoverUnderIt)
 TEST_F(Tray, ARightClickOrAControlClickOpensTheMenuWithItsItemsInOrder)
 {
     desktop->click(icon.geometry.center(), 3);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->menu().has_value(); }, 5s));
+    ASSERT_TRUE(menuShown());
     const Window first = *desktop->menu();
     EXPECT_FALSE(desktop->popover().has_value());
     // Under the icon, tall enough for six items and a separator.
     EXPECT_GE(first.geometry.top(), icon.geometry.bottom());
     EXPECT_GE(first.geometry.height(), 6 * 18);
-    desktop->key(QStringLiteral("Escape"));
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !desktop->menu().has_value(); }, 5s));
+    desktop->key("Escape");
+    ASSERT_TRUE(menuShown(false));
 
     // The keyboard walks the enabled items; Eject All is not one without an external drive.
     // First: "Open mallowby".
-    desktop->click(icon.geometry.center(), 1, {QStringLiteral("ctrl")});
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->menu().has_value(); }, 5s));
+    desktop->click(icon.geometry.center(), 1, {"ctrl"});
+    ASSERT_TRUE(menuShown());
     EXPECT_FALSE(desktop->popover().has_value());
     EXPECT_EQ(desktop->menu()->geometry.size(), first.geometry.size());
-    desktop->key(QStringLiteral("Down"));
-    desktop->key(QStringLiteral("Return"));
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->popover().has_value(); }, 5s));
-    desktop->key(QStringLiteral("Escape"));
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !desktop->popover().has_value(); }, 5s));
+    desktop->key("Down");
+    desktop->key("Return");
+    ASSERT_TRUE(popoverShown());
+    desktop->key("Escape");
+    ASSERT_TRUE(popoverShown(false));
 
     // Fourth: "Check for Updates…", which in a build without a feed finds nothing.
     desktop->click(icon.geometry.center(), 3);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->menu().has_value(); }, 5s));
+    ASSERT_TRUE(menuShown());
     for (int i = 0; i < 4; ++i)
-        desktop->key(QStringLiteral("Down"));
-    desktop->key(QStringLiteral("Return"));
-    ASSERT_TRUE(TestEnvironment::waitUntil(
-        [&] { return !desktop->windowsNamed(QStringLiteral("up to date!")).isEmpty(); }, 5s));
-    desktop->key(QStringLiteral("Return"));
-    ASSERT_TRUE(TestEnvironment::waitUntil(
-        [&] { return desktop->windowsNamed(QStringLiteral("up to date!")).isEmpty(); }, 5s));
+        desktop->key("Down");
+    desktop->key("Return");
+    const auto upToDate = [&](bool shown) {
+        return TestEnvironment::waitUntil([&] { return desktop->windowsNamed("up to date!").isEmpty() != shown; }, 5s);
+    };
+    ASSERT_TRUE(upToDate(true));
+    desktop->key("Return");
+    ASSERT_TRUE(upToDate(false));
 
     // Up from the top wraps to the last item: "Quit mallowby".
     desktop->click(icon.geometry.center(), 3);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->menu().has_value(); }, 5s))
-        << "the menu did not open";
-    desktop->key(QStringLiteral("Up"));
-    desktop->key(QStringLiteral("Return"));
+    ASSERT_TRUE(menuShown()) << "the menu did not open";
+    desktop->key("Up");
+    desktop->key("Return");
     ASSERT_TRUE(desktop->app().waitForFinished(10000)) << "the last item did not quit";
     EXPECT_EQ(desktop->app().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(desktop->app().exitCode(), 0);
@@ -185,16 +185,15 @@ TEST_F(Tray, ASecondLaunchOpensThePopoverOfTheFirstAndEnds)
     ASSERT_FALSE(desktop->popover().has_value());
     const auto second = desktop->launchAgain();
     EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
-    EXPECT_EQ(second.out, QStringLiteral("mallowby is already running; opened its popover.\n"));
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return desktop->popover().has_value(); }, 5s))
-        << "the first instance's popover did not open";
+    EXPECT_EQ(second.out, "mallowby is already running; opened its popover.\n");
+    ASSERT_TRUE(popoverShown()) << "the first instance's popover did not open";
     // Besides the one icon, the popover is all there is; the first instance runs on.
     EXPECT_EQ(desktop->appWindows().size(), 1);
     EXPECT_EQ(desktop->app().state(), QProcess::Running);
 }
 
 // A real StatusNotifierItem panel: xfce4-panel's status tray hosts the item the app publishes.
-TEST(XfcePanel, TheItemRegistersSquareAndInkedAndItsClicksReachThePopoverAndQuit)
+TEST(XfcePanel, TheItemRegistersSquareAndItsClicksReachThePopoverAndQuit)
 {
     TrayDesktop desktop(TrayDesktop::Host::xfce);
     if (desktop.missing())
@@ -205,30 +204,21 @@ TEST(XfcePanel, TheItemRegistersSquareAndInkedAndItsClicksReachThePopoverAndQuit
     QDBusConnection bus = desktop.bus();
     QString service;
     const auto registered = [&] {
-        const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(
-            "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties", "Get")
-                                                << "org.kde.StatusNotifierWatcher" << "RegisteredStatusNotifierItems");
-        const QStringList items = reply.arguments().value(0).value<QDBusVariant>().variant().toStringList();
-        service = items.value(0).section('/', 0, 0);
+        const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                                                                           "org.freedesktop.DBus.Properties", "Get")
+                                            << "org.kde.StatusNotifierWatcher" << "RegisteredStatusNotifierItems");
+        service = reply.arguments().value(0).value<QDBusVariant>().variant().toStringList().value(0).section('/', 0, 0);
         return !service.isEmpty();
     };
     ASSERT_TRUE(TestEnvironment::waitUntil(registered, 20s)) << "the item never registered with the panel";
-
     const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(service, "/StatusNotifierItem",
                                                                        "org.freedesktop.DBus.Properties", "Get")
                                         << "org.kde.StatusNotifierItem" << "IconPixmap");
     mallowby::StatusNotifierItem::Pixmaps pixmaps;
     reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>() >> pixmaps;
     ASSERT_FALSE(pixmaps.isEmpty());
-    for (const auto& pixmap : pixmaps) {
-        const QImage image = pixmap.toImage();
-        int inked = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                inked += qAlpha(image.pixel(x, y)) > 64;
-        EXPECT_EQ(pixmap.width, pixmap.height);
-        EXPECT_GT(inked, image.width() * image.height() / 10) << pixmap.width << " px";
-    }
+    for (const auto& pixmap : pixmaps)
+        EXPECT_EQ(pixmap.width, pixmap.height) << "xfce4-panel gets the square face";
 
     // The item sits at the right end of the panel.
     const auto panel = desktop.panel();
