@@ -103,23 +103,6 @@ TEST(TransferDetector, DeactivatesAfterTenSecondsOfLowRate)
     EXPECT_EQ(detector.belowSince, std::nullopt);
 }
 
-TEST(WriteSession, ReportsALargeWriteWhenTheQuietRunEnds)
-{
-    WriteSession session;
-    EXPECT_EQ(session.update(1000, at(0s), 500), std::nullopt);  // nothing counted outside a session
-    EXPECT_FALSE(session.isOpen());
-    for (int s = 1; s <= 30; ++s)
-        EXPECT_EQ(session.update(50'000'000, at(std::chrono::seconds(s)), 50e6), std::nullopt);
-    EXPECT_TRUE(session.isOpen());
-    for (int s = 31; s < 41; ++s)
-        EXPECT_EQ(session.update(4096, at(std::chrono::seconds(s)), 4096), std::nullopt);
-    const auto finished = session.update(4096, at(41s), 4096);
-    ASSERT_TRUE(finished.has_value());
-    EXPECT_EQ(finished->bytes, 1'500'000'000ull + 11 * 4096);
-    EXPECT_EQ(finished->duration, 30s);
-    EXPECT_EQ(session, WriteSession{});
-}
-
 TEST(WriteSession, ASmallWriteEndsSilently)
 {
     WriteSession session;

@@ -31,61 +31,6 @@ Authorization authorizationOf(LinuxNotificationServer& server)
 
 } // namespace
 
-TEST(NotifierOnTheSessionBus, NoticesReachTheDaemonAndLowSpaceReplacesItsEarlierNotice)
-{
-    PrivateSessionBus bus;
-    if (const auto missing = bus.unavailable())
-        GTEST_SKIP() << missing->toStdString();
-    ASSERT_TRUE(bus.startDaemon()) << bus.daemonError().toStdString();
-
-    NotifierRig rig;
-    rig.preferences->setNotifyLowSpace(true);
-    rig.preferences->setNotifyTransferFinished(true);
-    auto server = std::make_shared<LinuxNotificationServer>(bus.connection());
-    ASSERT_TRUE(rig.start(server, true)) << rig.tree.error().toStdString();
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return rig.notifier->authorization() == Authorization::authorized; }, 5s));
-
-    StdoutCapture capture;
-    // Falls, climbs clear, falls again: two notices for one volume, the second replacing the first.
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * NotifierRig::GB, 4'200'000'000));
-    ASSERT_TRUE(waitForCalls(bus, 1));
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * NotifierRig::GB, 100 * NotifierRig::GB));
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * NotifierRig::GB, 3 * NotifierRig::GB));
-    ASSERT_TRUE(waitForCalls(bus, 2));
-    // Two transfers to one drive: two notices side by side, with sound.
-    Drive drive;
-    drive.id = "12";
-    drive.name = "Samsung T7";
-    rig.notifier->transferFinished(drive, FinishedTransfer{12'300'000'000, 125s});
-    rig.notifier->transferFinished(drive, FinishedTransfer{2'000'000'000, 3661s});
-    ASSERT_TRUE(waitForCalls(bus, 4));
-    const QString out = capture.finish();
-
-    const QList<NotifyCall> calls = bus.notifyCalls();
-    ASSERT_EQ(calls.size(), 4);
-    EXPECT_EQ(calls[0].title, "Backup is low on space");
-    EXPECT_EQ(calls[0].body, "4.2 GB free of 500 GB, below 10 %.");
-    EXPECT_EQ(calls[0].replacesID, 0u);
-    EXPECT_TRUE(calls[0].hints.isEmpty());
-    EXPECT_EQ(calls[1].title, "Backup is low on space");
-    EXPECT_EQ(calls[1].body, "3.0 GB free of 500 GB, below 10 %.");
-    EXPECT_EQ(calls[1].replacesID, server->serverID("low-space-/dev/sdb1").value_or(0));
-    EXPECT_NE(calls[1].replacesID, 0u);
-
-    EXPECT_EQ(calls[2].title, "Finished writing to Samsung T7");
-    EXPECT_EQ(calls[2].body, "12.3 GB in 2 min, 5 sec.");
-    EXPECT_EQ(calls[3].body, "2.0 GB in 1 hr, 1 min.");
-    for (const NotifyCall& transfer : {calls[2], calls[3]}) {
-        EXPECT_EQ(transfer.replacesID, 0u);
-        EXPECT_EQ(transfer.hints.value("sound-name").toString(), "complete");
-    }
-
-    EXPECT_EQ(out, "notification: Backup is low on space | 4.2 GB free of 500 GB, below 10 %. | authorization 2\n"
-                   "notification: Backup is low on space | 3.0 GB free of 500 GB, below 10 %. | authorization 2\n"
-                   "notification: Finished writing to Samsung T7 | 12.3 GB in 2 min, 5 sec. | authorization 2\n"
-                   "notification: Finished writing to Samsung T7 | 2.0 GB in 1 hr, 1 min. | authorization 2\n");
-}
-
 TEST(NotifierOnTheSessionBus, ADaemonThatStartsLateOrRestartsIsFollowedWithoutAskingAgain)
 {
     PrivateSessionBus bus;

@@ -195,6 +195,7 @@ TEST_F(NotifierTest, FinishedTransfersPostUnderIdentifiersOfTheirOwn)
     ASSERT_EQ(server->posted.size(), 3);
     EXPECT_TRUE(server->posted[0].identifier.startsWith("transfer-12-"));
     EXPECT_NE(server->posted[0].identifier, server->posted[1].identifier);
+    EXPECT_TRUE(server->posted[0].withSound);
     EXPECT_EQ(server->posted[2].body, "9223 PB in 4 hr.");
     rig.preferences->setNotifyTransferFinished(false);
     rig.notifier->transferFinished(drive, FinishedTransfer{2'000'000'000, 10s});

@@ -4,7 +4,7 @@
 
 using namespace mallowby;
 
-TEST(LinuxMeminfo, PendingWritesAreDirtyPlusWritebackInBytes)
+TEST(LinuxMeminfo, PendingWritesAreDirtyPlusWritebackInBytesOrNothing)
 {
     // As the kernel lays it out; WritebackTmp and a Dirty-like name must not be taken for them.
     EXPECT_EQ(LinuxMeminfo::parsePendingWrites("MemTotal:       24684544 kB\n"
@@ -14,10 +14,7 @@ TEST(LinuxMeminfo, PendingWritesAreDirtyPlusWritebackInBytes)
                                                "WritebackTmp:          7 kB\n"),
               std::optional<quint64>((770064ull + 56) * 1024));
     EXPECT_EQ(LinuxMeminfo::parsePendingWrites("Writeback: 0 kB\nDirty: 0 kB"), std::optional<quint64>(0));
-}
-
-TEST(LinuxMeminfo, AMissingOrMalformedLineGivesNothing)
-{
+    // A missing or malformed line gives nothing.
     EXPECT_FALSE(LinuxMeminfo::parsePendingWrites("Dirty: 12 kB\nWritebackTmp: 3 kB\n"));
     EXPECT_FALSE(LinuxMeminfo::parsePendingWrites("Dirty: lots kB\nWriteback: 3 kB\n"));
     EXPECT_FALSE(LinuxMeminfo::parsePendingWrites("Dirty: 12 pages\nWriteback: 3 kB\n"));

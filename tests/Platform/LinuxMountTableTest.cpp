@@ -91,11 +91,6 @@ TEST(LinuxMountTable, ReadsFieldsAndMarksSystemMounts)
         EXPECT_TRUE(LinuxMountTable::isHiddenPath(path)) << path;
     for (const char* path : {"/", "/run/media/me/x", "/runner", "/bootstrap", "/media/snap"})
         EXPECT_FALSE(LinuxMountTable::isHiddenPath(path)) << path;
-}
-
-TEST(LinuxMountTable, TheLiveTableHasTheRootVolume)
-{
-    const auto mounts = VolumeStore::Mount::current(LinuxMountTable(), false);
-    ASSERT_FALSE(mounts.isEmpty());
-    EXPECT_NE(find(mounts, "/"), nullptr);
+    // The live table has the root volume.
+    EXPECT_NE(find(VolumeStore::Mount::current(LinuxMountTable(), false), "/"), nullptr);
 }

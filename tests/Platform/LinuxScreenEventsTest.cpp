@@ -96,16 +96,13 @@ TEST(LinuxScreenEvents, AbsentServicesNeverReport)
     TestEnvironment::waitUntil([] { return false; }, 300ms);
     EXPECT_TRUE(events.sessionPath().isEmpty());
 
-    EXPECT_EQ(received, 0);
-
     // No bus at all: awake, and nothing to say.
     LinuxScreenEvents unconnected(QDBusConnection(QStringLiteral("no such connection")),
                                   QDBusConnection(QStringLiteral("no such connection either")));
-    QList<bool> unconnectedReceived;
-    QObject::connect(&unconnected, &ScreenEvents::screenEvent, [&](bool asleep) { unconnectedReceived.append(asleep); });
+    QObject::connect(&unconnected, &ScreenEvents::screenEvent, [&] { ++received; });
     unconnected.start();
     TestEnvironment::waitUntil([] { return false; }, 100ms);
-    EXPECT_TRUE(unconnectedReceived.isEmpty());
+    EXPECT_EQ(received, 0);
     EXPECT_TRUE(unconnected.sessionPath().isEmpty());
 }
 

@@ -93,9 +93,8 @@ TEST_F(FlushStatusTest, TheDriveCardTellsWhatIsLeftToWriteOverABarWhileTheDriveW
 TEST_F(FlushStatusTest, TheNetworkCardTellsItForAShareWhoseUnmountFlushes)
 {
     Volume share;
-    share.id = QStringLiteral("/mnt/nfs");
+    share.id = share.mountPath = QStringLiteral("/mnt/nfs");
     share.name = QStringLiteral("nfs");
-    share.mountPath = QStringLiteral("/mnt/nfs");
     share.kind = VolumeKind::network;
     share.format = QStringLiteral("nfs4");
     NetworkCard card(*rig.ejector, preferences);

@@ -75,8 +75,6 @@ TEST_F(LoginOfferTest, TheAlertAsksOnceAndRegistersOnAcceptance)
 {
     QMessageBox* box = LaunchAtLoginOffer::show(item);
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->text(), QStringLiteral("Start mallowby when you log in?"));
-    EXPECT_EQ(box->informativeText(), QStringLiteral("mallowby lives in the menu bar. You can change this any time in its settings."));
     QStringList titles;
     for (QAbstractButton* button : box->buttons())
         titles << button->text();

@@ -25,8 +25,7 @@ using Kind = PopoverModel::Entry::Kind;
 Volume volume(const QString& id, VolumeKind kind, std::optional<Space> space = std::nullopt, bool boot = false)
 {
     Volume v;
-    v.id = id;
-    v.name = id;
+    v.id = v.name = id;
     v.mountPath = QStringLiteral("/media/") + id;
     v.kind = kind;
     v.format = QStringLiteral("ext4");

@@ -9,7 +9,6 @@ using namespace mallowby;
 
 TEST(PopoverWindow, OpensUnderTheItemAboveABottomPanelAndInsideTheScreen)
 {
-    const QRect screen(0, 0, 1920, 1080);
     const QRect available(0, 24, 1920, 1056);  // panel at the top
     const QSize size(340, 300);
     // Centred under an item in the middle of the panel, 4 pixels below it.
@@ -21,7 +20,6 @@ TEST(PopoverWindow, OpensUnderTheItemAboveABottomPanelAndInsideTheScreen)
     EXPECT_EQ(PopoverWindow::placement(size, QRect(1800, 1058, 40, 22), bottom), QPoint(1580, 1058 - 4 - 300));
     // Taller than the room on either side: from the top of the available area.
     EXPECT_EQ(PopoverWindow::placement(QSize(340, 2000), QRect(900, 1, 80, 22), available), QPoint(770, 24));
-    (void)screen;
 }
 
 TEST(PopoverWindow, TransientPanelsCloseOnEscapeAndSayTheyClosed)

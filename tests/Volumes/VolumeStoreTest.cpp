@@ -33,10 +33,7 @@ protected:
     void startStore() { store = &world.startStore(); }
 
     // Lets the pool's reads finish and their continuations run.
-    void settle()
-    {
-        TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(50));
-    }
+    void settle() { TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(50)); }
 
     TestWorld world;
     FakeVolumePlatform& fake = world.fake;
@@ -86,10 +83,9 @@ TEST_F(VolumeStoreTest, StartRebuildsAndPublishesOnlyChanges)
 TEST_F(VolumeStoreTest, ARenameKeepsIdAndFiguresAndMovesTheVolume)
 {
     fake.table->mounts.append(FakeVolumePlatform::mount("/media/other", "/dev/sdc1"));
-    DiskDescription other;
+    DiskDescription other = fake.descriptions->byName.value(QStringLiteral("sdb1"));
     other.volumeUUID = QStringLiteral("BBBB-2222");
     other.volumeName = QStringLiteral("Other");
-    other.deviceInternal = false;
     fake.descriptions->byName.insert(QStringLiteral("sdc1"), other);
     capacities.set("/media/other", Space{20, 5, 5, false});
     startStore();
