@@ -22,36 +22,7 @@ Diagnostics::Environment environment(QStringList settings = {})
             std::move(settings)};
 }
 
-Volume volume(const QString& id, const QString& name, VolumeKind kind, std::optional<Space> space)
-{
-    Volume v;
-    v.id = id;
-    v.name = name;
-    v.kind = kind;
-    v.format = "ext4";
-    v.bsdName = id.startsWith("/dev/") ? std::optional(id.mid(5)) : std::nullopt;
-    v.space = space;
-    return v;
-}
-
-Drive drive(const QString& name, VolumeKind kind, std::optional<QString> protocol, QList<BlockDevice> members,
-            QStringList volumeIDs, bool statistics = true)
-{
-    Drive d;
-    d.id = QString::number(members.first().driverID);
-    d.name = name;
-    d.kind = kind;
-    d.deviceProtocol = std::move(protocol);
-    d.members = std::move(members);
-    d.volumeIDs = std::move(volumeIDs);
-    d.readRate = statistics ? std::optional(0.0) : std::nullopt;
-    return d;
-}
-
-QStringList lines(const QString& report)
-{
-    return report.split('\n');
-}
+QStringList lines(const QString& report) { return report.split('\n'); }
 
 } // namespace
 
@@ -72,8 +43,6 @@ TEST(DiagnosticsReport, NothingToReportStillGivesEverySection)
                                           "Last blocker scan",
                                           "  none",
                                           ""}));
-    EXPECT_TRUE(report.endsWith("  none\n"));
-    EXPECT_FALSE(report.endsWith("\n\n"));
 
     const QString withSettings = Diagnostics::report(environment({"style icon", "units decimal"}), {}, {}, {}, std::nullopt,
                                                      reportTime, plusOne);
@@ -83,21 +52,20 @@ TEST(DiagnosticsReport, NothingToReportStillGivesEverySection)
 
 TEST(DiagnosticsReport, DrivesListTheirVolumesAndTheRestComeAfter)
 {
-    const QList<Volume> volumes{
-        volume("/dev/sdb1", "Backup", VolumeKind::external, Space{1000, 400, 300, false}),
-        volume("/dev/sdb2", "Photos", VolumeKind::external, Space{2000, 10, 5, true}),
-        volume("/dev/sdb2", "Photos again", VolumeKind::external, std::nullopt),
-        volume("/dev/nvme0n1p2", "/", VolumeKind::internal, Space{500'107'862'016, 123'456'789, 100, false}),
-        volume("//nas/share", "share", VolumeKind::network, std::nullopt),
+    const auto ext4 = [](QString id, QString name, VolumeKind kind, std::optional<QString> protocol, std::optional<Space> space) {
+        return Volume{.id = id, .name = name, .bsdName = id.mid(5), .kind = kind, .format = "ext4", .deviceProtocol = protocol, .space = space};
     };
-    Volume boot = volumes[3];
-    boot.isBoot = true;
-    boot.deviceProtocol = "NVMe";
-    QList<Volume> listed = volumes;
-    listed[3] = boot;
-    listed[4].format = "SMB";
-    listed[0].deviceProtocol = listed[1].deviceProtocol = "USB";
-
+    QList<Volume> listed{ext4("/dev/sdb1", "Backup", VolumeKind::external, "USB", Space{1000, 400, 300, false}),
+                         ext4("/dev/sdb2", "Photos", VolumeKind::external, "USB", Space{2000, 10, 5, true}),
+                         ext4("/dev/sdb2", "Photos again", VolumeKind::external, std::nullopt, std::nullopt),
+                         ext4("/dev/nvme0n1p2", "/", VolumeKind::internal, "NVMe", Space{500'107'862'016, 123'456'789, 100, false}),
+                         Volume{.id = "//nas/share", .name = "share", .kind = VolumeKind::network, .format = "SMB"}};
+    listed[3].isBoot = true;
+    const auto drive = [](QString name, VolumeKind kind, std::optional<QString> protocol, QList<BlockDevice> members, QStringList ids,
+                          bool statistics = true) {
+        return Drive{.id = QString::number(members.first().driverID), .name = name, .deviceProtocol = protocol, .kind = kind,
+                     .members = members, .volumeIDs = ids, .readRate = statistics ? std::optional(0.0) : std::nullopt};
+    };
     const QList<Drive> drives{
         drive("SanDisk Cruzer Blade", VolumeKind::external, "USB", {{12, "sdb"}}, {"/dev/sdb1", "gone", "/dev/sdb2"}),
         drive("2 \u00D7 WDC WD40EFRX-68N", VolumeKind::internal, std::nullopt, {{1, "sda"}, {2, "sdc"}}, {"unknown"}, false),

@@ -56,14 +56,8 @@ public:
     }
     std::optional<QString> executablePath(qint32 pid) const override { return table.value(pid).exe; }
     std::optional<QString> commandName(qint32 pid) const override { return table.value(pid).comm; }
-    std::optional<qint32> parent(qint32 pid) const override
-    {
-        return table.contains(pid) ? std::optional(table.value(pid).parent) : std::nullopt;
-    }
-    std::optional<quint64> startTime(qint32 pid) const override
-    {
-        return table.contains(pid) ? std::optional(quint64(pid) * 100) : std::nullopt;
-    }
+    std::optional<qint32> parent(qint32 pid) const override { return table.contains(pid) ? std::optional(table[pid].parent) : std::nullopt; }
+    std::optional<quint64> startTime(qint32 pid) const override { return table.contains(pid) ? std::optional(pid * 100ull) : std::nullopt; }
     Holdings holdings(qint32 pid, const Mounts&) const override
     {
         while (pid == stuck && !*released)
@@ -87,10 +81,7 @@ public:
 class FakeApps final : public RunningApplications {
 public:
     QHash<qint32, RunningApplication> records;
-    std::optional<RunningApplication> forPid(qint32 pid) const override
-    {
-        return records.contains(pid) ? std::optional(records.value(pid)) : std::nullopt;
-    }
+    std::optional<RunningApplication> forPid(qint32 pid) const override { return records.contains(pid) ? std::optional(records[pid]) : std::nullopt; }
 };
 
 class FakeDevices final : public DeviceUsers {
@@ -100,10 +91,7 @@ public:
         return {{"/media/usb/swapfile", false}, {"/dev/sdb2", true}, {"/swap.img", false}, {"/dev/sda3", true}};
     }
     QStringList exports() const override { return {"/media/usb/share", "/srv/nfs"}; }
-    QStringList disksBelow(const QStringList& devices) const override
-    {
-        return devices == QStringList{"sdb1"} ? QStringList{"sdb"} : QStringList{};
-    }
+    QStringList disksBelow(const QStringList& devices) const override { return devices == QStringList{"sdb1"} ? QStringList{"sdb"} : QStringList{}; }
     bool isOn(const QString& device, const QStringList& disks) const override { return disks.contains(device.left(3)); }
     QList<Stacked> stackedOn(const QStringList& disks) const override
     {
@@ -147,20 +135,16 @@ TEST(BlockerScanner, UsesAreFoundByMountInTheirOrderAndOnlyTheCheapPassRunsWhenI
                                             {Blocker::Reason::openFile, "/media/usb/a.txt"}}))
         << "a file on a subvolume matches by its mount, a duplicate is kept";
     EXPECT_EQ(report.blockers[2].startTime, 1100u);
-}
 
-TEST(BlockerScanner, TheMappedFilePassRunsOnlyWhenTheFirstFindsNothing)
-{
-    auto processes = std::make_shared<FakeProcesses>();
-    processes->table[20] = {"/usr/bin/viewer", "viewer", 1, {}, std::nullopt,
-                            {{"/usr/lib/libc.so.6", other}, {"/media/usb/lib.so", target}, {"/media/usb/lib.so", target},
-                             {"/media/usb/doc.pdf", target}}};
-    auto report = scan(processes);
-    EXPECT_TRUE(report.scannedMappedFiles);
-    ASSERT_EQ(report.blockers.size(), 1);
-    EXPECT_EQ(report.blockers[0].uses,
+    // The mapped-file pass runs only when the first finds nothing, and says so even when it finds nothing too.
+    processes->table = {{20, {"/usr/bin/viewer", "viewer", 1, {}, std::nullopt,
+                              {{"/usr/lib/libc.so.6", other}, {"/media/usb/lib.so", target}, {"/media/usb/lib.so", target},
+                               {"/media/usb/doc.pdf", target}}}}};
+    const auto mapped = scan(processes);
+    EXPECT_TRUE(mapped.scannedMappedFiles);
+    ASSERT_EQ(mapped.blockers.size(), 1);
+    EXPECT_EQ(mapped.blockers[0].uses,
               (Use{{Blocker::Reason::mappedFile, "/media/usb/lib.so"}, {Blocker::Reason::mappedFile, "/media/usb/doc.pdf"}}));
-    // Nothing at all: the second pass still runs and says so.
     EXPECT_TRUE(scan(std::make_shared<FakeProcesses>()).scannedMappedFiles);
 }
 
@@ -273,11 +257,10 @@ TEST(BlockerScanner, EveryOtherHolderIsNamedWithoutABlocker)
 
 TEST(BlockerScanner, WithinIsAPathPrefixOnComponentBoundaries)
 {
-    EXPECT_TRUE(BlockerScanner::isWithin("/media/usb", "/media/usb"));
-    EXPECT_TRUE(BlockerScanner::isWithin("/media/usb/a", "/media/usb"));
-    EXPECT_FALSE(BlockerScanner::isWithin("/media/usb2/a", "/media/usb"));
-    EXPECT_TRUE(BlockerScanner::isWithin("/anything", "/"));
-    EXPECT_FALSE(BlockerScanner::isWithin("relative", "/"));
+    for (const auto& [path, root, within] : std::vector<std::tuple<QString, QString, bool>>{
+             {"/media/usb", "/media/usb", true}, {"/media/usb/a", "/media/usb", true}, {"/media/usb2/a", "/media/usb", false},
+             {"/anything", "/", true}, {"relative", "/", false}})
+        EXPECT_EQ(BlockerScanner::isWithin(path, root), within) << path.toStdString();
 }
 
 TEST(BlockerScanner, AtItsDeadlineAScanReportsWhatItFoundMarkedIncomplete)

@@ -99,17 +99,12 @@ TEST(DesktopEntryIndex, ProgramsComparedAsTextAndKeptCurrentByChangeNotification
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return late.byId("a").has_value(); }, std::chrono::seconds(10)));
 }
 
-TEST(DesktopApplications, UnitNames)
+TEST(DesktopEntry, UnitNamesExecProgramsAndBrokenFiles)
 {
     EXPECT_EQ(DesktopApplications::unitApplicationId("app-org.kde.konsole@0f1e.service"), QStringLiteral("org.kde.konsole"));
-    EXPECT_EQ(DesktopApplications::unitApplicationId("app-gnome-org.gnome.Nautilus-2231.scope"),
-              QStringLiteral("gnome-org.gnome.Nautilus"));
+    EXPECT_EQ(DesktopApplications::unitApplicationId("app-gnome-org.gnome.Nautilus-2231.scope"), QStringLiteral("gnome-org.gnome.Nautilus"));
     for (const char* other : {"app.slice", "session-2.scope", "app-123.scope"})
         EXPECT_EQ(DesktopApplications::unitApplicationId(other), std::nullopt) << other;
-}
-
-TEST(DesktopEntry, ExecProgramsAndBrokenFiles)
-{
     EXPECT_EQ(DesktopEntry::programOfExec("gedit %U"), QStringLiteral("gedit"));
     EXPECT_EQ(DesktopEntry::programOfExec("\"/opt/My App/run\" --x"), QStringLiteral("/opt/My App/run"));
     EXPECT_EQ(DesktopEntry::programOfExec("env A=1 B=2 /usr/bin/tool"), QStringLiteral("/usr/bin/tool"));

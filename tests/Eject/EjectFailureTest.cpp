@@ -2,10 +2,13 @@
 #include "Platform/Linux/UDisks2Service.h"
 
 #include "support/Printers.h"
+#include "support/PrivateBus.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 using namespace mallowby;
+using namespace mallowby::test;
 
 TEST(EjectFailure, TextsForEveryCase)
 {
@@ -16,9 +19,6 @@ TEST(EjectFailure, TextsForEveryCase)
         const char* debug;
     };
     const QList<Row> rows{
-        {EjectFailure::busy(), "Files on the drive are in use.", "busy", "busy"},
-        {EjectFailure::exclusiveAccess(), "Another app, such as a disk or partition editor, is using the drive exclusively.",
-         "exclusive access", "exclusiveAccess"},
         {EjectFailure::notPermitted(), "Another app refused to let the drive eject.", "not permitted", "notPermitted(by: nil)"},
         {EjectFailure::notPermitted(QStringLiteral("Backup")), "Backup refused to let the drive eject.", "not permitted (Backup)",
          "notPermitted(by: Optional(\"Backup\"))"},
@@ -30,28 +30,27 @@ TEST(EjectFailure, TextsForEveryCase)
          "other(status: -559038737, message: Optional(\"odd\"))"},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(row.failure.explanation(), QString::fromUtf8(row.explanation));
+        EXPECT_EQ(row.failure.explanation(), QString::fromUtf8(row.explanation)) << row.summary;
         EXPECT_EQ(row.failure.summary(), QString::fromUtf8(row.summary));
-        EXPECT_EQ(row.failure.debugDescription(), QString::fromUtf8(row.debug));
+        EXPECT_EQ(row.failure.debugDescription(), QString::fromUtf8(row.debug)) << row.summary;
     }
 }
 
-TEST(EjectFailure, FromADissent)
+TEST(UDisks2Service, ErrorsAndDissentsBecomeFailures)
 {
-    EXPECT_EQ(EjectFailure::from(std::nullopt), std::nullopt);
-    EXPECT_EQ(EjectFailure::from(Dissent{Dissent::busy, QStringLiteral("dropped")}), EjectFailure::busy());
-    EXPECT_EQ(EjectFailure::from(Dissent{0x0000C010, std::nullopt}), EjectFailure::busy());
-    EXPECT_EQ(EjectFailure::from(Dissent{Dissent::exclusiveAccess, QStringLiteral("x")}), EjectFailure::exclusiveAccess());
-    EXPECT_EQ(EjectFailure::from(Dissent{Dissent::notPermitted, QStringLiteral("polkit")}),
-              EjectFailure::notPermitted(QStringLiteral("polkit")));
-    EXPECT_EQ(EjectFailure::from(Dissent{Dissent::notPermitted, std::nullopt}), EjectFailure::notPermitted());
-    EXPECT_EQ(EjectFailure::from(Dissent{0x0000C011, QStringLiteral("exists")}), EjectFailure::other(0xC011, QStringLiteral("exists")));
-    EXPECT_EQ(EjectFailure::from(Dissent{Dissent::notFound, QStringLiteral("sdz not found")}),
-              EjectFailure::other(Dissent::notFound, QStringLiteral("sdz not found")));
-}
+    const std::vector<std::pair<std::optional<Dissent>, std::optional<EjectFailure>>> rows{
+        {std::nullopt, std::nullopt},
+        {Dissent{Dissent::busy, QStringLiteral("dropped")}, EjectFailure::busy()},
+        {Dissent{0x0000C010, std::nullopt}, EjectFailure::busy()},
+        {Dissent{Dissent::exclusiveAccess, QStringLiteral("x")}, EjectFailure::exclusiveAccess()},
+        {Dissent{Dissent::notPermitted, QStringLiteral("polkit")}, EjectFailure::notPermitted(QStringLiteral("polkit"))},
+        {Dissent{Dissent::notPermitted, std::nullopt}, EjectFailure::notPermitted()},
+        {Dissent{0x0000C011, QStringLiteral("exists")}, EjectFailure::other(0xC011, QStringLiteral("exists"))},
+        {Dissent{Dissent::notFound, QStringLiteral("sdz")}, EjectFailure::other(Dissent::notFound, QStringLiteral("sdz"))},
+    };
+    for (const auto& [dissent, failure] : rows)
+        EXPECT_EQ(EjectFailure::from(dissent), failure) << (dissent ? dissent->status : -1);
 
-TEST(UDisks2Service, ErrorsBecomeDissents)
-{
     EXPECT_EQ(UDisks2Service::dissentOf("org.freedesktop.UDisks2.Error.DeviceBusy", "target is busy").status, Dissent::busy);
     const auto refused = UDisks2Service::dissentOf("org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain", "Not authorized");
     EXPECT_EQ(refused, (Dissent{Dissent::notPermitted, QStringLiteral("Not authorized")}));
@@ -65,4 +64,20 @@ TEST(UDisks2Service, ErrorsBecomeDissents)
               EjectFailure::busy());
     EXPECT_EQ(UDisks2Service::dissentOfCommand("umount: /mnt/x: not mounted.").status, Dissent::notFound);
     EXPECT_EQ(UDisks2Service::dissentOfCommand(""), (Dissent{Dissent::unknownError, std::nullopt}));
+}
+
+// A bus on which nobody provides udisks2: every request fails clearly, none hangs.
+TEST(UDisks2Service, WithoutUdisksEveryRequestSaysSo)
+{
+    PrivateBus bus;
+    if (const auto why = bus.unavailable())
+        GTEST_SKIP() << why->toStdString();
+    UDisks2Service service(bus.connect());
+    const Dissent expected{Dissent::unsupported, QStringLiteral("udisks2 is not available")};
+    for (auto answer : {TestEnvironment::await(service.unmountDisk(QStringLiteral("sdb"), false)),
+                        TestEnvironment::await(service.ejectDisk(QStringLiteral("sdb")))}) {
+        ASSERT_TRUE(answer.has_value() && answer->has_value());
+        EXPECT_EQ(**answer, expected);
+    }
+    EXPECT_EQ(EjectFailure::from(expected)->explanation(), "udisks2 is not available. Error 0xF8DA000A");
 }

@@ -68,37 +68,41 @@ private:
     pid_t m_pid = 0;
 };
 
-bool watchFires(ProcessControl& control, qint32 pid, std::optional<quint64> startTime, const std::function<void()>& then,
-                std::chrono::milliseconds within)
-{
-    bool fired = false;
-    const auto watch = control.watchExit(pid, startTime, [&] { fired = true; });
-    if (!watch)
-        return false;
-    then();
-    return TestEnvironment::waitUntil([&] { return fired; }, within);
-}
-
 } // namespace
 
-TEST(LinuxProcessControl, AWatchFiresWhenTheProcessEndsAndNotBefore)
+TEST(LinuxProcessControl, AWatchFiresWhenTheProcessEndsAndNotBeforeWithOrWithoutPidfds)
 {
-    LinuxProcessControl control;
-    Sleeper sleeper;
-    ASSERT_TRUE(sleeper.alive());
-    const auto started = sleeper.startTime();
-    ASSERT_TRUE(started.has_value());
-
-    bool fired = false;
-    auto watch = control.watchExit(sleeper.pid(), started, [&] { fired = true; });
-    ASSERT_NE(watch, nullptr);
-    EXPECT_FALSE(TestEnvironment::waitUntil([&] { return fired; }, std::chrono::milliseconds(200)));
-    EXPECT_FALSE(control.isGone(sleeper.pid(), started));
-    const qint32 pid = sleeper.pid();
-    sleeper.end();
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return fired; }, std::chrono::seconds(2)));
-    EXPECT_TRUE(control.isGone(pid, started));
-    EXPECT_EQ(control.watchExit(pid, started, [] {}), nullptr) << "no such process: nothing to watch";
+    const auto refused = [](int error) {
+        return [error](qint32) {
+            errno = error;
+            return -1;
+        };
+    };
+    // pidfd_open refused for a reason other than "no such process" (an old kernel, no descriptors
+    // left): the watch falls back to checking the pid and start time once a second.
+    LinuxProcessControl pidfds, polling(QStringLiteral("/proc"), refused(EMFILE));
+    for (LinuxProcessControl* control : {&pidfds, &polling}) {
+        SCOPED_TRACE(control == &pidfds ? "pidfds" : "polling");
+        Sleeper sleeper;
+        ASSERT_TRUE(sleeper.alive());
+        const auto started = sleeper.startTime();
+        ASSERT_TRUE(started.has_value());
+        EXPECT_TRUE(control->signal(sleeper.pid(), started, 0));
+        EXPECT_FALSE(control->signal(sleeper.pid(), *started + 1, 0));
+        bool fired = false;
+        const auto watch = control->watchExit(sleeper.pid(), started, [&] { fired = true; });
+        ASSERT_NE(watch, nullptr);
+        EXPECT_FALSE(TestEnvironment::waitUntil([&] { return fired; }, std::chrono::milliseconds(200)));
+        EXPECT_FALSE(control->isGone(sleeper.pid(), started));
+        const qint32 pid = sleeper.pid();
+        sleeper.end();
+        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return fired; }, std::chrono::milliseconds(2500)));
+        EXPECT_TRUE(control->isGone(pid, started));
+        if (control == &pidfds)
+            EXPECT_EQ(control->watchExit(pid, started, [] {}), nullptr) << "no such process: nothing to watch";
+    }
+    Sleeper other;
+    EXPECT_EQ(LinuxProcessControl(QStringLiteral("/proc"), refused(ESRCH)).watchExit(other.pid(), other.startTime(), [] {}), nullptr);
 }
 
 TEST(LinuxProcessControl, AReusedPidRunningTheSameProgramIsNeitherWatchedNorSignalled)
@@ -123,32 +127,12 @@ TEST(LinuxProcessControl, AReusedPidRunningTheSameProgramIsNeitherWatchedNorSign
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_TRUE(second.alive());
     // The scanned process ended: the watch says so at once, though the pid lives on.
-    EXPECT_TRUE(watchFires(control, pid, scanned, [] {}, std::chrono::milliseconds(500)));
+    bool fired = false;
+    const auto watch = control.watchExit(pid, scanned, [&] { fired = true; });
+    EXPECT_TRUE(watch && TestEnvironment::waitUntil([&] { return fired; }, std::chrono::milliseconds(500)));
 
     // The process the pid now names is reached with its own start time.
     EXPECT_FALSE(control.isGone(pid, second.startTime()));
     EXPECT_TRUE(control.signal(pid, second.startTime(), SIGTERM));
     EXPECT_EQ(second.reap(), SIGTERM);
-}
-
-TEST(LinuxProcessControl, WithoutPidfdsTheEndIsFoundByCheckingOnceASecond)
-{
-    // pidfd_open refused for a reason other than "no such process" (an old kernel, no
-    // descriptors left): the watch falls back to checking the pid and start time.
-    LinuxProcessControl control(QStringLiteral("/proc"), [](qint32) {
-        errno = EMFILE;
-        return -1;
-    });
-    Sleeper sleeper;
-    const auto started = sleeper.startTime();
-    EXPECT_TRUE(control.signal(sleeper.pid(), started, 0));
-    EXPECT_FALSE(control.signal(sleeper.pid(), *started + 1, 0));
-    EXPECT_TRUE(watchFires(control, sleeper.pid(), started, [&] { sleeper.end(); }, std::chrono::milliseconds(2500)));
-
-    LinuxProcessControl none(QStringLiteral("/proc"), [](qint32) {
-        errno = ESRCH;
-        return -1;
-    });
-    Sleeper other;
-    EXPECT_EQ(none.watchExit(other.pid(), other.startTime(), [] {}), nullptr);
 }

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <atomic>
 
 using namespace mallowby;
@@ -71,13 +72,7 @@ public:
         return true;
     }
 
-    QStringList requests() const
-    {
-        QStringList list;
-        for (const Call& call : calls)
-            list.append(call.what);
-        return list;
-    }
+    QStringList requests() const { return std::accumulate(calls.cbegin(), calls.cend(), QStringList(), [](QStringList l, const Call& c) { return l << c.what; }); }
 
     // Layout helpers: the interfaces udisks2 shows for each kind of object.
     void block(const QString& name, const QString& drive = {}, QVariantMap more = {})

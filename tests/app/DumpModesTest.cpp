@@ -124,20 +124,18 @@ TEST(DumpModes, RateDumpPrintsABlockPerSampleUntilTheRunLength)
                    "2.0\tSanDisk Cruzer Blade\tsdb\texternal\t0\t0\n"
                    "2.0\tSamsung SSD 970 EVO Plus 1TB\tnvme0n1\tinternal\t0\t0\n"
                    "2.0\texternal total\t-\t-\t0\t0\n");
-}
 
-TEST(DumpModes, RateDumpOfZeroSecondsPrintsOneBlockEvenWithOnlyInternalDrives)
-{
+    // A run length of zero or less prints one block, even with only internal drives.
     for (const qint64 seconds : {qint64(0), qint64(-7)}) {
-        MonitoredMachine machine(false);
-        int terminated = 0;
+        MonitoredMachine internal(false);
+        terminated = 0;
         testing::internal::CaptureStdout();
-        DumpModes::rateDump(*machine.monitor, seconds, machine.clock, [&] { ++terminated; });
-        machine.clock.advance(std::chrono::seconds(5));
-        const QString out = QString::fromStdString(testing::internal::GetCapturedStdout());
-        EXPECT_EQ(terminated, 1);
-        EXPECT_EQ(out, "time\tdrive\tdisks\tkind\tread\twrite\n"
-                       "1.0\tSamsung SSD 970 EVO Plus 1TB\tnvme0n1\tinternal\t0\t0\n"
-                       "1.0\texternal total\t-\t-\t0\t0\n");
+        DumpModes::rateDump(*internal.monitor, seconds, internal.clock, [&] { ++terminated; });
+        internal.clock.advance(std::chrono::seconds(5));
+        EXPECT_EQ(QString::fromStdString(testing::internal::GetCapturedStdout()),
+                  "time\tdrive\tdisks\tkind\tread\twrite\n"
+                  "1.0\tSamsung SSD 970 EVO Plus 1TB\tnvme0n1\tinternal\t0\t0\n"
+                  "1.0\texternal total\t-\t-\t0\t0\n") << seconds;
+        EXPECT_EQ(terminated, 1) << seconds;
     }
 }

@@ -32,17 +32,13 @@ TEST(InspectEjectFlow, PrintedLines)
     blocker.app = OwningApp{500, QStringLiteral("Terminal"), std::nullopt, std::nullopt};
     blocker.isAppProcess = true;
     EXPECT_EQ(InspectEjectFlow::blockerLine(blocker).left(23), "501 bash Terminal true ");
-}
-
-TEST(InspectEjectFlow, PathsWithQuotesBackslashesAndLineBreaksStayOneWellFormedList)
-{
-    Blocker blocker;
-    blocker.pid = 7;
-    blocker.processName = QStringLiteral("cat");
+    // Quotes, backslashes and line breaks stay one well-formed list.
+    blocker.app.reset();
+    blocker.isAppProcess = false;
     blocker.uses = {{Blocker::Reason::openFile, QStringLiteral("/media/usb/say \"hi\", \\ bye")},
                     {Blocker::Reason::openFile, QStringLiteral("/media/usb/two\nlines\ttab")}};
     EXPECT_EQ(InspectEjectFlow::blockerLine(blocker),
-              "7 cat - false [\"open file /media/usb/say \\\"hi\\\", \\\\ bye\", \"open file /media/usb/two\\nlines\\ttab\"]");
+              "501 bash - false [\"open file /media/usb/say \\\"hi\\\", \\\\ bye\", \"open file /media/usb/two\\nlines\\ttab\"]");
 }
 
 TEST(InspectEjectFlow, ShortestDecimalsReadBack)

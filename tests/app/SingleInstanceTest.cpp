@@ -16,10 +16,7 @@ using Role = SingleInstance::Role;
 
 namespace {
 
-LaunchEnvironment environment(QHash<QString, QString> values = {})
-{
-    return LaunchEnvironment(std::move(values));
-}
+const LaunchEnvironment plain{QHash<QString, QString>{}};
 
 class SingleInstanceTest : public ::testing::Test {
 protected:
@@ -37,8 +34,8 @@ protected:
 
 TEST_F(SingleInstanceTest, TheFirstOwnsTheNameAndALaterOneReachesIt)
 {
-    SingleInstance first(bus.connect(), environment());
-    SingleInstance second(bus.connect(), environment());
+    SingleInstance first(bus.connect(), plain);
+    SingleInstance second(bus.connect(), plain);
     QSignalSpy activated(&first, &SingleInstance::activated);
 
     EXPECT_EQ(claim(first), Role::primary);
@@ -56,16 +53,16 @@ TEST_F(SingleInstanceTest, TheFirstOwnsTheNameAndALaterOneReachesIt)
 TEST_F(SingleInstanceTest, DeveloperModesRunBesideARunningInstanceAndDumpModesLeaveTheNameAlone)
 {
     // A dump mode takes nothing: the next plain launch still becomes the owner.
-    SingleInstance dump(bus.connect(), environment({{QStringLiteral("MALLOWBY_DUMP_VOLUMES"), QString()}}));
+    SingleInstance dump(bus.connect(), LaunchEnvironment({{QStringLiteral("MALLOWBY_DUMP_VOLUMES"), QString()}}));
     EXPECT_EQ(claim(dump), Role::alone);
     EXPECT_FALSE(bus.hasOwner(SingleInstance::serviceName));
 
-    SingleInstance first(bus.connect(), environment());
+    SingleInstance first(bus.connect(), plain);
     EXPECT_EQ(claim(first), Role::primary);
     QSignalSpy activated(&first, &SingleInstance::activated);
 
     // With the name taken, a developer mode starts anyway and asks the owner for nothing.
-    SingleInstance diagnostics(bus.connect(), environment({{QStringLiteral("MALLOWBY_DIAGNOSTICS"), QStringLiteral("1")}}));
+    SingleInstance diagnostics(bus.connect(), LaunchEnvironment({{QStringLiteral("MALLOWBY_DIAGNOSTICS"), QStringLiteral("1")}}));
     bool started = false;
     diagnostics.launch([&] { started = true; });
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return started; }, 10s));
@@ -74,7 +71,7 @@ TEST_F(SingleInstanceTest, DeveloperModesRunBesideARunningInstanceAndDumpModesLe
 
 TEST(SingleInstance, WithoutASessionBusEveryLaunchRuns)
 {
-    SingleInstance instance(QDBusConnection(QStringLiteral("no-such-connection")), environment());
+    SingleInstance instance(QDBusConnection(QStringLiteral("no-such-connection")), plain);
     EXPECT_EQ(TestEnvironment::await(instance.claim(), 5s), Role::alone);
     bool started = false;
     instance.launch([&] { started = true; });

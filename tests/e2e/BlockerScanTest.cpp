@@ -253,7 +253,12 @@ TEST_F(BlockerScan, EveryKindOfHolderIsFoundWithTheRightWords)
              const auto attach = TestEnvironment::run("losetup", {"--find", "--show", m + "/inner.img"});
              if (attach.exitCode != 0)
                  return attach.err;
-             undo.push_back([device = attach.out.trimmed()] { TestEnvironment::run("losetup", {"-d", device}); });
+             // Detached only once udev has let go of it: wait, so the next case starts without it.
+             undo.push_back([device = attach.out.trimmed()] {
+                 TestEnvironment::run("losetup", {"-d", device});
+                 TestEnvironment::waitUntil([&] { return !QFile::exists("/sys/block/" + device.mid(5) + "/loop/backing_file"); },
+                                            std::chrono::seconds(10));
+             });
              return error;
          },
          {"image %M/inner.img"}},

@@ -1,6 +1,7 @@
 #include "Eject/DiskArbitrationClient.h"
 #include "Platform/BlockRegistry.h"
 #include "Platform/Linux/LinuxPlatform.h"
+#include "Platform/Linux/UDisks2Service.h"
 
 #include "support/LoopImage.h"
 #include "support/TestEnvironment.h"
@@ -77,12 +78,15 @@ TEST_F(EjectClient, AHolderMakesItBusyAndForceWinsAndTheDeviceStaysHeldUntilTheH
     holder.waitForFinished();
 }
 
-TEST_F(EjectClient, AShareWhoseMountWentIsNotFound)
+TEST_F(EjectClient, AShareWhoseMountWentAndAnUnknownDiskAreNotFound)
 {
     const EjectTarget share{QStringLiteral("//nas/gone"), QStringLiteral("gone"), VolumeKind::network, {}, QStringLiteral("/mnt/never-mounted")};
     const auto failure = TestEnvironment::await(client.eject(share, false));
     ASSERT_TRUE(failure.has_value() && failure->has_value());
     EXPECT_EQ(**failure, EjectFailure::other(Dissent::notFound, QStringLiteral("/mnt/never-mounted not found")));
+    const auto answer = TestEnvironment::await(UDisks2Service().unmountDisk(QStringLiteral("sdzz9"), false));
+    ASSERT_TRUE(answer.has_value() && answer->has_value());
+    EXPECT_EQ(**answer, (Dissent{Dissent::notFound, QStringLiteral("sdzz9 not found")}));
 }
 
 // `mount -o loop` sets the loop device up with auto-clear: the kernel detaches it with the last

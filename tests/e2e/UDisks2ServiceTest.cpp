@@ -34,16 +34,6 @@ std::optional<VolumeStore::Mount> mountAt(const QString& path)
 
 } // namespace
 
-TEST(UDisks2, AnUnknownDiskIsNotFound)
-{
-    if (const auto missing = TestEnvironment::missingForEjects())
-        GTEST_SKIP() << missing->toStdString();
-    UDisks2Service service;
-    const auto answer = TestEnvironment::await(service.unmountDisk(QStringLiteral("sdzz9"), false));
-    ASSERT_TRUE(answer.has_value() && answer->has_value());
-    EXPECT_EQ(**answer, (Dissent{Dissent::notFound, QStringLiteral("sdzz9 not found")}));
-}
-
 TEST(UDisks2, AShareLikeFuseMountUnmountsThroughTheNetworkPath)
 {
     QTemporaryDir dir;
