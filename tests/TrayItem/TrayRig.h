@@ -81,8 +81,8 @@ protected:
         world.setMounts(mounts);
         world.startStore();
         world.startMonitor();
-        auto registry = std::make_shared<LinuxBlockRegistry>(Sysfs(tree->root()));
-        auto client = std::make_shared<DiskArbitrationClient>(DiskArbitrationClient::Platform{fake.table, registry, disks});
+        auto client = std::make_shared<DiskArbitrationClient>(DiskArbitrationClient::Platform{
+            fake.table, std::make_shared<LinuxBlockRegistry>(Sysfs(tree->root())), disks});
         ejector = std::make_unique<Ejector>(
             Ejector::Platform{client, [](ScanTarget) -> QCoro::Task<BlockerReport> { co_return BlockerReport{}; },
                               std::make_shared<LinuxProcessControl>()},
@@ -117,7 +117,7 @@ protected:
         const QImage drawn = item().image();
         for (int y = 0; y < drawn.height(); ++y)
             for (int x = 0; x < drawn.width(); ++x)
-                if (qAlpha(drawn.pixel(x, y)) == 255 && qGray(drawn.pixel(x, y)) > 200)
+                if (const QRgb pixel = drawn.pixel(x, y); qAlpha(pixel) == 255 && qGray(pixel) > 200)
                     return true;
         return false;
     }
