@@ -1,12 +1,11 @@
 #include "Popover/Blockers/AppIcon.h"
 
+#include "support/StallMeter.h"
 #include "support/TestEnvironment.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -64,21 +63,13 @@ TEST(AppIcon, AnIconFileIsReadOffTheMainThreadWithinItsLimitAndNeverFromTheHeldD
     const QString stuckIcon = dir.filePath("stuck.png");
     ASSERT_EQ(::mkfifo(QFile::encodeName(stuckIcon).constData(), 0600), 0);
     const Blocker stuck = appBlocker(dir, "stuck", stuckIcon, "/proc/self/status");
-    QElapsedTimer since;
-    since.start();
-    qint64 last = 0, longest = 0;
-    QTimer ticks;
-    QObject::connect(&ticks, &QTimer::timeout, [&] {
-        longest = std::max(longest, since.elapsed() - last);
-        last = since.elapsed();
-    });
-    ticks.start(5);
+    StallMeter stalls;
     EXPECT_EQ(AppIcon::of(stuck, &context, ready), std::nullopt);
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return readies == 2; }, 5s)) << "the read was never given up";
-    const qint64 gaveUp = since.elapsed();
+    const qint64 gaveUp = stalls.elapsed();
     EXPECT_EQ(AppIcon::of(stuck, &context, ready), std::nullopt);
     TestEnvironment::waitUntil([] { return false; }, 200ms);
-    ticks.stop();
+    const qint64 longest = stalls.stop();
     std::cout << "given up after " << gaveUp << " ms; longest main-thread stall " << longest << " ms\n";
     EXPECT_GE(gaveUp, 1400);
     EXPECT_LT(longest, 50);

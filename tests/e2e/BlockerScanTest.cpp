@@ -5,16 +5,15 @@
 #include "Platform/Linux/ProcfsProcessTable.h"
 
 #include "support/LoopImage.h"
+#include "support/StallMeter.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -343,13 +342,7 @@ TEST(BlockerScanOfAStalledShare, FinishesForThatDriveAndForEveryOther)
     const BlockerScanner scanner = realScanner();
     qputenv("XDG_DATA_HOME", dataHome);
     qputenv("XDG_DATA_DIRS", dataDirs);
-    // The longest the main thread went without turning its event loop.
-    QElapsedTimer sinceTick;
-    qint64 longestStallMs = 0;
-    QTimer ticks;
-    QObject::connect(&ticks, &QTimer::timeout, [&] { longestStallMs = std::max(longestStallMs, sinceTick.restart()); });
-    sinceTick.start();
-    ticks.start(5);
+    StallMeter stalls;
     auto onShare = std::make_shared<std::optional<BlockerReport>>();
     auto onRoot = std::make_shared<std::optional<BlockerReport>>();
     const auto into = [](QCoro::Task<BlockerReport> scan, std::shared_ptr<std::optional<BlockerReport>> out) -> QCoro::Task<> {
@@ -361,7 +354,7 @@ TEST(BlockerScanOfAStalledShare, FinishesForThatDriveAndForEveryOther)
                                                      std::chrono::seconds(20));
     // A later scan still gets a thread.
     const auto later = finished ? TestEnvironment::await(scanner.scan(*root), std::chrono::seconds(20)) : std::nullopt;
-    ticks.stop();
+    const qint64 longestStallMs = stalls.stop();
 
     // Unblock the kernel before anything waits for the holder: killing the server aborts the
     // connection.

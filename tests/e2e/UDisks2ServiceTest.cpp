@@ -2,15 +2,14 @@
 #include "Platform/Linux/UDisks2Service.h"
 
 #include "support/HungMount.h"
+#include "support/StallMeter.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -74,20 +73,12 @@ TEST(UDisks2HungShare, AnUnmountCommandThatIgnoresItsKillNeverStallsTheMainThrea
     qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
 
     UDisks2Service service(QDBusConnection::systemBus(), UDisks2Service::probeDevice, std::chrono::milliseconds(300));
-    QElapsedTimer since;
-    since.start();
-    qint64 last = 0, longest = 0;
-    QTimer ticks;
-    QObject::connect(&ticks, &QTimer::timeout, [&] {
-        longest = std::max(longest, since.elapsed() - last);
-        last = since.elapsed();
-    });
-    ticks.start(5);
+    StallMeter stalls;
     const VolumeStore::Mount share{hung.path(), QStringLiteral("nas:/gone"), QStringLiteral("nfs4"), false, 0, false};
     const auto answer = TestEnvironment::await(service.unmountShare(share, false), std::chrono::seconds(10));
-    const qint64 answeredAfter = since.elapsed();
+    const qint64 answeredAfter = stalls.elapsed();
     TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(500));  // where a destructor would wait
-    ticks.stop();
+    const qint64 longest = stalls.stop();
     qputenv("PATH", path);
     std::cout << "unmount answered after " << answeredAfter << " ms; longest main-thread stall " << longest << " ms\n";
     ASSERT_TRUE(answer.has_value());
