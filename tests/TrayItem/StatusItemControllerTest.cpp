@@ -612,8 +612,8 @@ TEST(PanelHost, FaceAndInkFromTheWatchersProcess)
     using Face = PanelHost::Face;
     const QList<std::tuple<QString, Face, bool>> rows{
         {"gnome-shell", Face::label, true}, {"waybar", Face::wide, true},      {"swaybar", Face::square, true},
-        {"plasmashell", Face::square, false}, {"kded5", Face::square, false}, {"xfce4-panel", Face::square, false},
-        {"wrapper-2.0", Face::square, false}, {"mate-panel", Face::wide, false}, {"test", Face::square, false}};
+        {"plasmashell", Face::square, false}, {"kded5", Face::square, false}, {"xfce4-panel", Face::square, true},
+        {"wrapper-2.0", Face::square, true}, {"panel-3-systray", Face::square, true}, {"mate-panel", Face::wide, false}, {"test", Face::square, false}};
     for (const auto& [name, face, dark] : rows)
         EXPECT_EQ(PanelHost::forProcess(name), (PanelHost{.face = face, .darkPanel = dark})) << name.toStdString();
 }
