@@ -195,8 +195,14 @@ void StatusItem::updateNotifier()
     } else {
         SquareIcon::Colors colors = m_faces.colors;
         colors.ink = SquareIcon::ink(m_appearance == QLatin1String("dark"));
-        for (int size : SquareIcon::sizes)
-            pixmaps << StatusNotifierItem::Pixmap::fromImage(SquareIcon::render(m_faces.square, size, colors));
+        // Drawn again only when what it shows changed, not on every sample.
+        if (m_squareDrawn != std::pair(m_faces.square, colors)) {
+            m_squarePixmaps.clear();
+            for (int size : SquareIcon::sizes)
+                m_squarePixmaps << StatusNotifierItem::Pixmap::fromImage(SquareIcon::render(m_faces.square, size, colors));
+            m_squareDrawn = std::pair(m_faces.square, colors);
+        }
+        pixmaps = m_squarePixmaps;
     }
     m_notifier->setPixmaps(pixmaps);
     if (shown == PanelHost::Face::label)

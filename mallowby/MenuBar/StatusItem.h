@@ -11,6 +11,7 @@
 
 #include "MenuBar/PanelHost.h"
 #include "MenuBar/SquareIcon.h"
+#include "MenuBar/StatusNotifierItem.h"
 #include "Settings/Preferences.h"
 
 #include <functional>
@@ -136,6 +137,8 @@ private:
     DBusMenuExporter* m_menuExporter = nullptr;
     std::optional<QDBusConnection> m_bus;
     Faces m_faces;
+    std::optional<std::pair<SquareIcon::State, SquareIcon::Colors>> m_squareDrawn;
+    StatusNotifierItem::Pixmaps m_squarePixmaps;
     Preferences::PanelImage m_imageChoice = Preferences::PanelImage::automatic;
     Preferences::PanelInk m_inkChoice = Preferences::PanelInk::automatic;
     QPoint m_hostPoint;
