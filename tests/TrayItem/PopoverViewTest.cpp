@@ -3,15 +3,12 @@
 
 #include "TrayRig.h"
 
-#include "MenuBar/StatusItemController.h"
 #include "Popover/Blockers/BlockersView.h"
 #include "Popover/Cards/DriveCard.h"
 #include "Popover/Controls/PopoverButton.h"
 #include "Popover/PopoverState.h"
 #include "Popover/PopoverView.h"
-#include "Popover/PopoverWindow.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QMenu>
 #include <QScrollArea>
@@ -20,277 +17,248 @@
 
 using namespace mallowby;
 using namespace mallowby::test;
-using namespace std::chrono_literals;
 
 namespace {
 
-// The blockers panels a user sees on a card (a removed one is deleted on a later turn).
-qsizetype panelsOn(const QWidget* card)
-{
-    const QList<BlockersView*> panels = card->findChildren<BlockersView*>();
-    return std::count_if(panels.cbegin(), panels.cend(), [card](const BlockersView* panel) { return panel->isVisibleTo(card); });
-}
-
+// Two drives, the home disk and two more USB disks on the stick's bus: a list that needs scrolling.
 class PopoverViewTest : public TrayRig {
 protected:
-    void open(const std::optional<QString>& focus = std::nullopt)
+    void SetUp() override
     {
-        controller->showPopover(focus, false);
+        TrayRig::SetUp();
+        const QString bus = "devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block";
+        for (int i = 0; i < 2; ++i) {
+            const QString disk = QStringLiteral("sd%1").arg(QChar('x' + i)), path = QStringLiteral("/run/media/me/EXTRA%1").arg(i);
+            tree->addDisk(disk, QStringLiteral("8:%1").arg(200 + 16 * i), bus);
+            tree->setAttribute(disk, "removable", "1\n");
+            setSpace(path, {64 * GB, 10 * GB, 10 * GB, false});
+            mounts.append({path, "/dev/" + disk});
+        }
+    }
+    void open()
+    {
+        controller->showPopover(std::nullopt, false);
         settle();
         ASSERT_TRUE(controller->isPopoverShown());
     }
     PopoverView* view() const { return qobject_cast<PopoverView*>(controller->popover()->content()); }
-    QAccessibleInterface* named(const QString& name) const
-    {
-        return findNamed(QAccessible::queryAccessibleInterface(controller->popover()), name);
-    }
-    // Presses the control as a screen reader does; false when there is none or it cannot be pressed.
-    bool press(const QString& name) const
-    {
-        QAccessibleInterface* control = named(name);
-        if (!control || !control->actionInterface() || control->state().disabled)
-            return false;
-        control->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-        return true;
-    }
-    // Two more USB disks on the stick's bus, so that the list outgrows the screen.
-    QList<std::pair<QString, QString>> withMoreSticks(QList<std::pair<QString, QString>> mounts)
-    {
-        const QString bus = QStringLiteral("devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block");
-        for (int i = 0; i < 2; ++i) {
-            const QString disk = QStringLiteral("sd%1").arg(QChar('x' + i));
-            tree->addDisk(disk, QStringLiteral("8:%1").arg(200 + 16 * i), bus);
-            tree->setAttribute(disk, "removable", "1\n");
-            const QString path = QStringLiteral("/run/media/me/EXTRA%1").arg(i);
-            setSpace(path, {64 * GB, 10 * GB, 10 * GB, false});
-            mounts.append({path, QStringLiteral("/dev/") + disk});
-        }
-        return mounts;
-    }
+    QScrollBar* scroll() const { return view()->listArea()->verticalScrollBar(); }
     DriveCard* cardOf(const QString& path) const
     {
         const Drive* drive = driveOf(path);
         return drive ? qobject_cast<DriveCard*>(view()->viewForTarget(drive->id)) : nullptr;
     }
+    // The blockers panels a user sees on a card (a removed one is deleted on a later turn).
+    static qsizetype panelsOn(const QWidget* card)
+    {
+        const QList<BlockersView*> panels = card->findChildren<BlockersView*>();
+        return std::count_if(panels.cbegin(), panels.cend(), [card](const BlockersView* panel) { return panel->isVisibleTo(card); });
+    }
+
+    QList<std::pair<QString, QString>> mounts = twoDrives;
 };
 
 } // namespace
 
 TEST_F(PopoverViewTest, EjectFromACardReachesTheEjectorAndAFailureShowsOnTheCard)
 {
-    start(stickAndHome);
+    start(mounts);
     open();
-    const Drive* stick = driveOf("/run/media/me/STICK");
-    ASSERT_NE(stick, nullptr);
-    const QString id = stick->id;
+    const Drive stick = *driveOf("/run/media/me/STICK");
     DriveCard* card = cardOf("/run/media/me/STICK");
     ASSERT_NE(card, nullptr);
-    EXPECT_FALSE(card->isHighlighted());
-    EXPECT_EQ(panelsOn(card), 0);
-    // Internal drives are listed but not ejectable, and the section starts closed.
-    EXPECT_EQ(named(QStringLiteral("Eject ") + driveOf("/home")->name), nullptr);
-    QAccessibleInterface* internal = named("Internal disk, ");
-    ASSERT_NE(internal, nullptr);
-    EXPECT_EQ(internal->text(QAccessible::Value), "collapsed");
+    // Internal drives are listed but not ejectable, and their section starts closed.
+    EXPECT_EQ(inPopover("Eject " + driveOf("/home")->name), nullptr);
+    EXPECT_EQ(inPopover("Internal disk, ")->text(QAccessible::Value), "collapsed");
+    // Every control is on the Tab chain.
+    QSet<QWidget*> chain;
+    for (QWidget* w = controller->popover()->nextInFocusChain(); w != controller->popover(); w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus)
+            chain.insert(w);
+    for (const QString& name : {"Eject " + stick.name, "More for " + stick.name, QString("eject all"), QString("Internal disk, "),
+                                QString("settings"), QString("quit")})
+        EXPECT_TRUE(inPopover(name) && chain.contains(qobject_cast<QWidget*>(inPopover(name)->object()))) << name.toStdString();
 
+    // Refused: the same card, highlighted, with the blockers panel of its drive until the status goes.
+    EXPECT_EQ(panelsOn(card), 0);
     disks->refusals.insert("sdb", Dissent{Dissent::notPermitted, QStringLiteral("not allowed")});
-    ASSERT_TRUE(press(QStringLiteral("Eject ") + stick->name));
-    settle();
-    const Ejector::Status* status = ejector->status(id);
-    ASSERT_NE(status, nullptr);
-    ASSERT_TRUE(status->failure.has_value());
-    EXPECT_EQ(status->target, EjectTarget::fromDrive(*driveOf("/run/media/me/STICK")));
-    // The same card, now orange-bordered with the blockers panel for its drive.
+    ASSERT_TRUE(pressInPopover("Eject " + stick.name));
+    ASSERT_TRUE(ejector->status(stick.id) && ejector->status(stick.id)->failure);
+    EXPECT_EQ(ejector->status(stick.id)->target, EjectTarget::fromDrive(stick));
     EXPECT_EQ(cardOf("/run/media/me/STICK"), card);
     EXPECT_TRUE(card->isHighlighted());
-    const QList<BlockersView*> panels = card->findChildren<BlockersView*>();
-    ASSERT_EQ(panels.size(), 1);
-    EXPECT_EQ(panels.first()->targetID(), id);
-
-    // The status goes: so does the panel, on the next turn.
-    ejector->dismiss(id);
+    ASSERT_EQ(panelsOn(card), 1);
+    EXPECT_EQ(card->findChild<BlockersView*>()->targetID(), stick.id);
+    ejector->dismiss(stick.id);
     settle();
     EXPECT_FALSE(card->isHighlighted());
     EXPECT_EQ(panelsOn(card), 0);
 
     // "Who's Using This?" from the card's menu scans without ejecting.
-    auto* more = qobject_cast<PopoverButton*>(named(QStringLiteral("More for ") + stick->name)->object());
-    ASSERT_NE(more, nullptr);
-    ASSERT_NE(more->popupMenu(), nullptr);
+    auto* more = qobject_cast<PopoverButton*>(inPopover("More for " + stick.name)->object());
+    ASSERT_TRUE(more && more->popupMenu());
     QStringList items;
     for (QAction* action : more->popupMenu()->actions())
         items << action->text();
     EXPECT_EQ(items, (QStringList{"Eject", "Who's Using This?"}));
     more->popupMenu()->actions().at(1)->trigger();
     settle();
-    status = ejector->status(id);
-    ASSERT_NE(status, nullptr);
-    EXPECT_FALSE(status->failure.has_value());
-    EXPECT_TRUE(status->report.has_value());
+    ASSERT_NE(ejector->status(stick.id), nullptr);
+    EXPECT_FALSE(ejector->status(stick.id)->failure.has_value());
+    EXPECT_TRUE(ejector->status(stick.id)->report.has_value());
     EXPECT_FALSE(card->isHighlighted());
     EXPECT_EQ(panelsOn(card), 1);
 
-    // Every control is on the Tab chain.
-    QWidget* window = controller->popover();
-    QSet<QWidget*> chain;
-    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
-        if (w->focusPolicy() & Qt::TabFocus)
-            chain.insert(w);
-    for (const QString& name : {QStringLiteral("Eject ") + stick->name, QStringLiteral("More for ") + stick->name,
-                                QStringLiteral("eject all"), QStringLiteral("Internal disk, "), QStringLiteral("settings"),
-                                QStringLiteral("quit")}) {
-        QAccessibleInterface* control = named(name);
-        ASSERT_NE(control, nullptr) << name.toStdString();
-        EXPECT_TRUE(chain.contains(qobject_cast<QWidget*>(control->object()))) << name.toStdString();
-    }
-
     // The internal section opens from its header and says so.
-    ASSERT_TRUE(press("Internal disk, "));
-    settle();
-    internal = named("Internal disk, ");
-    EXPECT_EQ(internal->text(QAccessible::Value), "expanded");
+    ASSERT_TRUE(pressInPopover("Internal disk, "));
+    EXPECT_EQ(inPopover("Internal disk, ")->text(QAccessible::Value), "expanded");
     EXPECT_TRUE(controller->popoverState().internalExpanded());
     EXPECT_NE(cardOf("/home"), nullptr);
 }
 
 TEST_F(PopoverViewTest, ASampleUpdatesTheCardInPlaceKeepingScrollAndFocus)
 {
-    start(withMoreSticks(twoDrives));
+    start(mounts);
     open();
-    const Drive* stick = driveOf("/run/media/me/STICK");
-    ASSERT_NE(stick, nullptr);
     DriveCard* card = cardOf("/run/media/me/STICK");
     ASSERT_NE(card, nullptr);
-    const QString before = DriveCard::activityLabel(*stick, ByteUnits::decimal);
-    ASSERT_NE(findNamed(QAccessible::queryAccessibleInterface(card), before), nullptr);
-
+    const auto shownOnCard = [&](const QString& text) { return findNamed(QAccessible::queryAccessibleInterface(card), text) != nullptr; };
+    const QString before = DriveCard::activityLabel(*driveOf("/run/media/me/STICK"), ByteUnits::decimal);
+    ASSERT_TRUE(shownOnCard(before));
     // Keyboard focus on the card's eject button, the list scrolled down a little.
-    auto* eject = qobject_cast<QWidget*>(named(QStringLiteral("Eject ") + stick->name)->object());
-    ASSERT_NE(eject, nullptr);
+    auto* eject = qobject_cast<QWidget*>(inPopover("Eject " + driveOf("/run/media/me/STICK")->name)->object());
     controller->popover()->activateWindow();
     eject->setFocus(Qt::TabFocusReason);
-    QScrollBar* scroll = view()->listArea()->verticalScrollBar();
-    ASSERT_GT(scroll->maximum(), 10) << "the fixture list should need scrolling";
-    scroll->setValue(7);
+    ASSERT_GT(scroll()->maximum(), 10) << "the fixture list should need scrolling";
+    scroll()->setValue(7);
 
     tree->setCounters("sdb", {2'000'000, 512 * 6000});
     clock.advance(1s);
     settle();
-    EXPECT_EQ(cardOf("/run/media/me/STICK"), card);
     const QString after = DriveCard::activityLabel(*driveOf("/run/media/me/STICK"), ByteUnits::decimal);
     EXPECT_TRUE(after.startsWith("Reading 2.0 megabytes per second, Writing 3.1 megabytes per second")) << after.toStdString();
-    QAccessibleInterface* inCard = QAccessible::queryAccessibleInterface(card);
-    EXPECT_NE(findNamed(inCard, after), nullptr);
-    EXPECT_EQ(findNamed(inCard, before), nullptr);
-    EXPECT_EQ(scroll->value(), 7);
-    EXPECT_EQ(QApplication::focusWidget(), eject);
-
+    EXPECT_TRUE(shownOnCard(after) && !shownOnCard(before));
     // A new space reading refreshes the row in place as well.
     setSpace("/run/media/me/STICK", {32 * GB, 20 * GB, 20 * GB, false});
     store->refreshAll();
     settle();
+    EXPECT_NE(inPopover("STICK, EXT4, 20.0 gigabytes free of 32.0 gigabytes, 38% used"), nullptr);
     EXPECT_EQ(cardOf("/run/media/me/STICK"), card);
-    EXPECT_NE(named("STICK, EXT4, 20.0 gigabytes free of 32.0 gigabytes, 38% used"), nullptr);
-    EXPECT_EQ(scroll->value(), 7);
+    EXPECT_EQ(scroll()->value(), 7);
+    EXPECT_EQ(QApplication::focusWidget(), eject);
 }
 
-TEST_F(PopoverViewTest, EjectAllWithAFailureSummarisesAndScrollsToTheFailedCard)
+TEST_F(PopoverViewTest, EjectAllWithAFailureSummarisesAndShowsTheFailedCard)
 {
-    start(withMoreSticks(twoDrives));
+    start(mounts);
+    const QList<EjectTarget> targets = controller->externalTargets();
+    ASSERT_EQ(targets.size(), 4);
+    // The last drive refuses, so its card is not at the top already.
+    disks->refusals.insert(targets.last().members.first().bsdName, Dissent{Dissent::notPermitted, std::nullopt});
+    const QString summary = QStringLiteral("Ejected %1, %2, and %3. %4 couldn't be ejected.")
+                                .arg(targets[0].name, targets[1].name, targets[2].name, targets[3].name);
+
+    // From the popover's button: the summary, scrolled to the failed card, until dismissed.
     open();
-    ASSERT_EQ(controller->externalTargets().size(), 4);
-    // The later of the two drives refuses, so its card is not at the top already.
-    const EjectTarget last = controller->externalTargets().last();
-    const QString lastDisk = last.members.first().bsdName;
-    disks->refusals.insert(lastDisk, Dissent{Dissent::notPermitted, std::nullopt});
-    ASSERT_TRUE(press("eject all"));
+    ASSERT_TRUE(pressInPopover("eject all"));
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return controller->popoverState().ejectAllResult().has_value(); }, 5s));
     settle();
-    QStringList ejected;
-    for (const EjectTarget& target : controller->externalTargets().first(3))
-        ejected << target.name;
-    const QString summary = QStringLiteral("Ejected %1, %2, and %3. %4 couldn't be ejected.").arg(ejected[0], ejected[1], ejected[2], last.name);
-    EXPECT_NE(named(summary), nullptr);
-
-    QWidget* card = view()->viewForTarget(last.id);
-    ASSERT_NE(card, nullptr);
-    QScrollBar* scroll = view()->listArea()->verticalScrollBar();
-    const int top = card->mapTo(view()->listArea()->widget(), QPoint(0, 0)).y();
-    ASSERT_GT(top, 0);
-    EXPECT_EQ(scroll->value(), std::min(top, scroll->maximum()));
-    EXPECT_GT(scroll->value(), 0);
+    EXPECT_NE(inPopover(summary), nullptr);
+    const int top = view()->viewForTarget(targets.last().id)->mapTo(view()->listArea()->widget(), QPoint(0, 0)).y();
+    EXPECT_GT(top, 0);
+    EXPECT_EQ(scroll()->value(), std::min(top, scroll()->maximum()));
+    EXPECT_GT(scroll()->value(), 0);
     EXPECT_EQ(controller->popoverState().focus(), std::nullopt);
+    ASSERT_TRUE(pressInPopover("Dismiss"));
+    EXPECT_EQ(controller->popoverState().ejectAllResult(), std::nullopt);
+    EXPECT_EQ(inPopover(summary), nullptr);
+    controller->popover()->performClose();
+    settle();
 
-    // Dismissed from its button, the summary goes.
-    ASSERT_TRUE(press("Dismiss"));
+    // From the tray menu: the popover opens, click-away, on the failed drive; closing drops the summary.
+    controller->ejectAll(targets);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return controller->isPopoverShown(); }, 5s));
+    EXPECT_EQ(controller->popoverState().focus(), targets.last().id);
+    EXPECT_EQ(controller->popover()->behavior(), PopoverWindow::Behavior::transient);
+    ASSERT_TRUE(controller->popoverState().ejectAllResult().has_value());
+    EXPECT_EQ(controller->popoverState().ejectAllResult()->failed, QStringList{targets.last().id});
+    EXPECT_FALSE(controller->popoverState().showingSettings());
+    controller->popover()->performClose();
     EXPECT_EQ(controller->popoverState().ejectAllResult(), std::nullopt);
     settle();
-    EXPECT_EQ(named(summary), nullptr);
+    // All ejected: nothing opens.
+    disks->refusals.clear();
+    controller->ejectAll({targets.last()});
+    settle();
+    clock.advance(1s);
+    settle();
+    EXPECT_EQ(controller->popover(), nullptr);
 }
 
-TEST_F(PopoverViewTest, UnmountingAShareFromTheNetworkCardShowsUnderItsRow)
+TEST_F(PopoverViewTest, AnEjectRunningAfterItsMountsLeftKeepsTheCardAndAShareShowsItsUnmount)
 {
     settings->setValue("volumesShown", QStringList{"external", "internal", "network"});
-    start(homeOnly);
+    start(stickAndHome);
     fake.table->mounts.append(VolumeStore::Mount{"/mnt/media", "//nas/media", "cifs", false, 0, false});
     setSpace("/mnt/media", {8000 * GB, 2000 * GB, 2000 * GB, false});
     store->scheduleRebuild();
     settle();
-    disks->hangShares = true;
+    disks->hangShares = disks->hangDisks = true;
     open();
-    ASSERT_NE(named("network"), nullptr);
-    EXPECT_EQ(named("Unmounting…"), nullptr);
+    EXPECT_EQ(inPopover("Unmounting…"), nullptr);
+    EXPECT_EQ(inPopover("Ejecting…"), nullptr);
 
-    ASSERT_TRUE(press("Unmount media"));
-    settle();
-    const Volume* share = volumeAt("/mnt/media");
-    ASSERT_NE(share, nullptr);
-    const Ejector::Status* status = ejector->status(EjectTarget::fromNetworkVolume(*share).id);
+    // The share's unmount shows under its row, whose menu offers it with the scan.
+    ASSERT_TRUE(pressInPopover("Unmount media"));
+    const Ejector::Status* status = ejector->status(EjectTarget::fromNetworkVolume(*volumeAt("/mnt/media")).id);
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->phase, Ejector::Phase::ejecting);
     EXPECT_EQ(status->target.networkMountPath, std::optional<QString>("/mnt/media"));
-    EXPECT_NE(named("Unmounting…"), nullptr);
-    // The row offers the same through its menu, with the scan.
-    QWidget* row = view()->viewForTarget(status->target.id);
-    ASSERT_NE(row, nullptr);
+    EXPECT_NE(inPopover("Unmounting…"), nullptr);
     QStringList items;
-    for (QAction* action : row->actions())
+    for (QAction* action : view()->viewForTarget(status->target.id)->actions())
         items << action->text();
     EXPECT_EQ(items, (QStringList{"Unmount", "Who's Using This?"}));
+
+    // The stick's mounts leave while its eject still writes: the card stays until it answers.
+    const QString eject = "Eject " + driveOf("/run/media/me/STICK")->name;
+    ASSERT_TRUE(pressInPopover(eject));
+    fake.table->mounts.removeIf([](const VolumeStore::Mount& mount) { return mount.path == "/run/media/me/STICK"; });
+    store->scheduleRebuild();
+    settle();
+    ASSERT_EQ(driveOf("/run/media/me/STICK"), nullptr);
+    EXPECT_NE(inPopover("Ejecting…"), nullptr) << "the card left while the drive is still written";
+    disks->release();
+    settle();
+    EXPECT_EQ(inPopover("Ejecting…"), nullptr);
+    EXPECT_EQ(inPopover(eject), nullptr);
 }
 
 TEST_F(PopoverViewTest, SettingsFromTheMenuTheFooterOrCtrlCommaSwapPageAndListKeepingTheListsPlace)
 {
-    start(withMoreSticks(twoDrives));
+    start(mounts);
     // "Settings…" in the tray menu opens the popover on the page.
     std::unique_ptr<QMenu> menu(controller->buildMenu());
-    const QList<QAction*> items = menu->actions();
-    const auto item = std::find_if(items.cbegin(), items.cend(), [](QAction* a) { return a->text() == "Settings…"; });
-    ASSERT_NE(item, items.cend());
-    (*item)->trigger();
+    for (QAction* action : menu->actions())
+        if (action->text() == "Settings…")
+            action->trigger();
     settle();
     ASSERT_TRUE(controller->isPopoverShown());
     EXPECT_TRUE(controller->popoverState().showingSettings());
-    EXPECT_NE(named("MENU BAR"), nullptr);
-    EXPECT_EQ(named("settings"), nullptr);
-
-    // The footer's toggle brings the list; scroll it down a little.
-    ASSERT_TRUE(press("done"));
-    settle();
-    EXPECT_EQ(named("MENU BAR"), nullptr);
-    QScrollBar* scroll = view()->listArea()->verticalScrollBar();
-    ASSERT_GT(scroll->maximum(), 10) << "the fixture list should need scrolling";
-    scroll->setValue(9);
-
-    // Ctrl+, swaps to the page and back; the list is where it was.
+    const auto showsPage = [&] { return inPopover("MENU BAR") && inPopover("done"); };
+    const auto showsList = [&] { return !inPopover("MENU BAR") && inPopover("settings"); };
+    EXPECT_TRUE(showsPage());
+    // The footer's toggle brings the list, scrolled down a little; Ctrl+, swaps to the page and back.
+    ASSERT_TRUE(pressInPopover("done"));
+    EXPECT_TRUE(showsList());
+    ASSERT_GT(scroll()->maximum(), 10) << "the fixture list should need scrolling";
+    scroll()->setValue(9);
     QApplication::setActiveWindow(controller->popover());
-    QTest::keyClick(view(), Qt::Key_Comma, Qt::ControlModifier);
-    settle();
-    EXPECT_NE(named("MENU BAR"), nullptr);
-    EXPECT_NE(named("done"), nullptr);
-    QTest::keyClick(view(), Qt::Key_Comma, Qt::ControlModifier);
-    settle();
-    EXPECT_EQ(named("MENU BAR"), nullptr);
-    EXPECT_NE(named("settings"), nullptr);
-    EXPECT_EQ(scroll->value(), 9);
+    for (const bool page : {true, false}) {
+        QTest::keyClick(view(), Qt::Key_Comma, Qt::ControlModifier);
+        settle();
+        EXPECT_EQ(showsPage(), page);
+        EXPECT_EQ(showsList(), !page);
+    }
+    EXPECT_EQ(scroll()->value(), 9);
 }

@@ -9,17 +9,15 @@ using namespace mallowby;
 
 TEST(PopoverWindow, OpensUnderTheItemAboveABottomPanelAndInsideTheScreen)
 {
-    const QRect available(0, 24, 1920, 1056);  // panel at the top
-    const QSize size(340, 300);
-    // Centred under an item in the middle of the panel, 4 pixels below it.
-    EXPECT_EQ(PopoverWindow::placement(size, QRect(900, 1, 80, 22), available), QPoint(770, 27));
-    // Near the right edge it is pushed left.
-    EXPECT_EQ(PopoverWindow::placement(size, QRect(1880, 1, 40, 22), available), QPoint(1580, 27));
-    // A panel at the bottom: above the item.
-    const QRect bottom(0, 0, 1920, 1056);
-    EXPECT_EQ(PopoverWindow::placement(size, QRect(1800, 1058, 40, 22), bottom), QPoint(1580, 1058 - 4 - 300));
-    // Taller than the room on either side: from the top of the available area.
-    EXPECT_EQ(PopoverWindow::placement(QSize(340, 2000), QRect(900, 1, 80, 22), available), QPoint(770, 24));
+    const QRect top(0, 24, 1920, 1056), bottom(0, 0, 1920, 1056);  // room left by a top or a bottom panel
+    // Centred 4 pixels under the item; pushed left at the right edge; above an item on a bottom
+    // panel; from the top of the room when taller than the room on either side.
+    for (const auto& [size, item, available, at] :
+         {std::tuple{QSize(340, 300), QRect(900, 1, 80, 22), top, QPoint(770, 27)},
+          {QSize(340, 300), QRect(1880, 1, 40, 22), top, QPoint(1580, 27)},
+          {QSize(340, 300), QRect(1800, 1058, 40, 22), bottom, QPoint(1580, 1058 - 4 - 300)},
+          {QSize(340, 2000), QRect(900, 1, 80, 22), top, QPoint(770, 24)}})
+        EXPECT_EQ(PopoverWindow::placement(size, item, available), at) << item.x() << "," << item.y();
 }
 
 TEST(PopoverWindow, TransientPanelsCloseOnEscapeAndSayTheyClosed)

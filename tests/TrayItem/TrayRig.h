@@ -2,38 +2,29 @@
 
 #include "MenuBar/StatusItem.h"
 #include "MenuBar/StatusItemController.h"
+#include "Popover/PopoverWindow.h"
 #include "Updates/Updater.h"
 
 #include "Drives/DriveMonitor.h"
 #include "Eject/DiskArbitrationClient.h"
 #include "Eject/Ejector.h"
 #include "Notifications/Notifier.h"
-#include "Platform/DiskService.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
-#include "Platform/Linux/LinuxDiskDescriptions.h"
 #include "Platform/Linux/LinuxProcessControl.h"
-#include "Platform/NotificationServer.h"
 #include "Settings/Preferences.h"
 #include "Volumes/VolumeStore.h"
 
-#include "support/FakeVolumePlatform.h"
-#include "support/ManualClock.h"
 #include "support/ScriptedDisks.h"
 #include "support/SilentNotificationServer.h"
-#include "support/SysfsTree.h"
 #include "support/TestEnvironment.h"
 #include "support/TestWorld.h"
 
 #include <QAccessible>
-#include <QCoreApplication>
+#include <QAccessibleActionInterface>
 #include <QDBusConnection>
-#include <QImage>
 #include <QLocale>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
 
 namespace mallowby::test {
 
@@ -68,7 +59,6 @@ protected:
         setSpace("/home", {500 * GB, 200 * GB, 200 * GB, false});
         setSpace("/run/media/me/BACKUP", {1000 * GB, 50 * GB, 50 * GB, false});
     }
-
     void TearDown() override
     {
         controller.reset();
@@ -111,15 +101,20 @@ protected:
         return nullptr;
     }
     StatusItem& item() const { return controller->statusItem(); }
-    // Some opaque near-white pixel: label ink for a dark panel.
-    bool drawnInLightInk() const
+    // A shown element of the open popover.
+    QAccessibleInterface* inPopover(const QString& name) const
     {
-        const QImage drawn = item().image();
-        for (int y = 0; y < drawn.height(); ++y)
-            for (int x = 0; x < drawn.width(); ++x)
-                if (const QRgb pixel = drawn.pixel(x, y); qAlpha(pixel) == 255 && qGray(pixel) > 200)
-                    return true;
-        return false;
+        return findNamed(QAccessible::queryAccessibleInterface(controller->popover()), name);
+    }
+    // Presses the popover's control as a screen reader does; false when there is none or it is off.
+    bool pressInPopover(const QString& name) const
+    {
+        QAccessibleInterface* control = inPopover(name);
+        if (!control || !control->actionInterface() || control->state().disabled)
+            return false;
+        control->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        settle();
+        return true;
     }
 
     TestWorld world{{"usb-disk", "nvme-internal", "usb-luks"}};
