@@ -1,16 +1,23 @@
-// The popover's building blocks on their own: the keyed stack that keeps views across updates,
-// and the trace's drawing.
+// The popover's building blocks on their own: its window, the keyed stack that keeps views across
+// updates, the trace's drawing, and the driver that presses controls for the end-to-end tests.
 
+#include "AccessibilityDriver.h"
 #include "Popover/Cards/TraceView.h"
 #include "Popover/Controls/KeyedStack.h"
+#include "Popover/PopoverWindow.h"
 
 #include "support/ImageCompare.h"
+#include "support/TestEnvironment.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QLabel>
-#include <QLayout>
+#include <QVBoxLayout>
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +26,35 @@
 
 using namespace mallowby;
 using Tone = PopoverTheme::Tone;
+using namespace std::chrono_literals;
+
+TEST(PopoverWindow, OpensUnderTheItemAboveABottomPanelAndInsideTheScreen)
+{
+    const QRect top(0, 24, 1920, 1056), bottom(0, 0, 1920, 1056);  // room left by a top or a bottom panel
+    // Centred 4 pixels under the item; pushed left at the right edge; above an item on a bottom
+    // panel; from the top of the room when taller than the room on either side.
+    for (const auto& [size, item, available, at] :
+         {std::tuple{QSize(340, 300), QRect(900, 1, 80, 22), top, QPoint(770, 27)},
+          {QSize(340, 300), QRect(1880, 1, 40, 22), top, QPoint(1580, 27)},
+          {QSize(340, 300), QRect(1800, 1058, 40, 22), bottom, QPoint(1580, 1058 - 4 - 300)},
+          {QSize(340, 2000), QRect(900, 1, 80, 22), top, QPoint(770, 24)}})
+        EXPECT_EQ(PopoverWindow::placement(size, item, available), at) << item.x() << "," << item.y();
+}
+
+TEST(PopoverWindow, TransientPanelsCloseOnEscapeAndSayTheyClosed)
+{
+    for (auto behavior : {PopoverWindow::Behavior::transient, PopoverWindow::Behavior::applicationDefined}) {
+        PopoverWindow window(behavior);
+        QSignalSpy closed(&window, &PopoverWindow::closed);
+        window.showAt(QRect(), QPoint(100, 100));
+        ASSERT_TRUE(window.isShown());
+        EXPECT_EQ(window.width(), 340);
+        EXPECT_FALSE(window.windowFlags().testFlag(Qt::Window) && !window.windowFlags().testFlag(Qt::FramelessWindowHint));
+        QTest::keyClick(&window, Qt::Key_Escape);
+        EXPECT_FALSE(window.isShown());
+        EXPECT_EQ(closed.count(), 1);
+    }
+}
 
 TEST(KeyedStack, KeepsTheViewOfEveryKeyItHoldsInTheNewOrder)
 {
@@ -140,4 +176,32 @@ TEST(TraceView, StepByStepTheSameAsDrawnWholeWithinOnePixel)
         EXPECT_GT(view.wholeDraws(), 0);
         EXPECT_LE(view.wholeDraws(), row.maxWholeDraws);
     }
+}
+
+TEST(AccessibilityDriver, ListsWhatIsShownAndPressesOnlyWhatCanBePressed)
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* eject = new QPushButton("eject", &window);
+    eject->setAccessibleName("Eject Stick");
+    auto* retry = new QPushButton("retry", &window);
+    retry->setEnabled(false);
+    auto* hidden = new QPushButton("hidden", &window);
+    auto* toggle = new QCheckBox("2 more", &window);
+    for (QWidget* widget : std::initializer_list<QWidget*>{eject, retry, hidden, toggle})
+        layout->addWidget(widget);
+    hidden->hide();
+    window.show();
+
+    const QStringList names = AccessibilityDriver::answer("names").split('\t');
+    EXPECT_EQ(names.value(0), "names");
+    EXPECT_TRUE(names.contains("Eject Stick") && names.contains("retry"));
+    EXPECT_FALSE(names.contains("hidden"));
+    QSignalSpy clicked(eject, &QPushButton::clicked);
+    for (const auto& [request, answer] : {std::pair{"press Eject Stick", "pressed\tEject Stick"}, {"press retry", "disabled\tretry"},
+                                         {"press hidden", "missing\thidden"}, {"press 2 more", "pressed\t2 more"},
+                                         {"frobnicate", "unknown\tfrobnicate"}})
+        EXPECT_EQ(AccessibilityDriver::answer(request), answer);
+    EXPECT_TRUE(clicked.count() == 1 || clicked.wait(1000));
+    EXPECT_TRUE(test::TestEnvironment::waitUntil([&] { return toggle->isChecked(); }, 5s));
 }

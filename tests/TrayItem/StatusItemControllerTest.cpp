@@ -15,6 +15,7 @@
 #include <QDBusVirtualObject>
 #include <QFile>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QScreen>
 
 using namespace mallowby;
@@ -199,58 +200,6 @@ TEST_F(StatusItemControllerTest, OpeningThePopoverDismissesIdleStatusesOfDrivesT
     EXPECT_EQ(controller->popoverState().focus(), std::nullopt);
 }
 
-// The desktop's settings portal, as python-dbusmock plays it on a private bus.
-TEST_F(StatusItemControllerTest, ADesktopThatPrefersDarkGetsTheDarkPanelImageAndChangesRedrawIt)
-{
-    PrivateBus bus;
-    if (const auto why = bus.unavailable())
-        GTEST_SKIP() << why->toStdString();
-    const QString portal = "org.freedesktop.portal.Desktop", path = "/org/freedesktop/portal/desktop",
-                  settingsInterface = "org.freedesktop.portal.Settings";
-    ASSERT_TRUE(bus.startMock(portal, {"--session", portal, path, settingsInterface})) << "python3-dbusmock could not start";
-    QDBusConnection connection = bus.connect();
-    const auto mock = [&](const QString& method, const QVariantList& arguments) {
-        QDBusMessage call = QDBusMessage::createMethodCall(portal, path, "org.freedesktop.DBus.Mock", method);
-        call.setArguments(arguments);
-        const QDBusMessage reply = connection.call(call);
-        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-    };
-    // Read answers as the real portal does: the value inside one more variant.
-    mock("AddMethod", {settingsInterface, "Read", "ss", "v",
-                       "ret = dbus.UInt32(1, variant_level=2) if list(args) == ['org.freedesktop.appearance', 'color-scheme'] "
-                       "else dbus.String('', variant_level=2)"});
-    settings->setValue("menuBarStyle", "space");
-    start(stickAndHome);
-    ASSERT_EQ(controller->lastRender()->appearance, "light") << "a light palette and no portal";
-    item().followPanel(connection);
-
-    struct Row {
-        const char* name;
-        std::function<void()> change;
-        const char* appearance;
-    };
-    const auto setting = [&](const QString& group, const QString& key, uint value) {
-        return [=] { mock("EmitSignal", {settingsInterface, "SettingChanged", "ssv", QVariantList{group, key, QVariant::fromValue(value)}}); };
-    };
-    const Row rows[] = {
-        {"the portal's answer", [] {}, "dark"},
-        {"another key", setting("org.freedesktop.appearance", "accent-color", 0), "dark"},
-        {"another group", setting("org.gnome.desktop.interface", "color-scheme", 0), "dark"},
-        {"light", setting("org.freedesktop.appearance", "color-scheme", 2), "light"},
-        {"dark", setting("org.freedesktop.appearance", "color-scheme", 1), "dark"},
-        // The ink the user chose wins over the desktop's preference.
-        {"dark ink", [&] { preferences->setPanelInk(Preferences::PanelInk::dark); }, "light"},
-        {"light ink", [&] { preferences->setPanelInk(Preferences::PanelInk::light); }, "dark"},
-    };
-    for (const Row& row : rows) {
-        row.change();
-        settle();
-        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return controller->lastRender()->appearance == row.appearance; }, 10s))
-            << row.name;
-        EXPECT_EQ(inLightInk(item().image()), row.appearance == QString("dark")) << row.name;
-    }
-}
-
 TEST(PanelAppearance, PortalValuesInAnyNestingAndNonsenseAsNoPreference)
 {
     using Scheme = PanelAppearance::ColorScheme;
@@ -375,33 +324,6 @@ protected:
 
 } // namespace
 
-TEST_F(PanelTest, RegistersAgainWhenTheWatcherRestartsAndShowsWhatTheTrayLabelSays)
-{
-    settings->setValue("menuBarStyle", "spaceActivity");
-    startOnPanel(stickAndHome);
-    const QList<std::pair<const char*, QVariant>> properties{
-        {"Category", "Hardware"}, {"Id", "mallowby"}, {"Title", "mallowby"}, {"Status", "Active"}, {"ItemIsMenu", false},
-        {"Menu", QVariant::fromValue(QDBusObjectPath("/MenuBar"))}, {"IconAccessibleDesc", item().accessibilityLabel()}};
-    for (const auto& [name, value] : properties)
-        EXPECT_EQ(host->property(name), value) << name;
-    const auto tip = TestHost::demarshalled<StatusNotifierItem::Tip>(host->property("ToolTip"));
-    EXPECT_EQ(tip.title + "\n" + tip.subtitle, "mallowby\nSTICK: 1.5 GB free of 32.0 GB\nread 0B/s, write 0B/s");
-
-    // Hidden with no external drive: passive, which panels leave out.
-    preferences->setHideWhenNoExternal(true);
-    remount(homeOnly);
-    EXPECT_EQ(host->property("Status"), "Passive");
-    EXPECT_TRUE(host->heard.contains("NewStatus"));
-
-    // The watcher goes and another one comes: the item registers with it.
-    watcherBus->unregisterService(StatusNotifierItem::watcherService);
-    watcherBus->unregisterObject("/StatusNotifierWatcher");
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !item().usesStatusNotifier(); }, 10s));
-    watcher.registered.clear();
-    startWatcher();
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return watcher.registered.size() == 1 && item().usesStatusNotifier(); }, 10s));
-}
-
 TEST_F(PanelTest, EachFaceGivesPixmapsAtTrueSizesAndTheLabelItsFigures)
 {
     settings->setValue("menuBarStyle", "space");
@@ -447,41 +369,106 @@ TEST_F(PanelTest, EachFaceGivesPixmapsAtTrueSizesAndTheLabelItsFigures)
     }
 }
 
-TEST_F(PanelTest, TheMenuOverDBusIsTheTrayMenuAndEachClickReachesItsAction)
+TEST_F(PanelTest, TheItemShowsWhatTheTrayShowsItsMenuReachesTheActionsAndItRegistersWithANewWatcher)
 {
+    settings->setValue("menuBarStyle", "spaceActivity");
     startOnPanel(homeOnly);
-    const auto layout = [&] {
-        return TestHost::demarshalled<DBusMenuExporter::LayoutItem>(host->menu("GetLayout", {0, -1, QStringList{}}).arguments().value(1));
-    };
     const auto items = [&] {
+        const auto root = TestHost::demarshalled<DBusMenuExporter::LayoutItem>(host->menu("GetLayout", {0, -1, QStringList{}}).arguments().value(1));
         QStringList entries;
-        for (const DBusMenuExporter::LayoutItem& child : layout().children) {
+        for (const DBusMenuExporter::LayoutItem& child : root.children) {
             const QVariantMap& p = child.properties;
             const auto keys = TestHost::demarshalled<QList<QStringList>>(p.value("shortcut"));
-            entries << (p.value("type") == "separator" ? "-" : p.value("label").toString())
+            entries << QString::number(child.id) + " " + (p.value("type") == "separator" ? "-" : p.value("label").toString())
                            + (p.value("enabled", true).toBool() ? "" : " (off)") + (keys.isEmpty() ? "" : " ^" + keys[0].join('+'));
         }
         return entries;
     };
-    EXPECT_EQ(items(), (QStringList{"Eject All (off)", "Open mallowby", "Settings… ^Control+,", "Copy Diagnostics",
-                                    "Check for Updates…", "-", "Quit mallowby ^Control+q"}));
+    const QStringList menu = items();
+    EXPECT_EQ(QStringList(menu).replaceInStrings(QRegularExpression("^\\d+ "), ""),
+              (QStringList{"Eject All (off)", "Open mallowby", "Settings… ^Control+,", "Copy Diagnostics", "Check for Updates…", "-",
+                           "Quit mallowby ^Control+q"}));
     // A drive arrives: Eject All is on, and the panel hears of it.
     remount(stickAndHome);
     EXPECT_TRUE(host->heard.contains("ItemsPropertiesUpdated"));
-    EXPECT_EQ(items().first(), "Eject All");
+    EXPECT_TRUE(items().first().endsWith(" Eject All"));
+    const QList<std::pair<const char*, QVariant>> properties{
+        {"Category", "Hardware"}, {"Id", "mallowby"}, {"Title", "mallowby"}, {"Status", "Active"}, {"ItemIsMenu", false},
+        {"Menu", QVariant::fromValue(QDBusObjectPath("/MenuBar"))}, {"IconAccessibleDesc", item().accessibilityLabel()}};
+    for (const auto& [name, value] : properties)
+        EXPECT_EQ(host->property(name), value) << name;
+    const auto tip = TestHost::demarshalled<StatusNotifierItem::Tip>(host->property("ToolTip"));
+    EXPECT_EQ(tip.title + "\n" + tip.subtitle, "mallowby\nSTICK: 1.5 GB free of 32.0 GB\nread 0B/s, write 0B/s");
 
     // "clicked" triggers the action of that id: Quit (kept from quitting the test), then Settings….
-    const QList<DBusMenuExporter::LayoutItem> children = layout().children;
     QAction* quit = controller->exportedMenu()->actions().at(6);
     QObject::disconnect(quit, nullptr, qApp, nullptr);
     int quits = 0;
     QObject::connect(quit, &QAction::triggered, [&] { ++quits; });
     for (int index : {6, 2})
-        host->menu("Event", {children[index].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+        host->menu("Event", {menu[index].section(' ', 0, 0).toInt(), "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return controller->isPopoverShown(); }, 5s));
     EXPECT_TRUE(controller->popoverState().showingSettings());
     EXPECT_EQ(quits, 1);
     EXPECT_EQ(host->menu("AboutToShow", {0}).arguments().value(0), false);
+
+    // Hidden with no external drive: passive, which panels leave out.
+    preferences->setHideWhenNoExternal(true);
+    remount(homeOnly);
+    EXPECT_EQ(host->property("Status"), "Passive");
+    EXPECT_TRUE(host->heard.contains("NewStatus"));
+    // The watcher goes and another one comes: the item registers with it.
+    watcherBus->unregisterService(StatusNotifierItem::watcherService);
+    watcherBus->unregisterObject("/StatusNotifierWatcher");
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !item().usesStatusNotifier(); }, 10s));
+    watcher.registered.clear();
+    startWatcher();
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return watcher.registered.size() == 1 && item().usesStatusNotifier(); }, 10s));
+}
+
+// The desktop's settings portal, as python-dbusmock plays it on the panel's bus.
+TEST_F(PanelTest, ADesktopThatPrefersDarkGetsTheDarkPanelImageAndChangesRedrawIt)
+{
+    const QString portal = "org.freedesktop.portal.Desktop", path = "/org/freedesktop/portal/desktop",
+                  settingsInterface = "org.freedesktop.portal.Settings";
+    ASSERT_TRUE(bus.startMock(portal, {"--session", portal, path, settingsInterface})) << "python3-dbusmock could not start";
+    QDBusConnection connection = bus.connect();
+    const auto mock = [&](const QString& method, const QVariantList& arguments) {
+        QDBusMessage call = QDBusMessage::createMethodCall(portal, path, "org.freedesktop.DBus.Mock", method);
+        call.setArguments(arguments);
+        const QDBusMessage reply = connection.call(call);
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    };
+    // Read answers as the real portal does: the value inside one more variant.
+    mock("AddMethod", {settingsInterface, "Read", "ss", "v",
+                       "ret = dbus.UInt32(1, variant_level=2) if list(args) == ['org.freedesktop.appearance', 'color-scheme'] "
+                       "else dbus.String('', variant_level=2)"});
+    settings->setValue("menuBarStyle", "space");
+    startOnPanel(stickAndHome);
+    const auto setting = [&](const QString& group, const QString& key, uint value) {
+        return [=] { mock("EmitSignal", {settingsInterface, "SettingChanged", "ssv", QVariantList{group, key, QVariant::fromValue(value)}}); };
+    };
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        const char* appearance;
+    } rows[] = {
+        {"the portal's answer", [] {}, "dark"},
+        {"another key", setting("org.freedesktop.appearance", "accent-color", 0), "dark"},
+        {"another group", setting("org.gnome.desktop.interface", "color-scheme", 0), "dark"},
+        {"light", setting("org.freedesktop.appearance", "color-scheme", 2), "light"},
+        {"dark", setting("org.freedesktop.appearance", "color-scheme", 1), "dark"},
+        // The ink the user chose wins over the desktop's preference.
+        {"dark ink", [&] { preferences->setPanelInk(Preferences::PanelInk::dark); }, "light"},
+        {"light ink", [&] { preferences->setPanelInk(Preferences::PanelInk::light); }, "dark"},
+    };
+    for (const auto& row : rows) {
+        row.change();
+        settle();
+        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return controller->lastRender()->appearance == row.appearance; }, 10s))
+            << row.name;
+        EXPECT_EQ(inLightInk(item().image()), row.appearance == QString("dark")) << row.name;
+    }
 }
 
 TEST_F(PanelTest, ActivateTogglesSecondaryOpensAndContextMenuPopsTheMenuAtThePanelsPoint)
