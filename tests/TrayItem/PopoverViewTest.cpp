@@ -267,6 +267,9 @@ TEST_F(PopoverViewTest, SettingsFromTheMenuTheFooterOrCtrlCommaSwapPageAndListKe
         EXPECT_EQ(showsList(), !page);
     }
     EXPECT_EQ(scroll()->value(), 9);
+    // Escape closes it (and no Control key is left held for the next test).
+    QTest::keyClick(view(), Qt::Key_Escape);
+    EXPECT_FALSE(controller->isPopoverShown());
 }
 
 TEST(FlushStatus, TheDriveAndNetworkCardsTellWhatIsLeftToWriteWhileTheyWrite)
