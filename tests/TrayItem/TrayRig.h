@@ -1,18 +1,12 @@
 #pragma once
 
-#include "MenuBar/StatusItem.h"
 #include "MenuBar/StatusItemController.h"
-#include "Popover/PopoverWindow.h"
 #include "Updates/Updater.h"
 
-#include "Drives/DriveMonitor.h"
 #include "Eject/DiskArbitrationClient.h"
 #include "Eject/Ejector.h"
-#include "Notifications/Notifier.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxProcessControl.h"
-#include "Settings/Preferences.h"
-#include "Volumes/VolumeStore.h"
 
 #include "support/ScriptedDisks.h"
 #include "support/SilentNotificationServer.h"
@@ -20,8 +14,6 @@
 #include "support/TestWorld.h"
 
 #include <QAccessible>
-#include <QAccessibleActionInterface>
-#include <QDBusConnection>
 #include <QLocale>
 
 #include <gtest/gtest.h>
