@@ -12,13 +12,12 @@ namespace mallowby::test {
 class NotifierRig : public TestWorld {
 public:
     static inline const QString backup = QStringLiteral("/dev/sdb1");
-    static inline const QString root = QStringLiteral("/dev/nvme0n1p2");
     static inline const QString share = QStringLiteral("server:/share");
 
     NotifierRig() : TestWorld({QStringLiteral("usb-disk"), QStringLiteral("nvme-internal")})
     {
         fake.table->mounts = {FakeVolumePlatform::mount(QStringLiteral("/run/media/me/Backup"), backup),
-                              FakeVolumePlatform::mount(QStringLiteral("/"), root),
+                              FakeVolumePlatform::mount(QStringLiteral("/"), QStringLiteral("/dev/nvme0n1p2")),
                               VolumeStore::Mount{QStringLiteral("/mnt/share"), share, QStringLiteral("nfs"), false, 0, false}};
         setSpace(QStringLiteral("/run/media/me/Backup"), 500 * GB, 100 * GB);
         setSpace(QStringLiteral("/"), 1000 * GB, 400 * GB);
@@ -26,23 +25,16 @@ public:
     }
 
     // Starts store, monitor and notifier; every volume has its first figures when this returns.
-    bool start(std::shared_ptr<NotificationServer> server, bool echo)
+    bool start(std::shared_ptr<NotificationServer> server)
     {
         if (!tree.isReady())
             return false;
         startStore();
         startMonitor();
-        QHash<QString, QString> variables;
-        if (echo)
-            variables.insert(QStringLiteral("MALLOWBY_LOG_NOTIFICATIONS"), QString());
-        startNotifier(std::move(server), variables);
+        startNotifier(std::move(server));
         return store->volumes().size() == 3 && waitForFigures();
     }
-
-    void setSpace(const QString& path, qint64 total, qint64 available)
-    {
-        capacities.set(path, Space{total, available, available, false});
-    }
+    void setSpace(const QString& path, qint64 total, qint64 available) { capacities.set(path, Space{total, available, available, false}); }
 };
 
 } // namespace mallowby::test
