@@ -20,8 +20,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A `sleep 60` child, with the pid asked for when one is given (clone3 with set_tid, root only);
-// killed and reaped on destruction.
+// A `sleep 60` child, with the pid asked for if any (clone3 set_tid, root only); killed and reaped at the end.
 class Sleeper {
 public:
     explicit Sleeper(pid_t wanted = 0)
@@ -66,8 +65,7 @@ TEST(LinuxProcessControl, AWatchFiresWhenTheProcessEndsAndNotBeforeWithOrWithout
             return -1;
         };
     };
-    // pidfd_open refused for a reason other than "no such process" (an old kernel, no descriptors
-    // left): the watch falls back to checking the pid and start time once a second.
+    // pidfd_open refused other than by ESRCH (old kernel, no descriptors): polling pid and start time.
     LinuxProcessControl pidfds, polling(QStringLiteral("/proc"), refused(EMFILE));
     for (LinuxProcessControl* control : {&pidfds, &polling}) {
         SCOPED_TRACE(control == &pidfds ? "pidfds" : "polling");

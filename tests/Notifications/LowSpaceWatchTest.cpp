@@ -34,8 +34,7 @@ const auto p20 = LowSpaceThreshold::percent(20);
 
 TEST(LowSpaceWatch, AnnouncesOnlyAfterClimbingBackPastTheBand)
 {
-    // Steps of one volume's free space; already low when first seen is recorded, not announced;
-    // inside the band (threshold … 1.1 × threshold) it stays as it was.
+    // Low when first seen is recorded, not announced; inside the band (up to 1.1 × threshold) nothing changes.
     const struct {
         LowSpaceThreshold threshold;
         qint64 total;

@@ -5,6 +5,37 @@
 
 namespace mallowby::test {
 
+// A notification server that records what it is asked, with the status the test sets.
+class FakeServer final : public NotificationServer {
+public:
+    QCoro::Task<Authorization> authorization() override
+    {
+        ++reads;
+        const Authorization answer = status;
+        if (delay)
+            co_await Clock::system().sleep(*delay);
+        co_return answer;
+    }
+    QCoro::Task<bool> requestAuthorization() override
+    {
+        ++requests;
+        status = answer;
+        co_return answer == Authorization::authorized;
+    }
+    void post(const Notice& notice) override { posted.append(notice); }
+    void withdraw(const QString& identifier) override { withdrawn << identifier; }
+    std::optional<QStringList> settingsCommand() const override { return std::nullopt; }
+    void setOnServerChanged(std::function<void()> callback) override { serverChanged = std::move(callback); }
+
+    Authorization status = Authorization::authorized;
+    Authorization answer = Authorization::authorized;  // to a request
+    std::optional<std::chrono::milliseconds> delay;     // of a read of the status
+    std::function<void()> serverChanged;
+    int reads = 0, requests = 0;
+    QList<Notice> posted;
+    QStringList withdrawn;
+};
+
 // The test world with a USB stick, an internal NVMe disk and a network share:
 //   Backup  /run/media/me/Backup  /dev/sdb1        external   500 GB, 100 GB free
 //   /       /                     /dev/nvme0n1p2   internal   1 TB, 400 GB free

@@ -1,8 +1,10 @@
+#include "Notifications/FlushNotices.h"
 #include "Notifications/Notifier.h"
 
 #include "Drives/Drive.h"
 
 #include "NotifierRig.h"
+#include "support/FlushRig.h"
 
 #include <QSignalSpy>
 
@@ -16,34 +18,6 @@ namespace {
 
 using Authorization = NotificationServer::Authorization;
 using Notice = NotificationServer::Notice;
-
-class FakeServer final : public NotificationServer {
-public:
-    QCoro::Task<Authorization> authorization() override
-    {
-        ++reads;
-        const Authorization answer = status;
-        if (delay)
-            co_await Clock::system().sleep(*delay);
-        co_return answer;
-    }
-    QCoro::Task<bool> requestAuthorization() override
-    {
-        ++requests;
-        status = answer;
-        co_return answer == Authorization::authorized;
-    }
-    void post(const Notice& notice) override { posted.append(notice); }
-    std::optional<QStringList> settingsCommand() const override { return std::nullopt; }
-    void setOnServerChanged(std::function<void()> callback) override { serverChanged = std::move(callback); }
-
-    Authorization status = Authorization::authorized;
-    Authorization answer = Authorization::authorized;  // to a request
-    std::optional<std::chrono::milliseconds> delay;     // of a read of the status
-    std::function<void()> serverChanged;
-    int reads = 0, requests = 0;
-    QList<Notice> posted;
-};
 
 class NotifierTest : public ::testing::Test {
 protected:
@@ -99,8 +73,7 @@ TEST_F(NotifierTest, TheWatchKeepsUpWhileNoticesAreOffAndHiddenKindsAreNeverWatc
     ASSERT_TRUE(fill("/mnt/share", 100, 1 * GB));
     EXPECT_EQ(rig.notifier->lowSpace().low.value(NotifierRig::backup), true);
     EXPECT_FALSE(rig.notifier->lowSpace().low.contains(NotifierRig::share));
-    // Turning the notice on, or showing network shares, announces nothing already low; nor does
-    // a threshold raised past a volume's figures.
+    // Turning the notice on, showing shares or raising the threshold announces nothing already low.
     rig.preferences->setNotifyLowSpace(true);
     rig.preferences->setVolumesShown({VolumeKind::external, VolumeKind::network, VolumeKind::internal});
     ASSERT_TRUE(fill("/mnt/share", 100, 0));
@@ -119,8 +92,7 @@ TEST_F(NotifierTest, TheWatchKeepsUpWhileNoticesAreOffAndHiddenKindsAreNeverWatc
 TEST_F(NotifierTest, WhileTheNoticeIsOnNearVolumesAreReadEveryTwoSecondsAndTheRestEveryHalfMinute)
 {
     start();
-    // The volumes read in each 2-second step (once each: two timers due at one instant may both
-    // read a volume whose first read already returned).
+    // The volumes read in each 2-second step, each once (two timers due at one instant may both read one).
     const auto readsAfter = [&](std::chrono::seconds time) {
         QStringList read;
         for (auto elapsed = 0s; elapsed < time; elapsed += 2s) {
@@ -137,15 +109,13 @@ TEST_F(NotifierTest, WhileTheNoticeIsOnNearVolumesAreReadEveryTwoSecondsAndTheRe
         return read;
     };
     EXPECT_EQ(readsAfter(60s), QStringList{}) << "off: nothing reads the figures";
-    // On, at 10 %: the backup has 50 GB above its threshold, near; / has 300 GB, far; the share is
-    // not shown. An unchanged read publishes nothing.
+    // On, at 10 %: the backup (50 GB above) is near, / (300 GB above) far, the share hidden; unchanged reads publish nothing.
     rig.preferences->setNotifyLowSpace(true);
     const int publications = rig.publications;
     EXPECT_EQ(readsAfter(28s), QStringList(14, backup));
     EXPECT_EQ(readsAfter(2s), (QStringList{"/", backup}));
     EXPECT_EQ(rig.publications, publications);
-    // A fall is announced at the next near read. New figures alone do not rebuild the drives (a
-    // rebuild would take the stick's new attachment number as its id).
+    // A fall is announced at the next near read; new figures alone rebuild no drive (it would take the new diskseq as id).
     rig.tree.setAttribute("sdb", "diskseq", "99\n");
     rig.setSpace(backup, 500 * GB, 1 * GB);
     EXPECT_EQ(readsAfter(2s), QStringList{backup});
@@ -210,8 +180,7 @@ TEST_F(NotifierTest, AuthorizationIsReadAtStartAndRequestedOnlyWhileUndetermined
     QSignalSpy changes(rig.notifier.get(), &Notifier::authorizationChanged);
     EXPECT_EQ(rig.notifier->authorization(), Authorization::notDetermined);
     server->answer = Authorization::denied;
-    // Undetermined: ask, then read what the answer left; decided: a request only reads the status
-    // again, and an unchanged one says nothing.
+    // Undetermined: ask, then read the answer; decided: only read again, and an unchanged status says nothing.
     for (const auto& [requests, reads] : {std::pair{1, 3}, std::pair{1, 4}}) {
         TestEnvironment::await([](Notifier& n) -> QCoro::Task<bool> {
             co_await n.requestAuthorization();
@@ -255,4 +224,101 @@ TEST(NotifierText, DurationsAndTransferIdentifiers)
     EXPECT_EQ(Notifier::transferIdentifier("12", 1712345678.125), "transfer-12-1712345678.125");
     EXPECT_EQ(Notifier::transferIdentifier("1+2", 1712345678.0), "transfer-1+2-1712345678.0");
     EXPECT_EQ(Notifier::transferIdentifier("7", 0.1), "transfer-7-0.1");
+}
+
+namespace {
+
+// The notices of a held eject of a fixture stick that starts with 300 MB in the cache.
+class FlushNoticesTest : public NotifierTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(flush.isReady());
+        rig.preferences->setNotifyTransferFinished(true);
+        start();
+        notices = std::make_unique<FlushNotices>(*flush.watch, *rig.notifier, *rig.preferences, rig.clock);
+        startEject();
+    }
+    void startEject()
+    {
+        *flush.ejected = std::nullopt;
+        flush.setWritten(written);
+        flush.setPending(pending = 300 * MB);
+        flush.eject(flush.stick);
+    }
+    // The drive writes 10 MB every half second, `steps` times, and the cache shrinks by as much.
+    void write(int steps)
+    {
+        for (int i = 0; i < steps; ++i) {
+            flush.setWritten(written += 10 * MB);
+            flush.setPending(pending -= 10 * MB);
+            rig.clock.advance(500ms);
+        }
+    }
+    // The unmount returns; true once the eject has answered.
+    bool release()
+    {
+        flush.release();
+        return TestEnvironment::waitUntil([&] { return flush.ejected->has_value(); }, 2s);
+    }
+    // "title | body" of each notice, every one under the stick's identifier.
+    QStringList shown() const
+    {
+        QStringList list;
+        for (const Notice& notice : server->posted)
+            list << (notice.identifier == FlushNotices::identifier("12") ? "" : "elsewhere: ") + notice.title + " | " + notice.body
+                        + (notice.withSound ? " (sound)" : "");
+        return list;
+    }
+
+    static constexpr quint64 MB = FlushRig::MB;
+    FlushRig flush{rig.clock};
+    std::unique_ptr<FlushNotices> notices;
+    quint64 written = 0, pending = 0;
+};
+
+} // namespace
+
+TEST_F(FlushNoticesTest, AnEjectWritingForMoreThanASecondAndAHalfIsAnnouncedThenReplacedWhenItCanBeUnplugged)
+{
+    // Shown 1.5 s after the first rate (second sample), replaced as the figure falls, at most once a second.
+    for (const auto& [steps, count] : {std::pair{4, 0}, std::pair{1, 1}, std::pair{2, 2}, std::pair{2, 3}, std::pair{1, 3}}) {
+        write(steps);
+        EXPECT_EQ(server->posted.size(), count) << "after " << written / MB << " MB";
+    }
+    ASSERT_TRUE(release());
+    EXPECT_EQ(shown(), (QStringList{"Writing data to Stick | Don't unplug it until this finishes. 250 MB left, about 13 s.",
+                                    "Writing data to Stick | Don't unplug it until this finishes. 230 MB left, about 12 s.",
+                                    "Writing data to Stick | Don't unplug it until this finishes. 210 MB left, about 11 s.",
+                                    "Stick can be unplugged |  (sound)"}));
+    EXPECT_TRUE(server->withdrawn.isEmpty());
+}
+
+TEST_F(FlushNoticesTest, AFailedEjectTakesItsNoticeDownAndAShortOneShowsNone)
+{
+    flush.disks->unmountAnswer = Dissent{Dissent::unknownError, QStringLiteral("I/O error")};
+    write(5);
+    ASSERT_TRUE(release());
+    EXPECT_EQ(server->withdrawn, QStringList{FlushNotices::identifier("12")});
+    // Writing for 1.5 s and no more, then ejected: nothing to announce.
+    flush.disks->unmountAnswer.reset();
+    startEject();
+    write(4);
+    ASSERT_TRUE(release());
+    EXPECT_EQ(server->posted.size(), 1);
+}
+
+TEST_F(FlushNoticesTest, NothingIsShownWithTheTransferSwitchOffButAShownNoticeIsConcluded)
+{
+    rig.preferences->setNotifyTransferFinished(false);
+    write(8);
+    EXPECT_TRUE(server->posted.isEmpty());
+    // Turned on during the eject: shown; turned off again: the end is still told.
+    rig.preferences->setNotifyTransferFinished(true);
+    write(1);
+    EXPECT_EQ(server->posted.size(), 1);
+    rig.preferences->setNotifyTransferFinished(false);
+    write(4);
+    ASSERT_TRUE(release());
+    EXPECT_EQ(shown().value(1), "Stick can be unplugged |  (sound)");
 }
