@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <coroutine>
 #include <vector>
 
 namespace mallowby::test {
@@ -105,30 +104,24 @@ inline Blocker blocker(qint32 pid, const QString& name)
 
 // Holds every scan that starts while it is set (the ejector's and the blockers panel's may
 // overlap) until opened; each then goes on, on a later turn of the event loop.
-class ScanGate : public std::enable_shared_from_this<ScanGate> {
+class ScanGate {
 public:
-    static std::shared_ptr<ScanGate> make() { return std::shared_ptr<ScanGate>(new ScanGate); }
+    static std::shared_ptr<ScanGate> make() { return std::make_shared<ScanGate>(); }
     void complete(bool)
     {
         m_open = true;
-        for (std::coroutine_handle<> waiter : std::exchange(m_waiters, {}))
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [waiter] { waiter.resume(); }, Qt::QueuedConnection);
+        for (const auto& waiter : std::exchange(m_waiters, {}))
+            waiter->complete(true);
     }
-    auto operator co_await()
+    QCoro::Task<> wait()
     {
-        struct Awaiter {
-            std::shared_ptr<ScanGate> gate;
-            bool await_ready() const noexcept { return gate->m_open; }
-            void await_suspend(std::coroutine_handle<> handle) { gate->m_waiters.push_back(handle); }
-            void await_resume() const noexcept {}
-        };
-        return Awaiter{shared_from_this()};
+        if (!m_open)
+            co_await *m_waiters.emplace_back(OneShot<bool>::make());
     }
 
 private:
-    ScanGate() = default;
     bool m_open = false;
-    std::vector<std::coroutine_handle<>> m_waiters;
+    std::vector<std::shared_ptr<OneShot<bool>>> m_waiters;
 };
 
 // The real Ejector over scripted udisks2, a registry of two drives, hand-ended processes, a
@@ -144,7 +137,7 @@ public:
         const auto scan = [this](ScanTarget target) -> QCoro::Task<BlockerReport> {
             scanned.append(target);
             if (auto held = scanGate)
-                co_await *held;
+                co_await held->wait();
             // A copy: QCoro moves from an lvalue handed to co_return.
             co_return queued.isEmpty() ? BlockerReport(nextReport) : queued.takeFirst();
         };
