@@ -7,16 +7,13 @@
 #include <QHash>
 #include <QThread>
 
-#include <algorithm>
 #include <atomic>
 
 #include <gtest/gtest.h>
 
 using namespace mallowby;
 using mallowby::test::TestEnvironment;
-using Use = QList<Blocker::Use>;
 using File = ProcessTable::FileRef;
-using Kind = SystemHolder::Kind;
 
 namespace {
 
@@ -86,10 +83,7 @@ public:
 
 class FakeDevices final : public DeviceUsers {
 public:
-    QList<Swap> swaps() const override
-    {
-        return {{"/media/usb/swapfile", false}, {"/dev/sdb2", true}, {"/swap.img", false}, {"/dev/sda3", true}};
-    }
+    QList<Swap> swaps() const override { return {{"/media/usb/swapfile", false}, {"/dev/sdb2", true}, {"/swap.img", false}, {"/dev/sda3", true}}; }
     QStringList exports() const override { return {"/media/usb/share", "/srv/nfs"}; }
     QStringList disksBelow(const QStringList& devices) const override { return devices == QStringList{"sdb1"} ? QStringList{"sdb"} : QStringList{}; }
     bool isOn(const QString& device, const QStringList& disks) const override { return disks.contains(device.left(3)); }
@@ -101,69 +95,66 @@ public:
 
 const ScanTarget usb{{target}, {QStringLiteral("/media/usb")}, {QStringLiteral("sdb1")}};
 
-BlockerReport scan(const std::shared_ptr<FakeProcesses>& processes, std::shared_ptr<const RunningApplications> apps = nullptr,
-                   QList<ImageBlocker> images = {}, std::shared_ptr<const DeviceUsers> devices = nullptr)
-{
-    return BlockerScanner(processes, std::move(apps), [images] { return images; }, std::move(devices)).scanBlocking(usb);
-}
+class BlockerScannerTest : public ::testing::Test {
+protected:
+    BlockerReport scan(std::shared_ptr<const RunningApplications> apps = nullptr, QList<ImageBlocker> images = {},
+                       std::shared_ptr<const DeviceUsers> devices = nullptr)
+    {
+        return BlockerScanner(processes, std::move(apps), [images] { return images; }, std::move(devices)).scanBlocking(usb);
+    }
+    // "name:pid reason path; reason path", a blocker a line, in the report's order.
+    static QStringList lines(const BlockerReport& report)
+    {
+        QStringList list;
+        for (const Blocker& b : report.blockers) {
+            QStringList uses;
+            for (const Blocker::Use& use : b.uses)
+                uses << Blocker::reasonText(use.reason) + ' ' + use.path;
+            list << QStringLiteral("%1:%2 %3").arg(b.processName).arg(b.pid).arg(uses.join("; "));
+        }
+        return list;
+    }
+
+    std::shared_ptr<FakeProcesses> processes = std::make_shared<FakeProcesses>();
+    const File there{"/media/usb", target};
+};
 
 } // namespace
 
-TEST(BlockerScanner, UsesAreFoundByMountInTheirOrderAndOnlyTheCheapPassRunsWhenItFindsSome)
+TEST_F(BlockerScannerTest, UsesAreFoundByMountInTheirOrderAndOnlyTheCheapPassRunsWhenItFindsSome)
 {
-    auto processes = std::make_shared<FakeProcesses>();
-    const File cwd{"/media/usb", target, drive};
     processes->table[10] = {"/usr/bin/bash", "bash", 1, {}, File{"/media/usb/photos", target}, {}};
+    // A file on a subvolume matches by its mount; a duplicate is kept.
     processes->table[11] = {"/media/usb/tools/run", "run", 1,
                             {{"/media/usb/a.txt", subvolume, drive}, {"/home/me/b.txt", other}, {"/media/usb/a.txt", target}},
-                            cwd, {}, File{"/media/usb/jail", target, drive}};
+                            File{"/media/usb", target, drive}, {}, File{"/media/usb/jail", target, drive}};
     processes->table[12] = {"/usr/bin/cat", "cat", 1, {{"/home/me/x", other}}, File{"/home/me", other}, {}};
     // The same super block through a mount of a namespace that could not be read.
-    processes->table[13] = {"/usr/bin/cat", "cat", 1, {{"/elsewhere/x", target, 99}}, std::nullopt, {}};
-    const auto report = scan(processes);
-
-    EXPECT_EQ(report.processCount, 4);
-    EXPECT_FALSE(report.scannedMappedFiles);
-    EXPECT_EQ(processes->mapWalks, 0);
-    ASSERT_EQ(report.blockers.size(), 3);
-    EXPECT_EQ(report.blockers[0].uses, (Use{{Blocker::Reason::workingDirectory, "/media/usb/photos"}}));
-    EXPECT_EQ(report.blockers[1].uses, (Use{{Blocker::Reason::openFile, "/elsewhere/x"}}));
-    EXPECT_EQ(report.blockers[2].uses, (Use{{Blocker::Reason::mappedFile, "/media/usb/tools/run"},
-                                            {Blocker::Reason::rootDirectory, "/media/usb/jail"},
-                                            {Blocker::Reason::workingDirectory, "/media/usb"},
-                                            {Blocker::Reason::openFile, "/media/usb/a.txt"},
-                                            {Blocker::Reason::openFile, "/media/usb/a.txt"}}))
-        << "a file on a subvolume matches by its mount, a duplicate is kept";
+    processes->table[13] = {"/usr/bin/less", "less", 1, {{"/elsewhere/x", target, 99}}, std::nullopt, {}};
+    // An attached image replaces the uses of its file.
+    processes->table[14] = {"/usr/bin/vim", "vim", 1, {{"/media/usb/disk.img", target}, {"/media/usb/notes", target}}, std::nullopt, {}};
+    processes->table[15] = {"/usr/sbin/losetup", "losetup", 1, {{"/media/usb/disk.img", target}}, std::nullopt, {}};
+    const auto report = scan(nullptr, {{"/media/usb/disk.img", "loop3"}, {"/home/me/other.img", "loop4"}});
+    EXPECT_EQ(lines(report), (QStringList{"bash:10 working directory /media/usb/photos", "less:13 open file /elsewhere/x",
+                                          "run:11 mapped file /media/usb/tools/run; root directory /media/usb/jail; working directory /media/usb; "
+                                          "open file /media/usb/a.txt; open file /media/usb/a.txt",
+                                          "vim:14 open file /media/usb/notes"}));
+    EXPECT_EQ(report.images, (QList<ImageBlocker>{{"/media/usb/disk.img", "loop3"}}));
+    EXPECT_EQ(std::tuple(report.processCount, report.scannedMappedFiles, processes->mapWalks), std::tuple(6, false, 0));
     EXPECT_EQ(report.blockers[2].startTime, 1100u);
 
     // The mapped-file pass runs only when the first finds nothing, and says so even when it finds nothing too.
     processes->table = {{20, {"/usr/bin/viewer", "viewer", 1, {}, std::nullopt,
-                              {{"/usr/lib/libc.so.6", other}, {"/media/usb/lib.so", target}, {"/media/usb/lib.so", target},
-                               {"/media/usb/doc.pdf", target}}}}};
-    const auto mapped = scan(processes);
+                              {{"/usr/lib/libc.so.6", other}, {"/media/usb/lib.so", target}, {"/media/usb/lib.so", target}, {"/media/usb/doc.pdf", target}}}}};
+    const auto mapped = scan();
     EXPECT_TRUE(mapped.scannedMappedFiles);
-    ASSERT_EQ(mapped.blockers.size(), 1);
-    EXPECT_EQ(mapped.blockers[0].uses,
-              (Use{{Blocker::Reason::mappedFile, "/media/usb/lib.so"}, {Blocker::Reason::mappedFile, "/media/usb/doc.pdf"}}));
-    EXPECT_TRUE(scan(std::make_shared<FakeProcesses>()).scannedMappedFiles);
+    EXPECT_EQ(lines(mapped), QStringList{"viewer:20 mapped file /media/usb/lib.so; mapped file /media/usb/doc.pdf"});
+    processes->table.clear();
+    EXPECT_TRUE(scan().scannedMappedFiles);
 }
 
-TEST(BlockerScanner, AnAttachedImageReplacesTheUsesOfItsFile)
+TEST_F(BlockerScannerTest, NamesAndOrder)
 {
-    auto processes = std::make_shared<FakeProcesses>();
-    processes->table[30] = {"/usr/sbin/losetup", "losetup", 1, {{"/media/usb/disk.img", target}}, std::nullopt, {}};
-    processes->table[31] = {"/usr/bin/vim", "vim", 1, {{"/media/usb/disk.img", target}, {"/media/usb/notes", target}}, std::nullopt, {}};
-    const auto report = scan(processes, nullptr, {{"/media/usb/disk.img", "loop3"}, {"/home/me/other.img", "loop4"}});
-    EXPECT_EQ(report.images, (QList<ImageBlocker>{{"/media/usb/disk.img", "loop3"}}));
-    ASSERT_EQ(report.blockers.size(), 1);
-    EXPECT_EQ(report.blockers[0].uses, (Use{{Blocker::Reason::openFile, "/media/usb/notes"}}));
-    EXPECT_FALSE(report.scannedMappedFiles);
-}
-
-TEST(BlockerScanner, NamesAndOrder)
-{
-    auto processes = std::make_shared<FakeProcesses>();
-    const File there{"/media/usb", target};
     processes->table[42] = {std::nullopt, "kworker-ish", 1, {}, there, {}};
     processes->table[41] = {std::nullopt, std::nullopt, 1, {}, there, {}};
     processes->table[50] = {"/usr/bin/Zeta", "Zeta", 1, {}, there, {}};
@@ -172,17 +163,13 @@ TEST(BlockerScanner, NamesAndOrder)
     // Equal keys are ordered by pid whatever order the processes were listed in.
     for (const bool descending : {false, true}) {
         processes->descending = descending;
-        QStringList order;
-        for (const Blocker& b : scan(processes).blockers)
-            order << QStringLiteral("%1:%2").arg(b.processName).arg(b.pid);
+        QStringList order = lines(scan()).replaceInStrings(" working directory /media/usb", "");
         EXPECT_EQ(order, (QStringList{"alpha:43", "kworker-ish:42", "pid 41:41", "zeta:44", "Zeta:50"})) << descending;
     }
 }
 
-TEST(BlockerScanner, TheOwningAppIsTheNearestRegularAppAncestor)
+TEST_F(BlockerScannerTest, TheOwningAppIsTheNearestRegularAppAncestor)
 {
-    auto processes = std::make_shared<FakeProcesses>();
-    const File there{"/media/usb", target};
     processes->table[100] = {"/usr/bin/editor", "editor", 1, {}, std::nullopt, {}};
     processes->table[101] = {"/usr/bin/helper", "helper", 100, {}, std::nullopt, {}};  // a hidden app of its own
     processes->table[102] = {"/usr/bin/worker", "worker", 101, {}, there, {}};
@@ -194,36 +181,32 @@ TEST(BlockerScanner, TheOwningAppIsTheNearestRegularAppAncestor)
     apps->records[101] = {101, QStringLiteral("Helper"), std::nullopt, std::nullopt, std::nullopt, false};
     apps->records[103] = {103, QStringLiteral("Helper"), std::nullopt, std::nullopt, std::nullopt, false};
     apps->records[200] = {200, std::nullopt, std::nullopt, QStringLiteral("/x/org.example.Daemon.desktop"), std::nullopt, false};
-    QHash<qint32, Blocker> byPid;
-    for (const Blocker& b : scan(processes, apps).blockers)
-        byPid.insert(b.pid, b);
-    ASSERT_EQ(byPid.size(), 4);
-    EXPECT_EQ(byPid[102].app, (OwningApp{100, "Editor", QStringLiteral("org.example.Editor"), QStringLiteral("/x/org.example.Editor.desktop"), 10000}));
-    EXPECT_FALSE(byPid[102].isAppProcess);
-    EXPECT_EQ(byPid[103].app->pid, 100);
-    EXPECT_TRUE(byPid[103].isAppProcess);  // it has a record of its own, though not a regular one
-    EXPECT_EQ(byPid[200].app, (OwningApp{200, "org.example.Daemon", std::nullopt, QStringLiteral("/x/org.example.Daemon.desktop"), 20000}));
-    EXPECT_TRUE(byPid[200].isAppProcess);
-    EXPECT_EQ(byPid[300].app, std::nullopt);
+    QMap<qint32, std::pair<std::optional<OwningApp>, bool>> byPid;
+    for (const Blocker& b : scan(apps).blockers)
+        byPid.insert(b.pid, {b.app, b.isAppProcess});
+    const OwningApp editor{100, "Editor", QStringLiteral("org.example.Editor"), QStringLiteral("/x/org.example.Editor.desktop"), 10000};
+    // 103 has a record of its own, though not a regular one.
+    EXPECT_EQ(byPid, (QMap<qint32, std::pair<std::optional<OwningApp>, bool>>{
+                         {102, {editor, false}},
+                         {103, {editor, true}},
+                         {200, {OwningApp{200, "org.example.Daemon", std::nullopt, QStringLiteral("/x/org.example.Daemon.desktop"), 20000}, true}},
+                         {300, {std::nullopt, false}}}));
 
     // The editor's helper child (1001) in the fixture session belongs to the editor (1000).
     processes->table = {{1000, {"/usr/bin/example-editor", "editor", 1, {}, std::nullopt, {}}},
                         {1001, {"/usr/libexec/example-editor-helper", "editor (helper)", 1000, {{"/media/usb/f", target}}, std::nullopt, {}}}};
-    const auto desktop = std::make_shared<DesktopApplications>(TestEnvironment::dataPath("proc-desktop"),
-                                                               QStringList{TestEnvironment::dataPath("xdg")}, QStringLiteral("en_US"));
-    const auto report = scan(processes, desktop);
+    const auto report = scan(std::make_shared<DesktopApplications>(TestEnvironment::dataPath("proc-desktop"),
+                                                                   QStringList{TestEnvironment::dataPath("xdg")}, QStringLiteral("en_US")));
     ASSERT_EQ(report.blockers.size(), 1);
-    EXPECT_EQ(report.blockers[0].app->name, "Example Editor");
-    EXPECT_EQ(report.blockers[0].app->pid, 1000);
-    EXPECT_FALSE(report.blockers[0].isAppProcess);
+    EXPECT_EQ(std::tuple(report.blockers[0].app->name, report.blockers[0].app->pid, report.blockers[0].isAppProcess),
+              std::tuple(QStringLiteral("Example Editor"), 1000, false));
 }
 
-TEST(BlockerScanner, EveryOtherHolderIsNamedWithoutABlocker)
+TEST_F(BlockerScannerTest, EveryOtherHolderIsNamedWithoutABlocker)
 {
-    auto processes = std::make_shared<FakeProcesses>();
-    auto& mounts = processes->namespaces["mnt:[1]"];
-    mounts += {{8, other, "/media/usb/inner", "/", "/dev/sdc1", "ext4", true}, {9, target, "/srv/photos", "/photos", "/dev/sdb1", "ext4", true},
-               {10, other, "/media/usb2", "/", "/dev/sdd1", "ext4", true}};
+    processes->namespaces["mnt:[1]"] += {{8, other, "/media/usb/inner", "/", "/dev/sdc1", "ext4", true},
+                                         {9, target, "/srv/photos", "/photos", "/dev/sdb1", "ext4", true},
+                                         {10, other, "/media/usb2", "/", "/dev/sdd1", "ext4", true}};
     processes->namespaces["mnt:[2]"] = {{20, target, "/media/usb", "/", "/dev/sdb1", "ext4", false}};  // private
     processes->namespaces["mnt:[3]"] = {{30, target, "/media/usb", "/", "/dev/sdb1", "ext4", true}};   // slave, idle
     processes->namespaces["mnt:[4]"] = {{40, target, "/media/usb", "/", "/dev/sdb1", "ext4", true}};   // slave, busy
@@ -232,10 +215,8 @@ TEST(BlockerScanner, EveryOtherHolderIsNamedWithoutABlocker)
     processes->table[62] = {"/usr/bin/sh", "sh", 1, {}, File{"/media/usb", other, 40}, {}, std::nullopt, true, true, "mnt:[4]"};
     processes->table[70] = {"/usr/bin/rsync", "rsync", 1, {{"/media/usb/a", target, drive}}, std::nullopt, {}, std::nullopt, false};
     processes->table[71] = {std::nullopt, "cron", 1, {}, std::nullopt, {}, std::nullopt, false, false};
-    const auto report = scan(processes, nullptr, {}, std::make_shared<FakeDevices>());
-
-    ASSERT_EQ(report.blockers.size(), 1);
-    EXPECT_EQ(report.blockers[0].pid, 62) << "found through its namespace's mount";
+    const auto report = scan(nullptr, {}, std::make_shared<FakeDevices>());
+    EXPECT_EQ(lines(report), QStringList{"sh:62 working directory /media/usb"}) << "found through its namespace's mount";
     QStringList holders;
     for (const SystemHolder& holder : report.holders)
         holders << holder.summary();
@@ -246,16 +227,15 @@ TEST(BlockerScanner, EveryOtherHolderIsNamedWithoutABlocker)
     EXPECT_EQ(report.holders.last().title(), "1 process of other users is using it");
 
     // Unreadable processes of other users are named only when nothing certain was found.
-    processes->table = {{71, processes->table[71]}, {72, {std::nullopt, "cron", 1, {}, std::nullopt, {}, std::nullopt, false, false}}};
+    processes->table = {{71, processes->table[71]}, {72, processes->table[71]}};
     processes->namespaces = {{"mnt:[1]", {{drive, target, "/media/usb", "/", "/dev/sdb1", "ext4", true}}}};
-    const auto unsure = scan(processes);
+    const auto unsure = scan();
     ASSERT_EQ(unsure.holders.size(), 1);
-    EXPECT_EQ(unsure.holders[0].title(), "2 processes of other users may be using it");
-    EXPECT_EQ(unsure.holders[0].subtitle(), "cron");
+    EXPECT_EQ(unsure.holders[0].title() + " | " + unsure.holders[0].subtitle(), "2 processes of other users may be using it | cron");
     EXPECT_FALSE(unsure.isEmpty());
 }
 
-TEST(BlockerScanner, WithinIsAPathPrefixOnComponentBoundaries)
+TEST_F(BlockerScannerTest, WithinIsAPathPrefixOnComponentBoundaries)
 {
     for (const auto& [path, root, within] : std::vector<std::tuple<QString, QString, bool>>{
              {"/media/usb", "/media/usb", true}, {"/media/usb/a", "/media/usb", true}, {"/media/usb2/a", "/media/usb", false},
@@ -263,27 +243,20 @@ TEST(BlockerScanner, WithinIsAPathPrefixOnComponentBoundaries)
         EXPECT_EQ(BlockerScanner::isWithin(path, root), within) << path.toStdString();
 }
 
-TEST(BlockerScanner, AtItsDeadlineAScanReportsWhatItFoundMarkedIncomplete)
+TEST_F(BlockerScannerTest, AtItsDeadlineAScanReportsWhatItFoundMarkedIncomplete)
 {
-    auto processes = std::make_shared<FakeProcesses>();
-    processes->table[10] = {"/usr/bin/bash", "bash", 1, {}, ProcessTable::FileRef{"/media/usb", target}, {}};
+    processes->table[10] = {"/usr/bin/bash", "bash", 1, {}, there, {}};
     processes->table[11] = {"/usr/bin/cat", "cat", 1, {{"/media/usb/a", target}}, std::nullopt, {}};
     processes->table[12] = {"/usr/bin/less", "less", 1, {{"/media/usb/b", target}}, std::nullopt, {}};
-    processes->stuck = 11;
-    const BlockerScanner scanner(processes, nullptr, {}, nullptr, std::chrono::milliseconds(200));
-    const auto report = TestEnvironment::await(scanner.scan(usb), std::chrono::seconds(10));
-    *processes->released = true;
-    ASSERT_TRUE(report.has_value());
-    EXPECT_TRUE(report->incomplete);
-    ASSERT_EQ(report->blockers.size(), 1);
-    EXPECT_EQ(report->blockers[0].pid, 10);
-
-    // In time: complete.
     auto calm = std::make_shared<FakeProcesses>();
     calm->table = processes->table;
-    const auto whole = TestEnvironment::await(BlockerScanner(calm, nullptr, {}, nullptr, std::chrono::milliseconds(2000)).scan(usb),
-                                              std::chrono::seconds(10));
-    ASSERT_TRUE(whole.has_value());
-    EXPECT_FALSE(whole->incomplete);
-    EXPECT_EQ(whole->blockers.size(), 3);
+    processes->stuck = 11;
+    // Stuck on one process: what it found by then; in time: complete.
+    for (const auto& [table, deadline, incomplete, blockers] : {std::tuple(processes, 200, true, 1), std::tuple(calm, 2000, false, 3)}) {
+        const auto report = TestEnvironment::await(BlockerScanner(table, nullptr, {}, nullptr, std::chrono::milliseconds(deadline)).scan(usb),
+                                                   std::chrono::seconds(10));
+        *processes->released = true;
+        ASSERT_TRUE(report.has_value());
+        EXPECT_EQ(std::tuple(report->incomplete, report->blockers.size()), std::tuple(incomplete, blockers)) << deadline;
+    }
 }

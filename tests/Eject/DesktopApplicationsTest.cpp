@@ -10,6 +10,7 @@
 
 using namespace mallowby;
 using mallowby::test::TestEnvironment;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -28,38 +29,28 @@ bool write(const QString& path, const QByteArray& text)
 
 TEST(DesktopApplications, TheRecordOfEachProcess)
 {
-    struct Row {
-        qint32 pid;
-        std::optional<QString> id;  // none: no record
-        bool regular = true;
-    };
-    const Row rows[] = {
-        {1000, "org.example.Editor"},  // an app service
-        {1001, std::nullopt},          // its child
-        {2000, "org.gnome.Terminal"},  // launcher prefix on the scope
-        {2001, std::nullopt},
-        {3000, "org.mozilla.firefox"},  // Flatpak
-        {4000, "viewer"},               // no unit: the entry's program, as written
-        {4001, std::nullopt},           // the same program as its parent
-        {5000, "org.example.Daemon", false},
-        {6000, "org.example.My-Tool"},  // escaped unit name
-        {7000, "org.example.Editor"},   // cgroup v1: the program named by its file name
-        {99999, std::nullopt},
+    // "id" of the record, "id (hidden)" for one not regular, "" for none.
+    const std::vector<std::pair<qint32, QString>> rows{
+        {1000, "org.example.Editor"},           // an app service
+        {1001, ""},                             // its child
+        {2000, "org.gnome.Terminal"},           // launcher prefix on the scope
+        {2001, ""},                             //
+        {3000, "org.mozilla.firefox"},          // Flatpak
+        {4000, "viewer"},                       // no unit: the entry's program, as written
+        {4001, ""},                             // the same program as its parent
+        {5000, "org.example.Daemon (hidden)"},  //
+        {6000, "org.example.My-Tool"},          // escaped unit name
+        {7000, "org.example.Editor"},           // cgroup v1: the program named by its file name
+        {99999, ""},
     };
     const auto apps = fixture();
-    for (const Row& row : rows) {
-        const auto record = apps.forPid(row.pid);
-        ASSERT_EQ(record.has_value(), row.id.has_value()) << row.pid;
-        if (!record)
-            continue;
-        EXPECT_EQ(record->pid, row.pid);
-        EXPECT_EQ(record->bundleIdentifier, row.id) << row.pid;
-        EXPECT_EQ(record->isRegular, row.regular) << row.pid;
+    for (const auto& [pid, expected] : rows) {
+        const auto record = apps.forPid(pid);
+        EXPECT_EQ(record ? record->bundleIdentifier.value_or("?") + (record->isRegular ? "" : " (hidden)") : QString(), expected) << pid;
+        EXPECT_EQ(record ? record->pid : pid, pid);
     }
-    const auto editor = apps.forPid(1000);
-    EXPECT_EQ(editor->name, QStringLiteral("Example Editor"));
-    EXPECT_EQ(editor->bundlePath, TestEnvironment::dataPath("xdg/applications/org.example.Editor.desktop"));
-    EXPECT_EQ(editor->iconName, QStringLiteral("org.example.Editor"));
+    EXPECT_EQ(apps.forPid(1000), (RunningApplication{1000, "Example Editor", "org.example.Editor",
+                                                     TestEnvironment::dataPath("xdg/applications/org.example.Editor.desktop"), "org.example.Editor", true}));
     EXPECT_EQ(apps.forPid(3000)->name, QStringLiteral("Firefox"));
     EXPECT_EQ(fixture(QStringLiteral("de_DE")).forPid(1000)->name, QStringLiteral("Beispiel-Editor"));
 }
@@ -73,13 +64,11 @@ TEST(DesktopEntryIndex, ProgramsComparedAsTextAndKeptCurrentByChangeNotification
     ASSERT_TRUE(write(apps + "/kde/bare.desktop", "[Desktop Entry]\nName=Bare\nExec=bare-tool %U\n"));
     ASSERT_TRUE(write(second.filePath("applications/shared.desktop"), "[Desktop Entry]\nName=Later\nExec=/net/gone/bin/tool\n"));
     DesktopEntryIndex index({first.path(), second.path(), "/nonexistent"}, "en", [](const QString&) { return true; });
-    ASSERT_TRUE(index.waitReady(std::chrono::seconds(10)));
-
+    ASSERT_TRUE(index.waitReady(10s));
     const auto nameOf = [&](const QString& executable) { return index.byProgram(executable).value_or(DesktopEntry{}).name; };
-    EXPECT_EQ(nameOf("/net/gone/bin/tool"), "Shared");  // the first directory wins
-    EXPECT_EQ(nameOf("/usr/lib/bare-tool"), "Bare");    // a bare name, as found on PATH
-    EXPECT_EQ(nameOf("/usr/bin/tool"), "Shared");       // a link to the program, by its file name
-    EXPECT_EQ(nameOf("/usr/bin/other"), "");
+    // The first directory wins; a bare name as found on PATH; a link to the program by its file name.
+    EXPECT_EQ(QStringList({nameOf("/net/gone/bin/tool"), nameOf("/usr/lib/bare-tool"), nameOf("/usr/bin/tool"), nameOf("/usr/bin/other")}),
+              QStringList({"Shared", "Bare", "Shared", ""}));
     EXPECT_EQ(index.byId("shared")->name, "Shared");
     EXPECT_EQ(index.byId("bare"), std::nullopt);  // only directly in applications/
 
@@ -87,29 +76,28 @@ TEST(DesktopEntryIndex, ProgramsComparedAsTextAndKeptCurrentByChangeNotification
     const quint64 before = index.generation();
     ASSERT_TRUE(write(apps + "/new.desktop", "[Desktop Entry]\nName=New\nExec=/opt/new/run\n"));
     ASSERT_TRUE(QFile::remove(apps + "/shared.desktop"));
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return nameOf("/opt/new/run") == "New"; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return nameOf("/opt/new/run") == "New"; }, 10s));
     EXPECT_EQ(nameOf("/net/gone/bin/tool"), "Later");
     EXPECT_GT(index.generation(), before);
 
     // A data directory without applications/ is told when it appears.
     QTemporaryDir third;
     DesktopEntryIndex late({third.path()}, "en", [](const QString&) { return true; });
-    ASSERT_TRUE(late.waitReady(std::chrono::seconds(10)));
+    ASSERT_TRUE(late.waitReady(10s));
     ASSERT_TRUE(write(third.filePath("applications/a.desktop"), "[Desktop Entry]\nName=A\nExec=a\n"));
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return late.byId("a").has_value(); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return late.byId("a").has_value(); }, 10s));
 }
 
 TEST(DesktopEntry, UnitNamesExecProgramsAndBrokenFiles)
 {
-    EXPECT_EQ(DesktopApplications::unitApplicationId("app-org.kde.konsole@0f1e.service"), QStringLiteral("org.kde.konsole"));
-    EXPECT_EQ(DesktopApplications::unitApplicationId("app-gnome-org.gnome.Nautilus-2231.scope"), QStringLiteral("gnome-org.gnome.Nautilus"));
-    for (const char* other : {"app.slice", "session-2.scope", "app-123.scope"})
-        EXPECT_EQ(DesktopApplications::unitApplicationId(other), std::nullopt) << other;
-    EXPECT_EQ(DesktopEntry::programOfExec("gedit %U"), QStringLiteral("gedit"));
-    EXPECT_EQ(DesktopEntry::programOfExec("\"/opt/My App/run\" --x"), QStringLiteral("/opt/My App/run"));
-    EXPECT_EQ(DesktopEntry::programOfExec("env A=1 B=2 /usr/bin/tool"), QStringLiteral("/usr/bin/tool"));
-    EXPECT_EQ(DesktopEntry::programOfExec(""), std::nullopt);
-    EXPECT_EQ(DesktopEntry::programOfExec("env A=1"), std::nullopt);
+    for (const auto& [unit, id] : std::vector<std::pair<const char*, std::optional<QString>>>{
+             {"app-org.kde.konsole@0f1e.service", "org.kde.konsole"}, {"app-gnome-org.gnome.Nautilus-2231.scope", "gnome-org.gnome.Nautilus"},
+             {"app.slice", std::nullopt}, {"session-2.scope", std::nullopt}, {"app-123.scope", std::nullopt}})
+        EXPECT_EQ(DesktopApplications::unitApplicationId(unit), id) << unit;
+    for (const auto& [exec, program] : std::vector<std::pair<const char*, std::optional<QString>>>{
+             {"gedit %U", "gedit"}, {"\"/opt/My App/run\" --x", "/opt/My App/run"}, {"env A=1 B=2 /usr/bin/tool", "/usr/bin/tool"},
+             {"", std::nullopt}, {"env A=1", std::nullopt}})
+        EXPECT_EQ(DesktopEntry::programOfExec(exec), program) << exec;
     EXPECT_EQ(DesktopEntry::parse("no group here\nName=x\n", "p", "en"), std::nullopt);
     EXPECT_EQ(DesktopEntry::parse("[Desktop Entry]\nExec=x\n", "p", "en"), std::nullopt);  // no name
     EXPECT_EQ(DesktopEntry::load("/nonexistent.desktop", "en"), std::nullopt);

@@ -82,11 +82,8 @@ TEST(FlushEstimate, TheEndAndTheTexts)
 
     estimate.finish();
     const FlushEstimate ended = estimate;
-    EXPECT_EQ(ended.remainingBytes(), 0u);
-    EXPECT_EQ(ended.rate(), 0);
-    EXPECT_EQ(ended.fractionDone(), 1);
-    EXPECT_TRUE(ended.isFinished());
-    EXPECT_FALSE(ended.showsProgress());
+    EXPECT_EQ(std::tuple(ended.remainingBytes(), ended.rate(), ended.fractionDone(), ended.isFinished(), ended.showsProgress()),
+              std::tuple(0u, 0.0, 1.0, true, false));
     estimate.add({start + 10s, 500 * MB, 2000 * MB});
     EXPECT_EQ(estimate, ended);
 

@@ -55,7 +55,5 @@ TEST(LinuxDeviceUsers, SwapsExportsAndStackedDevicesFromTheKernelsTables)
     EXPECT_FALSE(stacked.isOn("sda1", {"sdb"}));
     const auto found = stacked.stackedOn({"sdb"});
     ASSERT_EQ(found.size(), 2);
-    EXPECT_EQ(found[0].label, "md0");
-    EXPECT_EQ(found[1].label, "thin");
-    EXPECT_EQ(found[1].device, makedev(253, 1));
+    EXPECT_EQ(std::tuple(found[0].label, found[1].label, found[1].device), std::tuple(QStringLiteral("md0"), QStringLiteral("thin"), makedev(253, 1)));
 }

@@ -1,9 +1,10 @@
+#include "Notifications/FlushNotices.h"
 #include "Notifications/Notifier.h"
 
 #include "Drives/Drive.h"
 
 #include "NotifierRig.h"
-#include "support/StdoutCapture.h"
+#include "support/FlushRig.h"
 
 #include <QSignalSpy>
 
@@ -18,45 +19,28 @@ namespace {
 using Authorization = NotificationServer::Authorization;
 using Notice = NotificationServer::Notice;
 
-class FakeServer final : public NotificationServer {
-public:
-    QCoro::Task<Authorization> authorization() override
-    {
-        ++reads;
-        const Authorization answer = status;
-        if (delay)
-            co_await Clock::system().sleep(*delay);
-        co_return answer;
-    }
-    QCoro::Task<bool> requestAuthorization() override
-    {
-        ++requests;
-        status = answer;
-        co_return answer == Authorization::authorized;
-    }
-    void post(const Notice& notice) override { posted.append(notice); }
-    std::optional<QStringList> settingsCommand() const override { return std::nullopt; }
-    void setOnServerChanged(std::function<void()> callback) override { serverChanged = std::move(callback); }
-
-    Authorization status = Authorization::authorized;
-    std::optional<std::chrono::milliseconds> delay;  // how long a read of the status takes
-    std::function<void()> serverChanged;
-    Authorization answer = Authorization::authorized;
-    int reads = 0;
-    int requests = 0;
-    QList<Notice> posted;
-};
-
 class NotifierTest : public ::testing::Test {
 protected:
-    void start(bool echo = false)
+    void start() { ASSERT_TRUE(rig.start(server)) << rig.tree.error().toStdString(); }
+    bool fill(const QString& path, qint64 total, qint64 available) { return rig.fill(path, total * GB, available); }
+    QStringList titles() const
     {
-        ASSERT_TRUE(rig.start(server, echo)) << rig.tree.error().toStdString();
+        QStringList list;
+        for (const Notice& notice : server->posted)
+            list << notice.title;
+        return list;
     }
 
     NotifierRig rig;
     std::shared_ptr<FakeServer> server = std::make_shared<FakeServer>();
+    const Drive drive = [] {
+        Drive d;
+        d.id = "3";
+        d.name = "Stick";
+        return d;
+    }();
     static constexpr qint64 GB = NotifierRig::GB;
+    const QString backup = QStringLiteral("/run/media/me/Backup");
 };
 
 } // namespace
@@ -64,76 +48,51 @@ protected:
 TEST_F(NotifierTest, AVolumeFallingLowIsAnnouncedOnceAndAgainOnlyAfterClimbingClear)
 {
     rig.preferences->setNotifyLowSpace(true);
-    start(true);
-    EXPECT_EQ(rig.notifier->authorization(), Authorization::authorized);
-    EXPECT_TRUE(server->posted.isEmpty());
-
-    StdoutCapture capture;
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * GB, 4'200'000'000));
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * GB, 4'100'000'000));
-    // Back above the threshold but inside the band: still low.
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * GB, 54 * GB));
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * GB, 3 * GB));
-    const QString firstOut = capture.finish();
-
-    ASSERT_EQ(server->posted.size(), 1);
-    EXPECT_EQ(server->posted[0], (Notice{"low-space-/dev/sdb1", "Backup is low on space", "4.2 GB free of 500 GB, below 10 %.", false}));
-    EXPECT_EQ(firstOut, "notification: Backup is low on space | 4.2 GB free of 500 GB, below 10 %. | authorization 2\n");
-
+    start();
+    // Down, lower, back above the threshold but inside the band, down again: one notice.
+    for (const qint64 available : {4'200'000'000ll, 4'100'000'000ll, 54 * GB, 3 * GB})
+        ASSERT_TRUE(fill(backup, 500, available));
     // Clear of the band, then down again: a second notice under the same identifier.
-    StdoutCapture laterCapture;
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * GB, 56 * GB));
+    ASSERT_TRUE(fill(backup, 500, 56 * GB));
     rig.preferences->setUnits(ByteUnits::binary);
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * GB, 2 * GB));
-    ASSERT_EQ(server->posted.size(), 2);
-    EXPECT_EQ(server->posted[1].identifier, "low-space-/dev/sdb1");
-    EXPECT_EQ(server->posted[1].body, "1.9 GiB free of 466 GiB, below 10 %.");
-
+    ASSERT_TRUE(fill(backup, 500, 2 * GB));
     // A gigabyte threshold names itself in the body; changing it announces nothing by itself.
     rig.preferences->setLowSpaceThreshold(LowSpaceThreshold::gigabytes(500));
     rig.preferences->setUnits(ByteUnits::decimal);
-    ASSERT_TRUE(rig.fill("/", 1000 * GB, 600 * GB));
-    ASSERT_TRUE(rig.fill("/", 1000 * GB, 499 * GB));
-    ASSERT_EQ(server->posted.size(), 3);
-    EXPECT_EQ(server->posted[2], (Notice{"low-space-/dev/nvme0n1p2", "/ is low on space", "499 GB free of 1.0 TB, below 500 GB.", false}));
-    EXPECT_EQ(laterCapture.finish().count(QStringLiteral("notification: ")), 2);
+    ASSERT_TRUE(fill("/", 1000, 600 * GB));
+    ASSERT_TRUE(fill("/", 1000, 499 * GB));
+    EXPECT_EQ(server->posted, (QList<Notice>{{"low-space-/dev/sdb1", "Backup is low on space", "4.2 GB free of 500 GB, below 10 %.", false},
+                                             {"low-space-/dev/sdb1", "Backup is low on space", "1.9 GiB free of 466 GiB, below 10 %.", false},
+                                             {"low-space-/dev/nvme0n1p2", "/ is low on space", "499 GB free of 1.0 TB, below 500 GB.", false}}));
 }
 
 TEST_F(NotifierTest, TheWatchKeepsUpWhileNoticesAreOffAndHiddenKindsAreNeverWatched)
 {
-    start(true);
-    StdoutCapture capture;
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * GB, 1 * GB));
-    ASSERT_TRUE(rig.fill("/mnt/share", 100 * GB, 1 * GB));
+    start();
+    ASSERT_TRUE(fill(backup, 500, 1 * GB));
+    ASSERT_TRUE(fill("/mnt/share", 100, 1 * GB));
     EXPECT_EQ(rig.notifier->lowSpace().low.value(NotifierRig::backup), true);
     EXPECT_FALSE(rig.notifier->lowSpace().low.contains(NotifierRig::share));
-
-    // Turning the notice on, or showing network shares, announces nothing already low.
+    // Turning the notice on, showing shares or raising the threshold announces nothing already low.
     rig.preferences->setNotifyLowSpace(true);
     rig.preferences->setVolumesShown({VolumeKind::external, VolumeKind::network, VolumeKind::internal});
-    ASSERT_TRUE(rig.fill("/mnt/share", 100 * GB, 0));
+    ASSERT_TRUE(fill("/mnt/share", 100, 0));
     EXPECT_EQ(rig.notifier->lowSpace().low.value(NotifierRig::share), true);
-    // A threshold raised past a volume's figures announces nothing either.
-    ASSERT_TRUE(rig.fill("/", 1000 * GB, 150 * GB));
+    ASSERT_TRUE(fill("/", 1000, 150 * GB));
     rig.preferences->setLowSpaceThreshold(LowSpaceThreshold::percent(20));
-    ASSERT_TRUE(rig.fill("/", 1000 * GB, 149 * GB));
+    ASSERT_TRUE(fill("/", 1000, 149 * GB));
     // Hiding a kind again forgets its volumes; one that falls while hidden is not announced.
     rig.preferences->setVolumesShown({VolumeKind::internal});
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * GB, 400 * GB));
-    ASSERT_TRUE(rig.fill("/run/media/me/Backup", 500 * GB, 1 * GB));
+    ASSERT_TRUE(fill(backup, 500, 400 * GB));
+    ASSERT_TRUE(fill(backup, 500, 1 * GB));
     EXPECT_FALSE(rig.notifier->lowSpace().low.contains(NotifierRig::backup));
-    const QString out = capture.finish();
-
-    EXPECT_TRUE(server->posted.isEmpty());
-    EXPECT_EQ(out, "");
+    EXPECT_EQ(titles(), QStringList{});
 }
 
 TEST_F(NotifierTest, WhileTheNoticeIsOnNearVolumesAreReadEveryTwoSecondsAndTheRestEveryHalfMinute)
 {
     start();
-    const QString backup = "/run/media/me/Backup";
-    // The volumes read in each 2-second step (once each: two timers due at one instant may
-    // both read a volume whose first read already returned).
+    // The volumes read in each 2-second step, each once (two timers due at one instant may both read one).
     const auto readsAfter = [&](std::chrono::seconds time) {
         QStringList read;
         for (auto elapsed = 0s; elapsed < time; elapsed += 2s) {
@@ -149,63 +108,42 @@ TEST_F(NotifierTest, WhileTheNoticeIsOnNearVolumesAreReadEveryTwoSecondsAndTheRe
         read.sort();
         return read;
     };
-    // Off: nothing reads the figures.
-    EXPECT_EQ(readsAfter(60s), QStringList{});
-
-    // On, at 10 %: the backup has 50 GB above its threshold, near; / has 300 GB, far; the share is
-    // not shown. An unchanged read publishes nothing.
+    EXPECT_EQ(readsAfter(60s), QStringList{}) << "off: nothing reads the figures";
+    // On, at 10 %: the backup (50 GB above) is near, / (300 GB above) far, the share hidden; unchanged reads publish nothing.
     rig.preferences->setNotifyLowSpace(true);
     const int publications = rig.publications;
-    EXPECT_EQ(readsAfter(2s), QStringList{backup});
-    EXPECT_EQ(readsAfter(26s), QStringList(13, backup));
+    EXPECT_EQ(readsAfter(28s), QStringList(14, backup));
     EXPECT_EQ(readsAfter(2s), (QStringList{"/", backup}));
     EXPECT_EQ(rig.publications, publications);
-
-    // A fall is announced at the next near read. New figures alone do not rebuild the drives (a
-    // rebuild would take the stick's new attachment number as its id).
+    // A fall is announced at the next near read; new figures alone rebuild no drive (it would take the new diskseq as id).
     rig.tree.setAttribute("sdb", "diskseq", "99\n");
     rig.setSpace(backup, 500 * GB, 1 * GB);
     EXPECT_EQ(readsAfter(2s), QStringList{backup});
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return server->posted.size() == 1; }, 5s));
-    EXPECT_EQ(server->posted[0].title, "Backup is low on space");
     rig.settle();
     EXPECT_NE(rig.monitor->drive("12"), nullptr);
-
     // Far from the threshold again: back to the half-minute reads.
     rig.setSpace(backup, 500 * GB, 400 * GB);
-    EXPECT_EQ(readsAfter(2s), QStringList{backup});
-    EXPECT_EQ(readsAfter(24s), QStringList{});
+    EXPECT_EQ(readsAfter(26s), QStringList{backup});
     EXPECT_EQ(readsAfter(2s), (QStringList{"/", backup}));
-
     rig.preferences->setNotifyLowSpace(false);
     EXPECT_EQ(readsAfter(60s), QStringList{});
 }
 
-TEST_F(NotifierTest, FinishedTransfersPostUnderIdentifiersOfTheirOwn)
+TEST_F(NotifierTest, LargeWritesOfTheDriveMonitorAreAnnouncedUnderIdentifiersOfTheirOwn)
 {
     rig.preferences->setNotifyTransferFinished(true);
     start();
-    Drive drive;
-    drive.id = "12";
-    drive.name = "Samsung T7";
-    rig.notifier->transferFinished(drive, FinishedTransfer{12'300'000'000, 125s});
     rig.notifier->transferFinished(drive, FinishedTransfer{12'300'000'000, 125s});
     // Counts beyond the signed range are shown as the largest signed size.
     rig.notifier->transferFinished(drive, FinishedTransfer{std::numeric_limits<quint64>::max(), 3h + 59min + 59s + 600ms});
-    ASSERT_EQ(server->posted.size(), 3);
-    EXPECT_TRUE(server->posted[0].identifier.startsWith("transfer-12-"));
+    ASSERT_EQ(server->posted.size(), 2);
+    EXPECT_TRUE(server->posted[0].identifier.startsWith("transfer-3-"));
     EXPECT_NE(server->posted[0].identifier, server->posted[1].identifier);
-    EXPECT_TRUE(server->posted[0].withSound);
-    EXPECT_EQ(server->posted[2].body, "9223 PB in 4 hr.");
-    rig.preferences->setNotifyTransferFinished(false);
-    rig.notifier->transferFinished(drive, FinishedTransfer{2'000'000'000, 10s});
-    EXPECT_EQ(server->posted.size(), 3);
-}
+    EXPECT_EQ(server->posted[0], (Notice{server->posted[0].identifier, "Finished writing to Stick", "12.3 GB in 2 min, 5 sec.", true}));
+    EXPECT_EQ(server->posted[1].body, "9223 PB in 4 hr.");
+    server->posted.clear();
 
-TEST_F(NotifierTest, TheDriveMonitorsLargeWritesReachTheNotifierUntilItIsGone)
-{
-    rig.preferences->setNotifyTransferFinished(true);
-    start();
     ASSERT_NE(rig.monitor->drive("12"), nullptr);
     rig.monitor->setDetailed(true);
     IOCounters stick;
@@ -217,23 +155,18 @@ TEST_F(NotifierTest, TheDriveMonitorsLargeWritesReachTheNotifierUntilItIsGone)
             QCoreApplication::processEvents();
         }
     };
-    rig.tree.setCounters("sdb", stick);
-    rig.clock.advance(1s);
-
-    // 1 953 124 sectors are 999 999 488 bytes: not a large write.
+    write(0, 1);
+    // 1 953 124 sectors are 999 999 488 bytes: not a large write; one sector more is.
     write(488'281, 4);
     write(0, 11);
-    EXPECT_TRUE(server->posted.isEmpty());
-
-    // One sector more is exactly 1 000 000 000 bytes.
     write(488'282, 1);
     write(488'281, 3);
     write(0, 11);
-    ASSERT_EQ(server->posted.size(), 1);
-    EXPECT_EQ(server->posted[0].title, "Finished writing to SanDisk Cruzer Blade");
-    EXPECT_EQ(server->posted[0].body, "1.0 GB in 4 sec.");
-
-    // Without the notifier, the monitor's callback does nothing.
+    EXPECT_EQ(server->posted.value(0).title + " | " + server->posted.value(0).body, "Finished writing to SanDisk Cruzer Blade | 1.0 GB in 4 sec.");
+    // Switched off, or without the notifier, nothing more is posted.
+    rig.preferences->setNotifyTransferFinished(false);
+    rig.notifier->transferFinished(drive, FinishedTransfer{2'000'000'000, 10s});
+    rig.preferences->setNotifyTransferFinished(true);
     rig.notifier.reset();
     write(488'282, 4);
     write(0, 11);
@@ -246,48 +179,16 @@ TEST_F(NotifierTest, AuthorizationIsReadAtStartAndRequestedOnlyWhileUndetermined
     start();
     QSignalSpy changes(rig.notifier.get(), &Notifier::authorizationChanged);
     EXPECT_EQ(rig.notifier->authorization(), Authorization::notDetermined);
-    EXPECT_EQ(server->reads, 1);
-
-    // Undetermined: ask, then read what the answer left.
     server->answer = Authorization::denied;
-    TestEnvironment::await([&]() -> QCoro::Task<bool> {
-        co_await rig.notifier->requestAuthorization();
-        co_return true;
-    }());
-    EXPECT_EQ(server->requests, 1);
-    EXPECT_EQ(server->reads, 3);
-    EXPECT_EQ(rig.notifier->authorization(), Authorization::denied);
-    EXPECT_EQ(changes.size(), 1);
-
-    // Decided: a request only reads the status again, and an unchanged one says nothing.
-    TestEnvironment::await([&]() -> QCoro::Task<bool> {
-        co_await rig.notifier->requestAuthorization();
-        co_return true;
-    }());
-    EXPECT_EQ(server->requests, 1);
-    EXPECT_EQ(server->reads, 4);
-    EXPECT_EQ(changes.size(), 1);
-}
-
-TEST(NotifierText, DurationsShowTheTwoLargestUnitsThatAreNotZero)
-{
-    EXPECT_EQ(Notifier::durationText(0s), "0 sec");
-    EXPECT_EQ(Notifier::durationText(-5s), "0 sec");
-    EXPECT_EQ(Notifier::durationText(499ms), "0 sec");
-    EXPECT_EQ(Notifier::durationText(500ms), "1 sec");
-    EXPECT_EQ(Notifier::durationText(125s), "2 min, 5 sec");
-    EXPECT_EQ(Notifier::durationText(120s), "2 min");
-    EXPECT_EQ(Notifier::durationText(1h + 5s), "1 hr, 5 sec");
-    EXPECT_EQ(Notifier::durationText(2h + 3min + 4s), "2 hr, 3 min");
-    EXPECT_EQ(Notifier::durationText(59min + 59s + 500ms), "1 hr");
-    EXPECT_EQ(Notifier::durationText(30h + 1min), "30 hr, 1 min");
-}
-
-TEST(NotifierText, TransferIdentifiersCarryTheTimeInShortestForm)
-{
-    EXPECT_EQ(Notifier::transferIdentifier("12", 1712345678.125), "transfer-12-1712345678.125");
-    EXPECT_EQ(Notifier::transferIdentifier("1+2", 1712345678.0), "transfer-1+2-1712345678.0");
-    EXPECT_EQ(Notifier::transferIdentifier("7", 0.1), "transfer-7-0.1");
+    // Undetermined: ask, then read the answer; decided: only read again, and an unchanged status says nothing.
+    for (const auto& [requests, reads] : {std::pair{1, 3}, std::pair{1, 4}}) {
+        TestEnvironment::await([](Notifier& n) -> QCoro::Task<bool> {
+            co_await n.requestAuthorization();
+            co_return true;
+        }(*rig.notifier));
+        EXPECT_EQ(std::tuple(server->requests, server->reads, rig.notifier->authorization(), changes.size()),
+                  std::tuple(requests, reads, Authorization::denied, 1));
+    }
 }
 
 TEST_F(NotifierTest, ANoticePostedWhileANewServerIsAskedWaitsForItsAnswer)
@@ -297,10 +198,6 @@ TEST_F(NotifierTest, ANoticePostedWhileANewServerIsAskedWaitsForItsAnswer)
     start();
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return rig.notifier->authorization() == Authorization::denied; }, 5s));
     ASSERT_TRUE(server->serverChanged);
-    Drive drive;
-    drive.id = "3";
-    drive.name = "Stick";
-
     // A server appears; a transfer ends while it is being asked.
     server->status = Authorization::authorized;
     server->delay = 200ms;
@@ -308,14 +205,120 @@ TEST_F(NotifierTest, ANoticePostedWhileANewServerIsAskedWaitsForItsAnswer)
     rig.notifier->transferFinished(drive, FinishedTransfer{1'000'000'000, 3s});
     EXPECT_TRUE(server->posted.isEmpty());
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return server->posted.size() == 1; }, 5s));
-    EXPECT_EQ(server->posted[0].title, "Finished writing to Stick");
-
     // It goes away; a read that answers "denied" drops what waited for it.
     server->status = Authorization::denied;
     server->serverChanged();
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return rig.notifier->authorization() == Authorization::denied; }, 5s));
     server->serverChanged();
     rig.notifier->transferFinished(drive, FinishedTransfer{2'000'000'000, 3s});
-    TestEnvironment::waitUntil([] { return false; }, 500ms);
+    EXPECT_FALSE(TestEnvironment::waitUntil([&] { return server->posted.size() > 1; }, 500ms));
+    EXPECT_EQ(titles(), QStringList{"Finished writing to Stick"});
+}
+
+TEST(NotifierText, DurationsAndTransferIdentifiers)
+{
+    for (const auto& [duration, text] : std::vector<std::pair<std::chrono::milliseconds, const char*>>{
+             {0s, "0 sec"}, {-5s, "0 sec"}, {499ms, "0 sec"}, {500ms, "1 sec"}, {125s, "2 min, 5 sec"}, {120s, "2 min"}, {1h + 5s, "1 hr, 5 sec"},
+             {2h + 3min + 4s, "2 hr, 3 min"}, {59min + 59s + 500ms, "1 hr"}, {30h + 1min, "30 hr, 1 min"}})
+        EXPECT_EQ(Notifier::durationText(duration), text) << duration.count();
+    EXPECT_EQ(Notifier::transferIdentifier("12", 1712345678.125), "transfer-12-1712345678.125");
+    EXPECT_EQ(Notifier::transferIdentifier("1+2", 1712345678.0), "transfer-1+2-1712345678.0");
+    EXPECT_EQ(Notifier::transferIdentifier("7", 0.1), "transfer-7-0.1");
+}
+
+namespace {
+
+// The notices of a held eject of a fixture stick that starts with 300 MB in the cache.
+class FlushNoticesTest : public NotifierTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(flush.isReady());
+        rig.preferences->setNotifyTransferFinished(true);
+        start();
+        notices = std::make_unique<FlushNotices>(*flush.watch, *rig.notifier, *rig.preferences, rig.clock);
+        startEject();
+    }
+    void startEject()
+    {
+        *flush.ejected = std::nullopt;
+        flush.setWritten(written);
+        flush.setPending(pending = 300 * MB);
+        flush.eject(flush.stick);
+    }
+    // The drive writes 10 MB every half second, `steps` times, and the cache shrinks by as much.
+    void write(int steps)
+    {
+        for (int i = 0; i < steps; ++i) {
+            flush.setWritten(written += 10 * MB);
+            flush.setPending(pending -= 10 * MB);
+            rig.clock.advance(500ms);
+        }
+    }
+    // The unmount returns; true once the eject has answered.
+    bool release()
+    {
+        flush.release();
+        return TestEnvironment::waitUntil([&] { return flush.ejected->has_value(); }, 2s);
+    }
+    // "title | body" of each notice, every one under the stick's identifier.
+    QStringList shown() const
+    {
+        QStringList list;
+        for (const Notice& notice : server->posted)
+            list << (notice.identifier == FlushNotices::identifier("12") ? "" : "elsewhere: ") + notice.title + " | " + notice.body
+                        + (notice.withSound ? " (sound)" : "");
+        return list;
+    }
+
+    static constexpr quint64 MB = FlushRig::MB;
+    FlushRig flush{rig.clock};
+    std::unique_ptr<FlushNotices> notices;
+    quint64 written = 0, pending = 0;
+};
+
+} // namespace
+
+TEST_F(FlushNoticesTest, AnEjectWritingForMoreThanASecondAndAHalfIsAnnouncedThenReplacedWhenItCanBeUnplugged)
+{
+    // Shown 1.5 s after the first rate (second sample), replaced as the figure falls, at most once a second.
+    for (const auto& [steps, count] : {std::pair{4, 0}, std::pair{1, 1}, std::pair{2, 2}, std::pair{2, 3}, std::pair{1, 3}}) {
+        write(steps);
+        EXPECT_EQ(server->posted.size(), count) << "after " << written / MB << " MB";
+    }
+    ASSERT_TRUE(release());
+    EXPECT_EQ(shown(), (QStringList{"Writing data to Stick | Don't unplug it until this finishes. 250 MB left, about 13 s.",
+                                    "Writing data to Stick | Don't unplug it until this finishes. 230 MB left, about 12 s.",
+                                    "Writing data to Stick | Don't unplug it until this finishes. 210 MB left, about 11 s.",
+                                    "Stick can be unplugged |  (sound)"}));
+    EXPECT_TRUE(server->withdrawn.isEmpty());
+}
+
+TEST_F(FlushNoticesTest, AFailedEjectTakesItsNoticeDownAndAShortOneShowsNone)
+{
+    flush.disks->unmountAnswer = Dissent{Dissent::unknownError, QStringLiteral("I/O error")};
+    write(5);
+    ASSERT_TRUE(release());
+    EXPECT_EQ(server->withdrawn, QStringList{FlushNotices::identifier("12")});
+    // Writing for 1.5 s and no more, then ejected: nothing to announce.
+    flush.disks->unmountAnswer.reset();
+    startEject();
+    write(4);
+    ASSERT_TRUE(release());
     EXPECT_EQ(server->posted.size(), 1);
+}
+
+TEST_F(FlushNoticesTest, NothingIsShownWithTheTransferSwitchOffButAShownNoticeIsConcluded)
+{
+    rig.preferences->setNotifyTransferFinished(false);
+    write(8);
+    EXPECT_TRUE(server->posted.isEmpty());
+    // Turned on during the eject: shown; turned off again: the end is still told.
+    rig.preferences->setNotifyTransferFinished(true);
+    write(1);
+    EXPECT_EQ(server->posted.size(), 1);
+    rig.preferences->setNotifyTransferFinished(false);
+    write(4);
+    ASSERT_TRUE(release());
+    EXPECT_EQ(shown().value(1), "Stick can be unplugged |  (sound)");
 }

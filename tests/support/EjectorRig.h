@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <coroutine>
 #include <vector>
 
 namespace mallowby::test {
@@ -23,25 +22,25 @@ class FakeDisks final : public DiskService {
 public:
     QHash<QString, std::optional<Dissent>> unmountAnswers;
     QStringList calls;
-    std::shared_ptr<OneShot<bool>> gate;  // when set, requests wait for it
+    std::shared_ptr<OneShot<bool>> gate;  // when set, unmounts wait for it
     bool held = false;                     // a file system unmounted lazily still holds the disks
 
     QCoro::Task<std::optional<Dissent>> unmountDisk(QString bsdName, bool force) override
     {
-        calls << QStringLiteral("unmount %1%2").arg(bsdName, force ? QStringLiteral(" force") : QString());
-        if (auto held = gate)
-            co_await *held;
+        calls << QStringLiteral("unmount ") + bsdName + (force ? QStringLiteral(" force") : QString());
+        if (auto waitFor = gate)
+            co_await *waitFor;
         co_return force ? std::nullopt : unmountAnswers.value(bsdName);
     }
     QCoro::Task<std::optional<Dissent>> ejectDisk(QString bsdName) override
     {
-        calls << QStringLiteral("eject %1").arg(bsdName);
+        calls << QStringLiteral("eject ") + bsdName;
         co_return std::nullopt;
     }
     QCoro::Task<bool> isReleased(QString) override { co_return !held; }
     QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount mount, bool) override
     {
-        calls << QStringLiteral("unmount share %1").arg(mount.path);
+        calls << QStringLiteral("unmount share ") + mount.path;
         co_return std::nullopt;
     }
 };
@@ -60,29 +59,25 @@ public:
     QList<AttachedImage> attachedImages() const override { return {}; }
 };
 
-// Processes the test ends by hand.
+// Processes the test ends by hand; a watch fires on a later turn, like the real one.
 class FakeProcesses final : public ProcessControl {
 public:
-    class Handle final : public Watch {
-    public:
-        Handle(FakeProcesses& owner, qint32 pid) : m_owner(owner), m_pid(pid) {}
-        ~Handle() override { m_owner.watches.remove(m_pid); }
-
-    private:
-        FakeProcesses& m_owner;
-        qint32 m_pid;
-    };
-
     QHash<qint32, std::function<void()>> watches;
     QSet<qint32> gone;
     QList<std::pair<qint32, int>> signals_;
 
     std::unique_ptr<Watch> watchExit(qint32 pid, std::optional<quint64>, std::function<void()> exited) override
     {
+        struct Handle final : Watch {
+            Handle(FakeProcesses* o, qint32 p) : owner(o), pid(p) {}
+            ~Handle() override { owner->watches.remove(pid); }
+            FakeProcesses* owner;
+            qint32 pid;
+        };
         if (gone.contains(pid))
             return nullptr;
         watches.insert(pid, std::move(exited));
-        return std::make_unique<Handle>(*this, pid);
+        return std::make_unique<Handle>(this, pid);
     }
     bool isGone(qint32 pid, std::optional<quint64>) const override { return gone.contains(pid); }
     bool signal(qint32 pid, std::optional<quint64>, int signal) override
@@ -90,7 +85,6 @@ public:
         signals_.append({pid, signal});
         return !gone.contains(pid);
     }
-    // The process ends: its watch fires on a later turn, like the real one.
     void exit(qint32 pid)
     {
         gone.insert(pid);
@@ -109,35 +103,25 @@ inline Blocker blocker(qint32 pid, const QString& name)
 }
 
 // Holds every scan that starts while it is set (the ejector's and the blockers panel's may
-// overlap), until opened.
-class ScanGate : public std::enable_shared_from_this<ScanGate> {
+// overlap) until opened; each then goes on, on a later turn of the event loop.
+class ScanGate {
 public:
-    static std::shared_ptr<ScanGate> make() { return std::shared_ptr<ScanGate>(new ScanGate); }
-
-    // Lets the held scans go on, each on a later turn of the event loop.
+    static std::shared_ptr<ScanGate> make() { return std::make_shared<ScanGate>(); }
     void complete(bool)
     {
         m_open = true;
-        for (std::coroutine_handle<> waiter : std::exchange(m_waiters, {}))
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [waiter] { waiter.resume(); }, Qt::QueuedConnection);
+        for (const auto& waiter : std::exchange(m_waiters, {}))
+            waiter->complete(true);
     }
-
-    auto operator co_await()
+    QCoro::Task<> wait()
     {
-        struct Awaiter {
-            std::shared_ptr<ScanGate> gate;
-            bool await_ready() const noexcept { return gate->m_open; }
-            void await_suspend(std::coroutine_handle<> handle) { gate->m_waiters.push_back(handle); }
-            void await_resume() const noexcept {}
-        };
-        return Awaiter{shared_from_this()};
+        if (!m_open)
+            co_await *m_waiters.emplace_back(OneShot<bool>::make());
     }
 
 private:
-    ScanGate() = default;
-
     bool m_open = false;
-    std::vector<std::coroutine_handle<>> m_waiters;
+    std::vector<std::shared_ptr<OneShot<bool>>> m_waiters;
 };
 
 // The real Ejector over scripted udisks2, a registry of two drives, hand-ended processes, a
@@ -147,23 +131,18 @@ class EjectorRig {
 public:
     EjectorRig()
     {
-        volumes.table->mounts = {FakeVolumePlatform::mount("/media/usb", "/dev/sdb"),
-                                 FakeVolumePlatform::mount("/media/card", "/dev/sdc")};
+        volumes.table->mounts = {FakeVolumePlatform::mount("/media/usb", "/dev/sdb"), FakeVolumePlatform::mount("/media/card", "/dev/sdc")};
         volumes.table->mounts[0].device = 0x810;
         registry->ids = {{"sdb", 12}, {"sdc", 13}};
-        auto client = std::make_shared<DiskArbitrationClient>(
-            DiskArbitrationClient::Platform{volumes.table, registry, disks});
-        ejector = std::make_unique<Ejector>(
-            Ejector::Platform{client,
-                              [this](ScanTarget target) -> QCoro::Task<BlockerReport> {
-                                  scanned.append(target);
-                                  if (auto held = scanGate)
-                                      co_await *held;
-                                  // A copy: QCoro moves from an lvalue handed to co_return.
-                                  co_return queued.isEmpty() ? BlockerReport(nextReport) : queued.takeFirst();
-                              },
-                              processes},
-            clock);
+        const auto scan = [this](ScanTarget target) -> QCoro::Task<BlockerReport> {
+            scanned.append(target);
+            if (auto held = scanGate)
+                co_await held->wait();
+            // A copy: QCoro moves from an lvalue handed to co_return.
+            co_return queued.isEmpty() ? BlockerReport(nextReport) : queued.takeFirst();
+        };
+        auto client = std::make_shared<DiskArbitrationClient>(DiskArbitrationClient::Platform{volumes.table, registry, disks});
+        ejector = std::make_unique<Ejector>(Ejector::Platform{client, scan, processes}, clock);
     }
 
     // Runs a task to its end (or as far as it gets on the event loop).

@@ -21,7 +21,8 @@ namespace mallowby::test {
 
 // An ejector whose unmounts wait until the test lets them answer, and a flush watch over it that
 // reads a scripted meminfo file, the counters of a fixture USB stick (sdb) through the real
-// block registry, and a scripted mountstats file with an NFS and a FUSE share.
+// block registry, and a scripted mountstats file with an NFS share (/mnt/nfs) and a FUSE share
+// (/mnt/fuse), which keeps no count.
 class FlushRig {
 public:
     static constexpr quint64 MB = 1'000'000;
@@ -30,96 +31,63 @@ public:
     class HeldDisks final : public DiskService {
     public:
         std::optional<Dissent> unmountAnswer;
+        QList<std::shared_ptr<OneShot<bool>>> gates;
 
         QCoro::Task<std::optional<Dissent>> unmountDisk(QString, bool) override { return held(); }
         QCoro::Task<std::optional<Dissent>> ejectDisk(QString) override { co_return std::nullopt; }
         QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount, bool) override { return held(); }
-
-        // Lets every waiting unmount answer.
-        void release()
-        {
-            for (const auto& gate : std::exchange(m_gates, {}))
-                gate->complete(true);
-        }
-
-    private:
         QCoro::Task<std::optional<Dissent>> held()
         {
-            const auto gate = OneShot<bool>::make();
-            m_gates.append(gate);
+            const auto gate = gates.emplace_back(OneShot<bool>::make());
             co_await *gate;
             co_return unmountAnswer;
         }
-
-        QList<std::shared_ptr<OneShot<bool>>> m_gates;
     };
 
     explicit FlushRig(Clock& clock) : registry(std::make_shared<LinuxBlockRegistry>(Sysfs(tree.root())))
     {
         setPending(0);
         setShareWritten(0);
-        volumes.table->mounts = {VolumeStore::Mount{QStringLiteral("/mnt/nfs"), QStringLiteral("server:/export"),
-                                                    QStringLiteral("nfs4"), false, 0, false},
-                                 VolumeStore::Mount{QStringLiteral("/mnt/fuse"), QStringLiteral("sshfs"),
-                                                    QStringLiteral("fuse.sshfs"), false, 0, false}};
+        volumes.table->mounts = {VolumeStore::Mount{"/mnt/nfs", "server:/export", "nfs4", false, 0, false},
+                                 VolumeStore::Mount{"/mnt/fuse", "sshfs", "fuse.sshfs", false, 0, false}};
         auto client = std::make_shared<DiskArbitrationClient>(DiskArbitrationClient::Platform{volumes.table, registry, disks});
         ejector = std::make_unique<Ejector>(
-            Ejector::Platform{client, [](ScanTarget) -> QCoro::Task<BlockerReport> { co_return BlockerReport{}; }, nullptr},
-            clock);
-        watch = new FlushWatch(
-            *ejector,
-            FlushWatch::Platform{registry, [path = meminfoPath()] { return LinuxMeminfo(path).pendingWrites(); },
-                                 [path = mountStatsPath()](const QString& mountPath) {
-                                     return LinuxMountStats(path).bytesWritten(mountPath);
-                                 }},
-            clock);
-        stick = EjectTarget{QStringLiteral("12"), QStringLiteral("Stick"), VolumeKind::external,
-                            registry->members(QStringLiteral("sdb1")), std::nullopt};
+            Ejector::Platform{client, [](ScanTarget) -> QCoro::Task<BlockerReport> { co_return BlockerReport{}; }, nullptr}, clock);
+        watch = new FlushWatch(*ejector,
+                               FlushWatch::Platform{registry, [path = path("meminfo")] { return LinuxMeminfo(path).pendingWrites(); },
+                                                    [path = path("mountstats")](const QString& at) { return LinuxMountStats(path).bytesWritten(at); }},
+                               clock);
+        stick = EjectTarget{"12", "Stick", VolumeKind::external, registry->members("sdb1"), std::nullopt};
     }
 
     bool isReady() const { return tree.isReady() && dir.isValid() && !stick.members.isEmpty(); }
-
     // The system's Dirty and Writeback figures, split in two so both count.
     void setPending(quint64 bytes)
     {
-        QFile file(meminfoPath());
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(QStringLiteral("MemTotal:       24684544 kB\nDirty:          %1 kB\nWriteback:      %2 kB\n"
-                                      "WritebackTmp:         7 kB\n")
-                           .arg(bytes / 1024 / 2)
-                           .arg(bytes / 1024 - bytes / 1024 / 2)
-                           .toLatin1());
+        const quint64 kB = bytes / 1024;
+        write("meminfo", QStringLiteral("MemTotal: 24684544 kB\nDirty: %1 kB\nWriteback: %2 kB\nWritebackTmp: 7 kB\n").arg(kB / 2).arg(kB - kB / 2));
     }
     void setWritten(quint64 bytes) { tree.setCounters(QStringLiteral("sdb"), {0, bytes}); }
-    // An NFS share at /mnt/nfs that has written this much to its server, and a FUSE share at
-    // /mnt/fuse, which keeps no count.
+    // What the NFS share has written to its server.
     void setShareWritten(quint64 bytes)
     {
-        QFile file(mountStatsPath());
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(QStringLiteral("device server:/export mounted on /mnt/nfs with fstype nfs4 statvers=1.1\n"
-                                      "\tbytes:\t0 %1 0 0 0 %1 0 0\n"
-                                      "device sshfs mounted on /mnt/fuse with fstype fuse.sshfs\n")
-                           .arg(bytes)
-                           .toLatin1());
+        write("mountstats", QStringLiteral("device server:/export mounted on /mnt/nfs with fstype nfs4 statvers=1.1\n\tbytes:\t0 %1 0 0 0 %1 0 0\n"
+                                           "device sshfs mounted on /mnt/fuse with fstype fuse.sshfs\n")
+                                .arg(bytes));
     }
-    static EjectTarget share(const QString& path)
-    {
-        return EjectTarget{path, path.section(QLatin1Char('/'), -1), VolumeKind::network, {}, path};
-    }
-
+    static EjectTarget share(const QString& path) { return EjectTarget{path, path.section('/', -1), VolumeKind::network, {}, path}; }
     // Starts the eject; its result lands in `ejected`.
     void eject(const EjectTarget& target)
     {
-        [](Ejector& e, EjectTarget t, std::shared_ptr<std::optional<bool>> out) -> QCoro::Task<> {
-            *out = co_await e.eject(t, false);
-        }(*ejector, target, ejected);
+        [](Ejector& e, EjectTarget t, std::shared_ptr<std::optional<bool>> out) -> QCoro::Task<> { *out = co_await e.eject(t, false); }(
+            *ejector, target, ejected);
     }
-    // The unmount returns.
-    void release() { disks->release(); }
-
-    QString meminfoPath() const { return dir.filePath(QStringLiteral("meminfo")); }
-    QString mountStatsPath() const { return dir.filePath(QStringLiteral("mountstats")); }
+    // Every unmount under way returns.
+    void release()
+    {
+        for (const auto& gate : std::exchange(disks->gates, {}))
+            gate->complete(true);
+    }
 
     SysfsTree tree{{QStringLiteral("usb-disk")}};
     QTemporaryDir dir;
@@ -130,6 +98,15 @@ public:
     FlushWatch* watch;  // owned by the ejector
     EjectTarget stick;
     std::shared_ptr<std::optional<bool>> ejected = std::make_shared<std::optional<bool>>();
+
+private:
+    QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
+    void write(const char* name, const QString& text) const
+    {
+        QFile file(path(name));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(text.toLatin1());
+    }
 };
 
 } // namespace mallowby::test

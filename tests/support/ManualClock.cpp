@@ -6,49 +6,35 @@
 
 namespace mallowby::test {
 
-class ManualClock::Handle final : public Clock::Timer {
-public:
-    Handle(ManualClock& clock, quint64 id) : m_clock(clock), m_id(id) {}
-    ~Handle() override { m_clock.m_timers.erase(m_id); }
-
-private:
-    ManualClock& m_clock;
-    quint64 m_id;
-};
-
-std::unique_ptr<Clock::Timer> ManualClock::schedule(Duration delay, std::optional<Duration> interval,
-                                                    std::function<void()> fire)
+std::unique_ptr<Clock::Timer> ManualClock::schedule(Duration delay, std::optional<Duration> interval, std::function<void()> fire)
 {
+    struct Handle final : Timer {
+        Handle(ManualClock* c, quint64 i) : clock(c), id(i) {}
+        ~Handle() override { clock->m_timers.erase(id); }
+        ManualClock* clock;
+        quint64 id;
+    };
     const quint64 id = m_nextId++;
     m_timers.emplace(id, Entry{m_now + delay, interval, std::move(fire)});
-    return std::make_unique<Handle>(*this, id);
+    return std::make_unique<Handle>(this, id);
 }
 
 size_t ManualClock::pendingTimers() const
 {
-    size_t count = 0;
-    for (const auto& [id, entry] : m_timers)
-        count += entry.due != TimePoint::max();
-    return count;
+    return size_t(std::count_if(m_timers.cbegin(), m_timers.cend(), [](const auto& t) { return t.second.due != TimePoint::max(); }));
 }
 
 void ManualClock::advance(Duration by)
 {
     const TimePoint end = m_now + by;
     for (;;) {
-        // The earliest due timer (by due time, then creation order).
-        auto next = m_timers.end();
-        for (auto it = m_timers.begin(); it != m_timers.end(); ++it)
-            if (it->second.due <= end && (next == m_timers.end() || it->second.due < next->second.due))
-                next = it;
-        if (next == m_timers.end())
+        // The earliest due timer; of equals, the first made.
+        const auto next = std::min_element(m_timers.begin(), m_timers.end(), [](const auto& a, const auto& b) { return a.second.due < b.second.due; });
+        if (next == m_timers.end() || next->second.due > end)
             break;
         m_now = std::max(m_now, next->second.due);
-        auto fire = next->second.fire;
-        if (next->second.interval)
-            next->second.due += *next->second.interval;
-        else
-            next->second.due = TimePoint::max();  // spent; the handle still owns the entry
+        const auto fire = next->second.fire;
+        next->second.due = next->second.interval ? next->second.due + *next->second.interval : TimePoint::max();
         fire();
         // Let queued work (coalesced rebuilds, resumed coroutines) run at this instant.
         QCoreApplication::processEvents();

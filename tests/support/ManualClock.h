@@ -11,7 +11,6 @@ class ManualClock final : public Clock {
 public:
     TimePoint now() const override { return m_now; }
     std::unique_ptr<Timer> schedule(Duration delay, std::optional<Duration> interval, std::function<void()> fire) override;
-
     // Moves time forward, firing every timer that falls due on the way, each at its own time.
     void advance(Duration by);
     // Moves time forward without firing anything, as when the main thread was busy; the timers
@@ -22,12 +21,10 @@ public:
 
 private:
     struct Entry {
-        TimePoint due;
+        TimePoint due;  // max() once a one-shot has fired; its handle still owns the entry
         std::optional<Duration> interval;
         std::function<void()> fire;
     };
-    class Handle;
-
     TimePoint m_now{std::chrono::hours(1)};
     quint64 m_nextId = 1;
     std::map<quint64, Entry> m_timers;
