@@ -1,9 +1,12 @@
 #include "SettingsRig.h"
 
+#include "Popover/Controls/PopoverTheme.h"
+
 #include "support/AppProcess.h"
 
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QSpinBox>
 #include <QTest>
 
@@ -48,6 +51,7 @@ TEST_F(SettingsRestart, EveryChangeMadeOnThePageSurvivesARestartOfTheApp)
         {"panelImage", "label"},             {"panelInk", "light"}};
     for (const auto& [key, value] : expected)
         EXPECT_EQ(stored(key), value) << key.toStdString();
+    EXPECT_FALSE(AccessibleTree::checked(control("Phosphor Green"))) << "accent swatches are one choice";
     QFile written(settings->fileName());
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     const QByteArray file = written.readAll();
@@ -79,5 +83,7 @@ TEST_F(SettingsRestart, EveryChangeMadeOnThePageSurvivesARestartOfTheApp)
         EXPECT_TRUE(AccessibleTree::checked(control(name))) << name;
     EXPECT_EQ(page().first(QAccessible::ComboBox)->text(QAccessible::Value), "STICK");
     EXPECT_EQ(control("gigabytes", QAccessible::SpinBox)->text(QAccessible::Value), "200");
+    auto* title = qobject_cast<QLabel*>(control("MENU BAR", QAccessible::StaticText)->object());
+    EXPECT_EQ(title->palette().color(QPalette::WindowText), PopoverTheme::accentColor(Accent::amber)) << "section titles take the accent";
     view.reset();  // before the preferences it reads
 }
