@@ -218,21 +218,17 @@ TEST(MenuBarDrawing, GlyphCellsBoundTheirInkAndKeepCaptionAndTextColoursApart)
 TEST(SquareIcon, FillBarAndActivityMarksReadAtEverySmallSize)
 {
     const QColor accent(0x30, 0xd1, 0x58), write(0xd1, 0x30, 0xc8), orange(0xff, 0x95, 0x00);
-    // Pixels of about this colour inside an area, and the columns they span.
-    int left = 0, right = 0;
-    const auto count = [&](const QImage& image, const QRect& area, const QColor& colour) {
-        int n = 0;
-        left = INT_MAX, right = -1;
+    // The columns of the opaque pixels of about this colour inside an area.
+    const auto columns = [](const QImage& image, const QRect& area, const QColor& colour) {
+        QList<int> found;
         for (int y = area.top(); y <= area.bottom(); ++y)
             for (int x = area.left(); x <= area.right(); ++x) {
                 const QColor c = QColor::fromRgba(image.pixel(x, y));
-                const bool near = c.alpha() > 200 && std::abs(c.red() - colour.red()) < 40
-                                  && std::abs(c.green() - colour.green()) < 40 && std::abs(c.blue() - colour.blue()) < 40;
-                n += near;
-                left = near ? std::min(left, x) : left;
-                right = near ? std::max(right, x) : right;
+                if (c.alpha() > 200 && std::abs(c.red() - colour.red()) < 40 && std::abs(c.green() - colour.green()) < 40
+                    && std::abs(c.blue() - colour.blue()) < 40)
+                    found << x;
             }
-        return n;
+        return found;
     };
     const QList<std::pair<const char*, SquareIcon::State>> rows{{"half used, reading", {.used = 0.5, .reading = true}},
                                                                  {"low, writing", {.used = 0.95, .low = true, .writing = true}},
@@ -245,16 +241,14 @@ TEST(SquareIcon, FillBarAndActivityMarksReadAtEverySmallSize)
                 const QImage icon = SquareIcon::render(state, size, {.ink = ink, .accent = accent, .write = write});
                 ASSERT_EQ(icon.size(), QSize(size, size));
                 EXPECT_EQ(qGray(ink.rgb()) > 128, dark);
-                // The body's outline reaches both sides.
-                EXPECT_GT(count(icon, QRect(0, 0, 2, size), ink), size / 4);
-                EXPECT_GT(count(icon, QRect(size - 2, 0, 2, size), ink), size / 4);
-                const int bar = count(icon, QRect(0, size / 2, size, size / 2), state.low ? orange : accent);
-                if (state.used) {  // about the used share of the width inside the outline
-                    EXPECT_NEAR(right - left + 1, 0.8 * size * *state.used, size / 5.0);
-                } else {
-                    EXPECT_EQ(bar, 0);
-                }
-                EXPECT_EQ(count(icon, QRect(0, 0, size / 2, size / 4), accent) > 2, state.reading);
-                EXPECT_EQ(count(icon, QRect(size / 2, 0, size / 2, size / 4), write) > 2, state.writing);
+                // The body's outline reaches both sides; the bar is about the used share of the width
+                // inside the outline.
+                EXPECT_GT(columns(icon, QRect(0, 0, 2, size), ink).size(), size / 4);
+                EXPECT_GT(columns(icon, QRect(size - 2, 0, 2, size), ink).size(), size / 4);
+                const QList<int> bar = columns(icon, QRect(0, size / 2, size, size / 2), state.low ? orange : accent);
+                const auto [left, right] = std::minmax_element(bar.begin(), bar.end());
+                EXPECT_NEAR(bar.isEmpty() ? 0 : *right - *left + 1, 0.8 * size * state.used.value_or(0), state.used ? size / 5.0 : 0);
+                EXPECT_EQ(columns(icon, QRect(0, 0, size / 2, size / 4), accent).size() > 2, state.reading);
+                EXPECT_EQ(columns(icon, QRect(size / 2, 0, size / 2, size / 4), write).size() > 2, state.writing);
             }
 }

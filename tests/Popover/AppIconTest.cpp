@@ -23,7 +23,6 @@ TEST(AppIcon, AnIconFileIsReadOffTheMainThreadWithinItsLimitAndNeverFromTheHeldD
 {
     QTemporaryDir dir;
     QImage(16, 16, QImage::Format_ARGB32).save(dir.filePath("app.png"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("stuck.png")).constData(), 0600), 0);  // an open that never returns
     // A blocker of an app whose desktop entry names `icon`, holding `held`.
     const auto appBlocker = [&](const QString& name, const QString& icon, const QString& held) {
         QFile entry(dir.filePath(name + ".desktop"));
@@ -48,6 +47,7 @@ TEST(AppIcon, AnIconFileIsReadOffTheMainThreadWithinItsLimitAndNeverFromTheHeldD
 
     // A file whose open never returns (as on a share whose server stopped answering): given up
     // after its limit, never waited for, and not read twice.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("stuck.png")).constData(), 0600), 0);
     const Blocker stuck = appBlocker("stuck", dir.filePath("stuck.png"), "/proc/self/status");
     StallMeter stalls;
     EXPECT_EQ(AppIcon::of(stuck, &context, ready), std::nullopt);
