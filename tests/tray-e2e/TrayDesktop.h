@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QHash>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRect>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -39,30 +38,26 @@ public:
                 m_missing = QStringLiteral("%1 is not installed (scripts/install-deps installs it)").arg(tool);
                 return;
             }
-        for (int attempt = 0; attempt < 50 && m_display.isEmpty(); ++attempt) {  // a display nobody uses
-            const int number = 100 + int(QRandomGenerator::global()->bounded(400));
-            if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) && !QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-                m_display = QStringLiteral(":%1").arg(number);
-        }
         m_environment = QProcessEnvironment::systemEnvironment();
         for (const char* key : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "MALLOWBY_DUMP_VOLUMES", "MALLOWBY_DUMP_RATES", "DBUS_SESSION_BUS_ADDRESS"})
             m_environment.remove(key);
         QDir(m_home.path()).mkpath("config"), QDir(m_home.path()).mkpath("runtime");
         QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_environment.insert("DISPLAY", m_display);
         m_environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
         m_environment.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
+        // -displayfd: a free display, whose number is printed once the server takes clients;
         // -noreset: no reset when the last client leaves, which drops those connecting.
         m_xvfb.setProcessEnvironment(m_environment);
-        m_xvfb.start("Xvfb", {m_display, "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"});
-        // The socket shows up before the server takes clients; ask it something until it answers.
-        if (!m_xvfb.waitForStarted() || !TestEnvironment::waitUntil([&] { return x("xdotool", {"getdisplaygeometry"}).exitCode == 0; }, 10s)) {
-            m_failure = QStringLiteral("Xvfb did not start on %1: %2").arg(m_display, QString::fromUtf8(m_xvfb.readAllStandardError()));
+        m_xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"});
+        if (!m_xvfb.waitForStarted() || !TestEnvironment::waitUntil([&] { return m_xvfb.canReadLine(); }, 10s)) {
+            m_failure = "Xvfb did not start: " + QString::fromUtf8(m_xvfb.readAllStandardError());
             return;
         }
+        m_display = ":" + QString::fromUtf8(m_xvfb.readLine()).trimmed();
+        m_environment.insert("DISPLAY", m_display);
         m_tray.setProcessEnvironment(m_environment);
         m_tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "22",
-                                        "--SetDockType", "true", "--transparent", "false", "--tint", "0x333333"});
+                                "--SetDockType", "true", "--transparent", "false", "--tint", "0x333333"});
         if (!m_tray.waitForStarted() || !TestEnvironment::waitUntil([&] { return !windowsNamed("^panel$").isEmpty(); }, 10s))
             m_failure = QStringLiteral("trayer did not start on %1: %2").arg(m_display, QString::fromUtf8(m_tray.readAllStandardError()));
     }
