@@ -29,15 +29,14 @@ public:
     std::optional<QStringList> settingsCommand() const override { return command; }
 };
 
-// The settings page over the stack the tray item works on (the real store, monitor, notifier and
-// controller over fixture trees), with a scripted notification service, the updater's settings and
-// the autostart entry in the test's folder.
+// The settings page over the stack the tray item works on, with a scripted notification service,
+// the updater's settings and the autostart entry in the test's folder.
 class SettingsPage : public TrayRig {
 protected:
     void SetUp() override
     {
         TrayRig::SetUp();
-        server->command = QStringList{QStringLiteral("touch"), dir.filePath(QStringLiteral("opened-notification-settings"))};
+        server->command = QStringList{"touch", dir.filePath("opened-notification-settings")};
         notificationServer = server;
     }
     void TearDown() override
@@ -52,21 +51,22 @@ protected:
         start(mounts);
         notifier->start();
         updater->setMessagePresenter([this](const Updater::Message& message) { messages.append(message); });
-        view = std::make_unique<SettingsView>(*preferences, *store, *notifier, *updater,
-                                              LoginItem(autostartPath(), QStringLiteral("/usr/bin/mallowby")),
+        view = std::make_unique<SettingsView>(*preferences, *store, *notifier, *updater, LoginItem(autostartPath(), "/usr/bin/mallowby"),
                                               [this] { ++copies; }, clock);
         view->resize(312, 700);
         view->show();
         settle();
     }
-
-    QString autostartPath() const { return dir.filePath(QStringLiteral("autostart/mallowby.desktop")); }
-
+    QString autostartPath() const { return dir.filePath("autostart/mallowby.desktop"); }
     // The value stored under `key`, read back from the file by a store of its own.
     QVariant stored(const QString& key) const { return QSettings(settings->fileName(), QSettings::IniFormat).value(key); }
-    bool isStored(const QString& key) const { return QSettings(settings->fileName(), QSettings::IniFormat).contains(key); }
 
     AccessibleTree page() const { return AccessibleTree(view.get()); }
+    // A control by name, a check box unless told.
+    QAccessibleInterface* control(const QString& name, QAccessible::Role role = QAccessible::CheckBox) const
+    {
+        return page().find(name, role);
+    }
     // A choice of one of the page's pickers ("style", "units", "low space").
     QAccessibleInterface* segment(const QString& picker, const QString& label) const
     {

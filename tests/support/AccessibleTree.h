@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -23,42 +24,33 @@ public:
     {
         return findIn(m_root, name, role);
     }
-    // The first element with this role.
     QAccessibleInterface* first(QAccessible::Role role) const
     {
         return find(m_root, [&](QAccessibleInterface* e) { return e->role() == role; });
     }
-
-    // The first element below `within` with this name (and role).
     static QAccessibleInterface* findIn(QAccessibleInterface* within, const QString& name,
                                         std::optional<QAccessible::Role> role = std::nullopt)
     {
-        return find(within, [&](QAccessibleInterface* e) {
-            return e->text(QAccessible::Name) == name && (!role || e->role() == *role);
-        });
+        return find(within, [&](QAccessibleInterface* e) { return e->text(QAccessible::Name) == name && (!role || e->role() == *role); });
     }
 
-    // Performs the element's first action (press or toggle), as a screen reader does, and lets it
-    // finish.
+    // Performs an enabled element's first action (press or toggle) and waits for the click it
+    // starts (a button pressed this way clicks after its short press animation).
     static bool press(QAccessibleInterface* element)
     {
-        if (!element || !element->actionInterface() || element->actionInterface()->actionNames().isEmpty())
+        if (!element || element->state().disabled || !element->actionInterface() || element->actionInterface()->actionNames().isEmpty())
             return false;
+        const QPointer<QAbstractButton> button = qobject_cast<QAbstractButton*>(element->object());
         element->actionInterface()->doAction(element->actionInterface()->actionNames().first());
-        auto* button = qobject_cast<QAbstractButton*>(element->object());
-        TestEnvironment::waitUntil([&] { return !button || !button->isDown(); }, std::chrono::seconds(2));
-        return true;
+        return TestEnvironment::waitUntil([&] { return !button || !button->isDown(); }, std::chrono::seconds(10));
     }
-
     static bool checked(QAccessibleInterface* element) { return element && element->state().checked; }
     static bool shown(QAccessibleInterface* element) { return element && !element->state().invisible; }
 
 private:
     static QAccessibleInterface* find(QAccessibleInterface* from, const std::function<bool(QAccessibleInterface*)>& matches)
     {
-        if (!from)
-            return nullptr;
-        if (matches(from))
+        if (!from || matches(from))
             return from;
         for (int i = 0; i < from->childCount(); ++i)
             if (QAccessibleInterface* found = find(from->child(i), matches))

@@ -3,14 +3,11 @@
 #include "support/HungMount.h"
 #include "support/TestEnvironment.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRect>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -29,173 +26,84 @@ struct Window {
     bool operator==(const Window&) const = default;
 };
 
-// An X server of its own (Xvfb) with a tray host, and the app started in it under a private
-// session bus, with its own settings folders. The host is trayer (XEmbed, no StatusNotifierWatcher
-// on the app's bus) or xfce4-panel with its status tray (StatusNotifierItem, on a session bus
-// shared with the app). Everything is ended on destruction.
+// An X server of its own (Xvfb) with trayer's XEmbed tray, and the app started in it under a
+// private session bus (no StatusNotifierWatcher), with its own settings folders. Everything is
+// ended on destruction.
 class TrayDesktop {
 public:
-    enum class Host { trayer, xfce };
-
-    explicit TrayDesktop(Host host = Host::trayer) : m_host(host)
+    TrayDesktop()
     {
-        const char* hostTool = host == Host::xfce ? "xfce4-panel" : "trayer";
-        for (const char* tool : {"Xvfb", hostTool, "xdotool", "dbus-run-session"})
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+        for (const char* tool : {"Xvfb", "trayer", "xdotool", "dbus-run-session"})
+            if (QStandardPaths::findExecutable(tool).isEmpty()) {
                 m_missing = QStringLiteral("%1 is not installed (scripts/install-deps installs it)").arg(tool);
                 return;
             }
-        // A display number nobody uses.
-        for (int attempt = 0; attempt < 50 && m_display.isEmpty(); ++attempt) {
-            const int number = 100 + int(QRandomGenerator::global()->bounded(400));
-            if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))
-                && !QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-                m_display = QStringLiteral(":%1").arg(number);
-        }
         m_environment = QProcessEnvironment::systemEnvironment();
-        for (const char* key : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "MALLOWBY_DUMP_VOLUMES", "MALLOWBY_DUMP_RATES",
-                                "DBUS_SESSION_BUS_ADDRESS"})
-            m_environment.remove(QString::fromLatin1(key));
-        m_environment.insert("DISPLAY", m_display);
+        for (const char* key : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "MALLOWBY_DUMP_VOLUMES", "MALLOWBY_DUMP_RATES", "DBUS_SESSION_BUS_ADDRESS"})
+            m_environment.remove(key);
         QDir(m_home.path()).mkpath("config"), QDir(m_home.path()).mkpath("runtime");
         QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         m_environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
         m_environment.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
-
-        m_xvfb.setProcessEnvironment(m_environment);
+        // -displayfd: a free display, whose number is printed once the server takes clients;
         // -noreset: no reset when the last client leaves, which drops those connecting.
-        m_xvfb.start("Xvfb", {m_display, "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"});
-        // The socket shows up before the server takes clients; ask it something until it answers.
-        const auto answers = [&] { return x("xdotool", {"getdisplaygeometry"}).exitCode == 0; };
-        if (!m_xvfb.waitForStarted() || !TestEnvironment::waitUntil(answers, std::chrono::seconds(10))) {
-            m_failure = QStringLiteral("Xvfb did not start on %1: %2").arg(m_display, QString::fromUtf8(m_xvfb.readAllStandardError()));
+        m_xvfb.setProcessEnvironment(m_environment);
+        m_xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"});
+        if (!m_xvfb.waitForStarted() || !TestEnvironment::waitUntil([&] { return m_xvfb.canReadLine(); }, 10s)) {
+            m_failure = "Xvfb did not start: " + QString::fromUtf8(m_xvfb.readAllStandardError());
             return;
         }
-        if (host == Host::xfce) {
-            startPanel();
-            return;
-        }
-        m_trayer.setProcessEnvironment(m_environment);
-        m_trayer.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "22",
-                                  "--SetDockType", "true", "--transparent", "false", "--tint", "0x333333"});
-        if (!m_trayer.waitForStarted() || !TestEnvironment::waitUntil([&] { return !windowsNamed("^panel$").isEmpty(); }, 10s))
-            m_failure = QStringLiteral("trayer did not start on %1 (exit %2): %3")
-                            .arg(m_display).arg(m_trayer.exitCode())
-                            .arg(QString::fromUtf8(m_trayer.readAllStandardError() + m_trayer.readAllStandardOutput()));
+        m_display = ":" + QString::fromUtf8(m_xvfb.readLine()).trimmed();
+        m_environment.insert("DISPLAY", m_display);
+        m_tray.setProcessEnvironment(m_environment);
+        m_tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "22",
+                                "--SetDockType", "true", "--transparent", "false", "--tint", "0x333333"});
+        if (!m_tray.waitForStarted() || !TestEnvironment::waitUntil([&] { return !windowsNamed("^panel$").isEmpty(); }, 10s))
+            m_failure = QStringLiteral("trayer did not start on %1: %2").arg(m_display, QString::fromUtf8(m_tray.readAllStandardError()));
     }
-
     ~TrayDesktop()
     {
         stopApp();
-        for (QProcess* process : {&m_trayer, &m_bus, &m_xvfb})
+        for (QProcess* process : {&m_tray, &m_xvfb})
             end(*process);
     }
 
-    // A tool this needs is not installed.
+    // A tool this needs is not installed; the display or the tray host did not come up.
     const std::optional<QString>& missing() const { return m_missing; }
-    // The display or the tray host did not come up.
     const std::optional<QString>& failure() const { return m_failure; }
     QProcess& app() { return m_app; }
 
-    void startApp(const QList<std::pair<QString, QString>>& extra = {})
+    // Starts the app and answers its icon once it has taken its width (it widens when its first
+    // image is drawn): the same in two looks 300 ms apart.
+    std::optional<QRect> startApp(const QList<std::pair<QString, QString>>& extra = {})
     {
         QProcessEnvironment environment = m_environment;
         for (const auto& [key, value] : extra)
             environment.insert(key, value);
         m_app.setProcessEnvironment(environment);
         m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_answers.clear();
-        if (m_host == Host::xfce)
-            m_app.start(TestEnvironment::mallowbyBinary(), {});
-        else
-            m_app.start("dbus-run-session",
-                        {QStringLiteral("--config-file=") + TestEnvironment::dataPath("session-bus.conf"),
-                         "--", TestEnvironment::mallowbyBinary()});
-        m_app.waitForStarted();
+        m_app.start("dbus-run-session", {"--config-file=" + TestEnvironment::dataPath("session-bus.conf"), "--",
+                                         TestEnvironment::mallowbyBinary()});
+        std::optional<Window> last;
+        const bool settled = TestEnvironment::waitUntil([&] {
+            const auto now = trayIcon();
+            const bool same = now && now == last;
+            last = now;
+            QThread::msleep(300);
+            return same;
+        }, 25s);
+        return settled ? std::optional(last->geometry) : std::nullopt;
     }
+    // The app first (the session ends with it), then the session runner if need be.
     void stopApp()
     {
         if (m_app.state() == QProcess::NotRunning)
             return;
-        // The app first (the session ends with it), then the session itself if need be.
         for (qint64 child : childrenOf(m_app.processId()))
             ::kill(pid_t(child), SIGTERM);
         if (!m_app.waitForFinished(5000))
             end(m_app);
     }
-
-    // The app's icon once it has taken its width (it widens when its first image is drawn).
-    std::optional<Window> settledIcon()
-    {
-        if (!TestEnvironment::waitUntil([&] { return trayIcon().has_value(); }, 15s))
-            return std::nullopt;
-        std::optional<Window> last;
-        const bool settled = TestEnvironment::waitUntil(
-            [&] {
-                const auto now = trayIcon();
-                const bool same = now && now == last;
-                last = now;
-                QThread::msleep(300);
-                return same;
-            },
-            10s);
-        return settled ? last : std::nullopt;
-    }
-
-    // Asks an app started with MALLOWBY_ACCESSIBILITY_DRIVER a command and answers its reply's
-    // fields after the driver's tag (empty when it did not answer within 5 seconds). Untagged
-    // lines are not the driver's: services the session bus started share the app's output.
-    QStringList ask(const QString& command)
-    {
-        static const QString tag = "mallowby-driver\t";
-        m_app.write(command.toUtf8() + '\n');
-        m_app.waitForBytesWritten(1000);
-        QString line;
-        TestEnvironment::waitUntil(
-            [&] {
-                m_answers += QString::fromUtf8(m_app.readAllStandardOutput());
-                for (qsizetype end; (end = m_answers.indexOf(QLatin1Char('\n'))) >= 0;) {
-                    line = m_answers.left(end);
-                    m_answers.remove(0, end + 1);
-                    if (line.startsWith(tag))
-                        return true;
-                }
-                return false;
-            },
-            5s);
-        return line.startsWith(tag) ? line.mid(tag.size()).split(QLatin1Char('\t')) : QStringList();
-    }
-    // Writes a line into the app's output as a process sharing it would (the AT-SPI registry a
-    // desktop portal starts on the session bus announces itself there).
-    void writeToAppOutput(const QByteArray& line)
-    {
-        QFile out(QStringLiteral("/proc/%1/fd/1").arg(m_app.processId()));
-        if (out.open(QIODevice::WriteOnly | QIODevice::Append))
-            out.write(line + '\n');
-    }
-    // The accessible names of everything the app shows.
-    QStringList accessibleNames() { return ask("names").mid(1); }
-    // Presses a control by its accessible name; true when the app found it enabled.
-    bool press(const QString& name) { return ask(QStringLiteral("press ") + name).value(0) == QLatin1String("pressed"); }
-
-    // Starts the program once more in the app's desktop session (its display and session bus) and
-    // waits for it to end.
-    TestEnvironment::Result launchAgain()
-    {
-        QProcessEnvironment environment = m_environment;
-        // dbus-run-session hands its bus to the app only: read it from the app's environment.
-        for (qint64 child : childrenOf(m_app.processId())) {
-            QFile environ(QStringLiteral("/proc/%1/environ").arg(child));
-            if (environ.open(QIODevice::ReadOnly))
-                for (const QByteArray& entry : environ.readAll().split('\0'))
-                    if (entry.startsWith("DBUS_SESSION_BUS_ADDRESS="))
-                        environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(entry.mid(25)));
-        }
-        if (!environment.contains("DBUS_SESSION_BUS_ADDRESS"))
-            return {};
-        return run(environment, TestEnvironment::mallowbyBinary(), {}, 15000);
-    }
-
     // The app's own process under the session bus runner, or 0.
     qint64 appPid()
     {
@@ -207,52 +115,86 @@ public:
         return 0;
     }
 
-    // Runs an X tool on this display.
-    TestEnvironment::Result x(const QString& program, const QStringList& arguments)
+    // Asks an app started with MALLOWBY_ACCESSIBILITY_DRIVER a command and answers its reply's
+    // fields after the driver's tag (none when it did not answer within 5 seconds). Untagged
+    // lines are not the driver's: services the session bus started share the app's output.
+    QStringList ask(const QString& command)
     {
-        return run(m_environment, program, arguments, 10000);
+        static const QString tag = "mallowby-driver\t";
+        m_app.write(command.toUtf8() + '\n');
+        m_app.waitForBytesWritten(1000);
+        QString line;
+        TestEnvironment::waitUntil([&] {
+            m_answers += QString::fromUtf8(m_app.readAllStandardOutput());
+            for (qsizetype end; !line.startsWith(tag) && (end = m_answers.indexOf('\n')) >= 0; m_answers.remove(0, end + 1))
+                line = m_answers.left(end);
+            return line.startsWith(tag);
+        }, 5s);
+        return line.startsWith(tag) ? line.mid(tag.size()).split('\t') : QStringList();
+    }
+    // The accessible names of everything the app shows; presses a control by its accessible name
+    // (true when the app found it enabled).
+    QStringList accessibleNames() { return ask("names").mid(1); }
+    bool press(const QString& name) { return ask("press " + name).value(0) == "pressed"; }
+    // Writes a line into the app's output as a process sharing it would (the AT-SPI registry a
+    // desktop portal starts on the session bus announces itself there).
+    void writeToAppOutput(const QByteArray& line)
+    {
+        QFile out(QStringLiteral("/proc/%1/fd/1").arg(m_app.processId()));
+        if (out.open(QIODevice::WriteOnly | QIODevice::Append))
+            out.write(line + '\n');
     }
 
-    // The viewable windows that xdotool finds with these search options, in root coordinates.
+    // Starts the program once more in the app's session (its display and session bus) and waits
+    // for it to end. dbus-run-session hands its bus to the app only: it is read from the app.
+    TestEnvironment::Result launchAgain()
+    {
+        QProcessEnvironment environment = m_environment;
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(appPid()));
+        if (environ.open(QIODevice::ReadOnly))
+            for (const QByteArray& entry : environ.readAll().split('\0'))
+                if (entry.startsWith("DBUS_SESSION_BUS_ADDRESS="))
+                    environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(entry.mid(25)));
+        if (!environment.contains("DBUS_SESSION_BUS_ADDRESS"))
+            return {};
+        return run(environment, TestEnvironment::mallowbyBinary(), {}, 15000);
+    }
+    TestEnvironment::Result x(const QString& program, const QStringList& arguments) { return run(m_environment, program, arguments, 10000); }
+
+    // The viewable windows that xdotool finds with these search options.
     QList<Window> search(const QStringList& options)
     {
         QList<Window> found;
-        const QString ids = x("xdotool", QStringList{"search"} + options).out;
-        for (const QString& id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        for (const QString& id : x("xdotool", QStringList{"search", "--onlyvisible"} + options).out.split('\n', Qt::SkipEmptyParts)) {
             QHash<QString, int> fields;
-            const QString shell = x("xdotool", {"getwindowgeometry", "--shell", id}).out;
-            for (const QString& line : shell.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                fields.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
+            for (const QString& line : x("xdotool", {"getwindowgeometry", "--shell", id}).out.split('\n', Qt::SkipEmptyParts))
+                fields.insert(line.section('=', 0, 0), line.section('=', 1).toInt());
             if (fields.contains("WIDTH"))
                 found.append({id, QRect(fields.value("X"), fields.value("Y"), fields.value("WIDTH"), fields.value("HEIGHT"))});
         }
         return found;
     }
-    QList<Window> windowsNamed(const QString& pattern) { return search({"--onlyvisible", "--name", pattern}); }
-
-    // The app's icon in the tray: its window inside trayer's panel.
+    QList<Window> windowsNamed(const QString& pattern) { return search({"--name", pattern}); }
+    // The app's icon: its window inside trayer's panel.
     std::optional<Window> trayIcon()
     {
         const QList<Window> panels = windowsNamed("^panel$");
-        for (const Window& window : search({"--onlyvisible", "--classname", "^mallowby$"}))
+        for (const Window& window : search({"--classname", "^mallowby$"}))
             for (const Window& panel : panels)
                 if (panel.geometry.contains(window.geometry) && window.geometry.width() >= 16)
                     return window;
         return std::nullopt;
     }
-    // The app's viewable windows other than the icon (the popover, a menu).
+    // The app's viewable windows other than the icon: the popover (340 wide), or a menu.
     QList<Window> appWindows()
     {
         QList<Window> result;
         const auto icon = trayIcon();
-        for (const Window& window : search({"--onlyvisible", "--classname", "^mallowby$"}))
+        for (const Window& window : search({"--classname", "^mallowby$"}))
             if (window.geometry.width() > 10 && window.geometry.height() > 10 && (!icon || window.id != icon->id))
                 result.append(window);
         return result;
     }
-    // The popover is 340 wide; any other window is a menu.
-    std::optional<Window> popover() { return appWindow(true); }
-    std::optional<Window> menu() { return appWindow(false); }
     std::optional<Window> appWindow(bool popover)
     {
         for (const Window& window : appWindows())
@@ -260,38 +202,25 @@ public:
                 return window;
         return std::nullopt;
     }
+    // Waits until the popover (or a menu) is shown, or with `shown` false, gone.
+    bool waitForWindow(bool popover, bool shown = true) { return TestEnvironment::waitUntil([&] { return appWindow(popover).has_value() == shown; }, 10s); }
 
     // Clicks are kept apart by more than the double-click interval: two quick presses on the
     // XEmbed icon make a double click, which Qt reports for the left button only.
-    void click(const QPoint& at, int button, const QStringList& modifiers = {})
+    void click(const QPoint& at, int button, const QString& modifier = {})
     {
         if (m_lastClick.isValid() && m_lastClick.elapsed() < 600)
             QThread::msleep(600 - m_lastClick.elapsed());
         m_lastClick.start();
         QStringList arguments{"mousemove", QString::number(at.x()), QString::number(at.y())};
-        if (!modifiers.isEmpty())
-            arguments << "keydown" << modifiers.join(QLatin1Char('+'));
+        if (!modifier.isEmpty())
+            arguments << "keydown" << modifier;
         arguments << "click" << QString::number(button);
-        if (!modifiers.isEmpty())
-            arguments << "keyup" << modifiers.join(QLatin1Char('+'));
+        if (!modifier.isEmpty())
+            arguments << "keyup" << modifier;
         x("xdotool", arguments);
     }
     void key(const QString& name) { x("xdotool", {"key", name}); }
-
-    // The session bus the xfce panel and the app share.
-    QDBusConnection bus()
-    {
-        QDBusConnection connection = QDBusConnection::connectToBus(m_environment.value("DBUS_SESSION_BUS_ADDRESS"), m_display);
-        if (!connection.isConnected())  // not up yet: the next call tries again
-            QDBusConnection::disconnectFromBus(m_display);
-        return connection;
-    }
-    // The panel's top-level window.
-    std::optional<Window> panel()
-    {
-        const QList<Window> found = search({"--onlyvisible", "--class", "^Xfce4-panel$"});
-        return found.isEmpty() ? std::nullopt : std::optional<Window>(found.first());
-    }
 
 private:
     static void end(QProcess& process)
@@ -299,84 +228,28 @@ private:
         if (process.state() == QProcess::NotRunning)
             return;
         process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
+        if (!process.waitForFinished(5000))
+            process.kill(), process.waitForFinished(5000);
     }
-    static TestEnvironment::Result run(const QProcessEnvironment& environment, const QString& program,
-                                       const QStringList& arguments, int timeout)
+    static TestEnvironment::Result run(const QProcessEnvironment& environment, const QString& program, const QStringList& arguments, int timeout)
     {
         QProcess process;
         process.setProcessEnvironment(environment);
         process.start(program, arguments);
         if (!process.waitForStarted(5000) || !process.waitForFinished(timeout)) {
-            process.kill();
-            process.waitForFinished(5000);
+            process.kill(), process.waitForFinished(5000);
             return {};
         }
         return {.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                .out = QString::fromUtf8(process.readAllStandardOutput()),
-                .err = QString::fromUtf8(process.readAllStandardError())};
+                .out = QString::fromUtf8(process.readAllStandardOutput()), .err = QString::fromUtf8(process.readAllStandardError())};
     }
 
-    // A session bus, and xfce4-panel with one top panel: a spacer and the status tray at its right end.
-    void startPanel()
-    {
-        const QString address = QStringLiteral("unix:path=") + m_home.filePath("runtime/bus");
-        m_environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
-        m_environment.insert("XDG_CURRENT_DESKTOP", "XFCE");
-        m_bus.setProcessEnvironment(m_environment);  // what it starts (xfconfd) reads this config
-        m_bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", QStringLiteral("--address=") + address});
-        const QString channels = m_home.filePath("config/xfce4/xfconf/xfce-perchannel-xml");
-        QDir().mkpath(channels);
-        QFile layout(channels + "/xfce4-panel.xml");
-        if (layout.open(QIODevice::WriteOnly))
-            layout.write(R"(<?xml version="1.0" encoding="UTF-8"?>
-<channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array">
-    <value type="int" value="1"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="size" type="uint" value="28"/>
-      <property name="plugin-ids" type="array"><value type="int" value="1"/><value type="int" value="2"/></property>
-    </property>
-  </property>
-  <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="separator"><property name="expand" type="bool" value="true"/></property>
-    <property name="plugin-2" type="string" value="systray"><property name="square-icons" type="bool" value="true"/></property>
-  </property>
-</channel>
-)");
-        layout.close();
-        m_environment.insert("QT_QPA_PLATFORM", "xcb");
-        m_trayer.setProcessEnvironment(m_environment);
-        m_trayer.start("xfce4-panel", {"--disable-wm-check"});
-        const auto watching = [&] {
-            QDBusConnection connection = bus();
-            return connection.isConnected()
-                   && connection.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value();
-        };
-        if (!m_bus.waitForStarted() || !m_trayer.waitForStarted()
-            || !TestEnvironment::waitUntil(watching, 30s) || !panel())
-            m_failure = QStringLiteral("xfce4-panel did not start its status tray on %1: %2")
-                            .arg(m_display, QString::fromUtf8(m_trayer.readAllStandardError()).left(2000));
-    }
-
-    Host m_host;
-    QProcess m_bus;
-    std::optional<QString> m_missing;
-    std::optional<QString> m_failure;
-    QString m_display;
+    std::optional<QString> m_missing, m_failure;
+    QString m_display, m_answers;
     QTemporaryDir m_home;
     QProcessEnvironment m_environment;
-    QProcess m_xvfb;
-    QProcess m_trayer;  // the tray host
-    QProcess m_app;
+    QProcess m_xvfb, m_tray, m_app;
     QElapsedTimer m_lastClick;
-    QString m_answers;
 };
 
 } // namespace mallowby::test
