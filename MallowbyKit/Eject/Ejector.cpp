@@ -113,7 +113,7 @@ QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
         co_return false;
     m_ejecting.insert(id);
     stopWatching(id);
-    store(id, Status{target, Phase::ejecting, std::nullopt, std::nullopt, {}});
+    store(id, Status{.target = target, .phase = Phase::ejecting});
 
     QPointer<Ejector> self(this);
     const auto client = m_platform.client;
@@ -136,7 +136,7 @@ QCoro::Task<bool> Ejector::eject(EjectTarget target, bool force)
 
     appendLog(target, *failure);
     const auto mounts = client->mounts(target);
-    Status settled{target, Phase::idle, failure, std::nullopt, stillMounted(mounts)};
+    Status settled{.target = target, .phase = Phase::idle, .failure = failure, .stillMounted = stillMounted(mounts)};
     if (!failure->isBusy()) {
         store(id, settled);
         co_return false;
@@ -202,7 +202,7 @@ QCoro::Task<> Ejector::inspect(EjectTarget target)
         co_return;
     const auto client = m_platform.client;
     const auto mounts = client->mounts(target);
-    Status scanning = existing ? *existing : Status{target, Phase::scanning, std::nullopt, std::nullopt, {}};
+    Status scanning = existing ? *existing : Status{.target = target, .phase = Phase::scanning};
     scanning.phase = Phase::scanning;
     store(id, scanning);
 

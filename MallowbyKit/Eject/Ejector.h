@@ -36,12 +36,12 @@ public:
     struct Status {
         EjectTarget target;
         Phase phase = Phase::ejecting;
-        std::optional<EjectFailure> failure;
-        std::optional<BlockerReport> report;
-        QStringList stillMounted;  // last path component of each visible mount still there
+        std::optional<EjectFailure> failure{};
+        std::optional<BlockerReport> report{};
+        QStringList stillMounted{};  // last path component of each visible mount still there
         // After a forced (lazy) unmount: the processes that still hold the file system, which
         // lives on until they let go; 0 while only the device itself is still held.
-        std::optional<qsizetype> awaitedHolders;
+        std::optional<qsizetype> awaitedHolders{};
 
         bool operator==(const Status&) const = default;
     };

@@ -1,12 +1,14 @@
 #include "Support/Console.h"
 
+#include "Support/FilePath.h"
+
 #include <cstdio>
 
 namespace mallowby {
 
 void Console::printLine(const QString& line)
 {
-    const QByteArray bytes = line.toUtf8() + '\n';
+    const QByteArray bytes = FilePath::encode(line) + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
 }
 

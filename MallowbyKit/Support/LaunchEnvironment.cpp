@@ -1,6 +1,8 @@
 #include "Support/LaunchEnvironment.h"
 
-#include <QProcessEnvironment>
+#include "Support/FilePath.h"
+
+#include <unistd.h>
 
 namespace mallowby {
 
@@ -9,10 +11,13 @@ LaunchEnvironment::LaunchEnvironment(QHash<QString, QString> values) : m_values(
 const LaunchEnvironment& LaunchEnvironment::shared()
 {
     static const LaunchEnvironment environment = [] {
+        // Values may be paths: read as bytes, so one that is not UTF-8 keeps them.
         QHash<QString, QString> values;
-        const auto system = QProcessEnvironment::systemEnvironment();
-        for (const QString& key : system.keys())
-            values.insert(key, system.value(key));
+        for (char** entry = environ; entry && *entry; ++entry) {
+            const QByteArrayView text(*entry);
+            if (const qsizetype equals = text.indexOf('='); equals > 0)
+                values.insert(FilePath::decode(text.first(equals)), FilePath::decode(text.sliced(equals + 1)));
+        }
         return LaunchEnvironment(std::move(values));
     }();
     return environment;

@@ -1,6 +1,8 @@
 #include "Volumes/SpaceHelper.h"
 
 #include <QCoreApplication>
+#include "Support/FilePath.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -178,7 +180,7 @@ SpaceHelper::~SpaceHelper()
 void SpaceHelper::ask(const QString& path, Answer answer)
 {
     m_answer = std::move(answer);
-    const QByteArray request = QFile::encodeName(path) + '\0';
+    const QByteArray request = FilePath::encode(path) + '\0';
     qsizetype sent = 0;
     while (m_socket >= 0 && sent < request.size()) {
         const ssize_t count = ::send(m_socket, request.constData() + sent, size_t(request.size() - sent), MSG_NOSIGNAL);

@@ -483,21 +483,22 @@ void StatusItemController::showPopover(const std::optional<QString>& focus, bool
 
     dismissStaleStatuses();
 
-    if (m_popover)
-        delete m_popover.data();  // closed, waiting to be dropped
-    m_popover = new PopoverWindow(m_keepPopoverOpen ? PopoverWindow::Behavior::applicationDefined
-                                                    : PopoverWindow::Behavior::transient);
-    const QPointer<PopoverWindow> popover = m_popover;
-    connect(m_popover, &PopoverWindow::closed, this, [this, popover] {
-        if (popover == m_popover)
-            popoverDidClose();
-    });
-    QPointer<StatusItemController> self(this);
-    m_popover->setContent(new PopoverView(m_volumes, m_drives, m_ejector, m_preferences, m_notifier, m_updater,
-                                          *m_popoverState, [self] {
-                                              if (self)
-                                                  self->copyDiagnosticsFromMenu();
-                                          }));
+    // The window and its views are kept while closed and brought up to date when opened again:
+    // building eight cards anew took most of the time to the first paint.
+    const auto behavior = m_keepPopoverOpen ? PopoverWindow::Behavior::applicationDefined : PopoverWindow::Behavior::transient;
+    if (m_popover && m_popover->behavior() == behavior) {
+        static_cast<PopoverView*>(m_popover->content())->reopen();
+    } else {
+        delete m_popover.data();
+        m_popover = new PopoverWindow(behavior);
+        connect(m_popover, &PopoverWindow::closed, this, &StatusItemController::popoverDidClose);
+        QPointer<StatusItemController> self(this);
+        m_popover->setContent(new PopoverView(m_volumes, m_drives, m_ejector, m_preferences, m_notifier, m_updater,
+                                              *m_popoverState, [self] {
+                                                  if (self)
+                                                      self->copyDiagnosticsFromMenu();
+                                              }));
+    }
     m_popover->showAt(m_statusItem->geometry(), QCursor::pos());
 
     updateSamplingDetail();
@@ -529,9 +530,6 @@ void StatusItemController::popoverDidClose()
     QTimer::singleShot(0, this, [this] {
         if (isPopoverShown())
             return;  // opened again meanwhile
-        if (m_popover)
-            m_popover->deleteLater();
-        m_popover = nullptr;
         updateSamplingDetail();
         refresh();
     });

@@ -55,8 +55,8 @@ public:
 
     StatusItem& statusItem() const { return *m_statusItem; }
     PopoverState& popoverState() const { return *m_popoverState; }
-    // Present from showPopover() until the turn after it closed.
-    PopoverWindow* popover() const { return m_popover; }
+    // The open popover; none while it is closed (its window is kept hidden, to open faster).
+    PopoverWindow* popover() const { return isPopoverShown() ? m_popover.data() : nullptr; }
     bool isPopoverShown() const;
     const TransferDetector& transfer() const { return m_transfer; }
     const std::optional<RenderKey>& lastRender() const { return m_lastRender; }

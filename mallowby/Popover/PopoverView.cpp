@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace mallowby {
 
@@ -142,8 +143,21 @@ void PopoverView::refresh()
     m_list->present(model.entries(), model);
 }
 
+void PopoverView::reopen()
+{
+    if (std::exchange(m_stale, false))
+        refresh();
+    for (QScrollArea* area : {m_listArea, m_settingsArea})
+        if (area)
+            area->verticalScrollBar()->setValue(0);
+}
+
 void PopoverView::scheduleRefresh()
 {
+    if (!isVisible()) {
+        m_stale = true;  // a closed popover costs nothing a sample
+        return;
+    }
     // A sample is followed by capacity readings of the drives being written, one change each, and
     // a view may change the ejector's state while it is presented: one refresh a turn takes all.
     if (m_refreshScheduled)

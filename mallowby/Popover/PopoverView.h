@@ -41,6 +41,9 @@ public:
     PopoverModel model();
     // Brings every view in step with the live objects, now.
     void refresh();
+    // For a view kept while its window was closed (changes are not presented then): brings it up
+    // to date, scrolled to the top.
+    void reopen();
     // The same on the next turn; changes until then are taken in one go.
     void scheduleRefresh();
 
@@ -84,6 +87,7 @@ private:
     FooterView* m_footer;
 
     bool m_refreshScheduled = false;
+    bool m_stale = false;  // changed while hidden
     bool m_scheduled = false;  // a height fit and focus scroll
 };
 

@@ -1,6 +1,7 @@
 #include "Platform/Linux/LinuxDeviceUsers.h"
 
 #include "Platform/Linux/ProcfsProcessTable.h"
+#include "Support/FilePath.h"
 
 #include <QFile>
 #include <QSet>
@@ -28,7 +29,7 @@ QStringList exportedPaths(const QByteArray& text)
         qsizetype stop = 0;
         while (stop < line.size() && line[stop] != ' ' && line[stop] != '\t')
             ++stop;
-        const QString path = ProcfsProcessTable::unescaped(line.left(stop));
+        const QString path = FilePath::fromKernel(line.left(stop));
         if (!paths.contains(path))
             paths.append(path);
     }
@@ -51,7 +52,7 @@ QList<DeviceUsers::Swap> LinuxDeviceUsers::swaps() const
         const QList<QByteArray> fields = lines[i].simplified().split(' ');
         if (fields.size() < 2 || !fields[0].startsWith('/'))
             continue;
-        swaps.append({ProcfsProcessTable::unescaped(fields[0]), fields[1] == "partition"});
+        swaps.append({FilePath::fromKernel(fields[0]), fields[1] == "partition"});
     }
     return swaps;
 }

@@ -1,5 +1,7 @@
 #include "Platform/Linux/LinuxMountStats.h"
 
+#include "Support/FilePath.h"
+
 #include <QFile>
 
 #include <charconv>
@@ -7,23 +9,6 @@
 namespace mallowby {
 
 namespace {
-
-// The kernel writes space, tab, line break and backslash in paths as \ooo.
-QString unescaped(QByteArrayView text)
-{
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '3'
-            && text[i + 2] >= '0' && text[i + 2] <= '7' && text[i + 3] >= '0' && text[i + 3] <= '7') {
-            out.append(char((text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 + (text[i + 3] - '0')));
-            i += 3;
-        } else {
-            out.append(text[i]);
-        }
-    }
-    return QString::fromUtf8(out);
-}
 
 // The mount point of a "device X mounted on PATH with fstype T …" line; none for other lines.
 std::optional<QString> mountPoint(QByteArrayView line)
@@ -37,7 +22,7 @@ std::optional<QString> mountPoint(QByteArrayView line)
     const qsizetype with = line.indexOf(" with fstype ", start);
     if (with < 0)
         return std::nullopt;
-    return unescaped(line.sliced(start, with - start));
+    return FilePath::fromKernel(line.sliced(start, with - start));
 }
 
 // The sixth number of a "bytes:" line: the bytes the client wrote to the server.

@@ -1,5 +1,7 @@
 #include "Platform/Linux/LinuxMountTable.h"
 
+#include "Support/FilePath.h"
+
 #include <QFile>
 #include <QSet>
 
@@ -14,7 +16,7 @@ namespace {
 
 QString text(const char* value)
 {
-    return value ? QString::fromUtf8(value) : QString();
+    return value ? FilePath::decode(value) : QString();
 }
 
 int skipBrokenLine(libmnt_table*, const char*, int)

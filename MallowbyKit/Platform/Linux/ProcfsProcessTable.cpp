@@ -1,5 +1,7 @@
 #include "Platform/Linux/ProcfsProcessTable.h"
 
+#include "Support/FilePath.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -52,25 +54,6 @@ QByteArray readFileAt(int dirfd, const char* name, qsizetype limit = 1024 * 1024
 
 } // namespace
 
-QString ProcfsProcessTable::unescaped(const QByteArray& field)
-{
-    if (!field.contains('\\'))
-        return QString::fromUtf8(field);
-    QByteArray out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && std::all_of(field.begin() + i + 1, field.begin() + i + 4, [](char c) {
-                return c >= '0' && c <= '7';
-            })) {
-            out.append(char(field.mid(i + 1, 3).toInt(nullptr, 8)));
-            i += 3;
-        } else {
-            out.append(field[i]);
-        }
-    }
-    return QString::fromUtf8(out);
-}
-
 namespace {
 
 // The text of a symbolic link, as bytes; none for a link that cannot be read.
@@ -87,7 +70,7 @@ QString withoutDeleted(QByteArray path)
 {
     if (path.endsWith(" (deleted)"))
         path.chop(deletedSuffix.size());
-    return QString::fromUtf8(path);
+    return FilePath::decode(path);
 }
 
 // The file a magic link of procfs (fd/N, cwd, root, exe) stands for, its device and mount id.
@@ -374,12 +357,12 @@ QList<ProcessTable::MountEntry> ProcfsProcessTable::parseMountInfo(const QByteAr
         if (!idOk || !majorOk || !minorOk || device.size() != 2)
             continue;
         entry.device = makedev(major, minor);
-        entry.root = unescaped(fields[3]);
-        entry.mountPoint = unescaped(fields[4]);
+        entry.root = FilePath::fromKernel(fields[3]);
+        entry.mountPoint = FilePath::fromKernel(fields[4]);
         for (qsizetype i = 6; i < dash; ++i)
             entry.propagates = entry.propagates || fields[i].startsWith("shared:") || fields[i].startsWith("master:");
         entry.type = QString::fromUtf8(fields[dash + 1]);
-        entry.source = unescaped(fields[dash + 2]);
+        entry.source = FilePath::fromKernel(fields[dash + 2]);
         entries.append(std::move(entry));
     }
     return entries;

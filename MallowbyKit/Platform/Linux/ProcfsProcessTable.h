@@ -29,8 +29,6 @@ public:
     QList<MountEntry> mounts(qint32 pid) const override;
     std::optional<QString> unit(qint32 pid) const override;
 
-    // Undoes the octal escapes (\040 for a space) of mountinfo, swaps and exports fields.
-    static QString unescaped(const QByteArray& field);
     // Parses a mountinfo text.
     static QList<MountEntry> parseMountInfo(const QByteArray& text);
 

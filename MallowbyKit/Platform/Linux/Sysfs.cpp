@@ -1,5 +1,7 @@
 #include "Platform/Linux/Sysfs.h"
 
+#include "Support/FilePath.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -54,7 +56,7 @@ std::optional<QString> Sysfs::line(const QString& name, const QString& relativeP
         return std::nullopt;
     if (data.endsWith('\n'))
         data.chop(1);
-    return QString::fromUtf8(data);
+    return FilePath::decode(data);  // backing_file is a path
 }
 
 std::optional<QString> Sysfs::attribute(const QString& name, const QString& relativePath) const
