@@ -152,6 +152,20 @@ TEST_F(PopoverViewTest, ASampleUpdatesTheCardInPlaceKeepingScrollAndFocus)
     EXPECT_EQ(cardOf("/run/media/me/STICK"), card);
     EXPECT_EQ(scroll()->value(), 7);
     EXPECT_EQ(QApplication::focusWidget(), eject);
+
+    // Opened again, the kept card shows what changed while it was closed, from the top.
+    controller->popover()->performClose();
+    settle();
+    setSpace("/run/media/me/STICK", {32 * GB, 24 * GB, 24 * GB, false});
+    store->refreshAll();
+    tree->setCounters("sdb", {6'000'000, 512 * 6000});
+    clock.advance(1s);
+    settle();
+    open();
+    EXPECT_EQ(cardOf("/run/media/me/STICK"), card);
+    EXPECT_NE(inPopover("STICK, EXT4, 24.0 gigabytes free of 32.0 gigabytes, 25% used"), nullptr);
+    EXPECT_TRUE(shownOnCard(DriveCard::activityLabel(*driveOf("/run/media/me/STICK"), ByteUnits::decimal)));
+    EXPECT_EQ(scroll()->value(), 0);
 }
 
 TEST_F(PopoverViewTest, EjectAllWithAFailureSummarisesAndShowsTheFailedCard)
