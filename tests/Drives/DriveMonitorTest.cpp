@@ -1,5 +1,4 @@
 #include "Drives/DriveMonitor.h"
-#include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/ScreenEvents.h"
 
 #include "support/Printers.h"
@@ -42,15 +41,12 @@ protected:
         world->setMounts(mounts);
         world->startStore();
         world->settle();
-        world->monitor = std::make_unique<DriveMonitor>(
-            *world->store, DriveMonitor::Platform{std::make_shared<LinuxBlockRegistry>(Sysfs(tree().root())), [this] {
-                auto events = std::make_unique<FakeScreenEvents>();
-                screen = events.get();
-                return events;
-            }},
-            world->clock);
+        world->startMonitor([this] {
+            auto events = std::make_unique<FakeScreenEvents>();
+            screen = events.get();
+            return events;
+        });
         monitor().setOnSample([this] { ++samples; });
-        monitor().start();
     }
     SysfsTree& tree() { return world->tree; }
     DriveMonitor& monitor() { return *world->monitor; }
@@ -89,12 +85,7 @@ protected:
 TEST_F(DriveMonitorTest, DrivesGroupVolumesByDiskAndAreNamedAndSortedByKind)
 {
     // id | name | kind | protocol | volumes | members; new drives read 0 B/s with zero traces and sessions.
-    const struct {
-        QStringList fixtures;
-        Mounts mounts;
-        std::function<void(SysfsTree&)> tweak;
-        QStringList want;
-    } rows[] = {
+    const struct { QStringList fixtures; Mounts mounts; std::function<void(SysfsTree&)> tweak; QStringList want; } rows[] = {
         {{"usb-disk", "nvme-internal", "loop-image", "sd-card"},
          {{"/home", "/dev/nvme0n1p2"}, {"/mnt/installer", "/dev/loop0"}, {"/run/media/me/B", "/dev/sdb2"},
           {"/run/media/me/A", "/dev/sdb1"}, {"/run/media/me/CARD", "/dev/mmcblk0p1"}, {"/mnt/share", "server:/share"}},
@@ -134,6 +125,7 @@ TEST_F(DriveMonitorTest, TheTimerFollowsSleepDetailAndExternalDrivesInThatOrder)
     start({"usb-disk", "nvme-internal", "loop-image"}, home + Mounts{{"/mnt/installer", "/dev/loop0"}});
     const auto nvme = [&] { return monitor().drive("3"); };
     RingBuffer<double> trace(1, 0);
+    const quint64 late = 7'900'000 - 7'900'000 % 512;
     run({
         {"internal drives alone run no timer", [&] { write("nvme0n1", 100 * MiB, 60s); }, std::nullopt, 0},
         {"detail primes: the immediate sample is too close", [&] { monitor().setDetailed(true); }, 1, 0},
@@ -146,32 +138,28 @@ TEST_F(DriveMonitorTest, TheTimerFollowsSleepDetailAndExternalDrivesInThatOrder)
         {"detail off", [&] { monitor().setDetailed(false); world->clock.advance(30s); }, std::nullopt, 4},
         {"a wake takes one sample even so", [&] { send(false); }, std::nullopt, 5},
         {"an external drive: every 5 s", [&] { world->remount(home + stick); }, 5, 5},
-        {"detail: every second", [&] { monitor().setDetailed(true); }, 1, 5},
-        {"a slow write", [&] { write("sdb", 400 * 1024, 1s); EXPECT_EQ(drive(0).writeRate, 400.0 * 1024); }, 1, 6},
-        {"asleep with a slow external drive: stopped", [&] { send(true); EXPECT_TRUE(monitor().isDisplayAsleep()); }, std::nullopt, 6},
-        {"the wake sample", [&] { send(false); }, 1, 7},
-        {"a transfer", [&] { write("sdb", 20 * MiB, 1s); EXPECT_GT(monitor().externalWriteRate(), 1.0 * MiB); }, 1, 8},
-        {"asleep during a transfer: 5 s", [&] { send(true); }, 5, 8},
-        {"quiet, the write session open", [&] { world->clock.advance(5s); EXPECT_TRUE(drive(0).writeSession.isOpen()); }, 5, 9},
-        {"10 s of quiet close it", [&] { world->clock.advance(10s); EXPECT_FALSE(drive(0).writeSession.isOpen()); }, std::nullopt, 11},
-        {"writes while asleep go unseen", [&] { write("sdb", 80 * MiB, 60s); trace = drive(0).writeTrace; }, std::nullopt, 11},
+        {"a tick 7.9 s late pushes one point per whole second",
+         [&] {
+             tree().setCounters("sdb", {0, late});
+             world->clock.stall(7900ms);
+             world->clock.advance(0s);
+             const double rate = double(late) / 7.9;
+             EXPECT_EQ(drive(0).writeTrace.recent(9), (QList<double>{0, 0, rate, rate, rate, rate, rate, rate, rate}));
+         },
+         5, 6},
+        {"detail: every second", [&] { monitor().setDetailed(true); }, 1, 6},
+        {"a slow write", [&] { write("sdb", late + 400 * 1024, 1s); EXPECT_EQ(drive(0).writeRate, 400.0 * 1024); }, 1, 7},
+        {"asleep with a slow external drive: stopped", [&] { send(true); EXPECT_TRUE(monitor().isDisplayAsleep()); }, std::nullopt, 7},
+        {"the wake sample", [&] { send(false); }, 1, 8},
+        {"a transfer", [&] { write("sdb", 20 * MiB, 1s); EXPECT_GT(monitor().externalWriteRate(), 1.0 * MiB); }, 1, 9},
+        {"asleep during a transfer: 5 s", [&] { send(true); }, 5, 9},
+        {"quiet, the write session open", [&] { world->clock.advance(5s); EXPECT_TRUE(drive(0).writeSession.isOpen()); }, 5, 10},
+        {"10 s of quiet close it", [&] { world->clock.advance(10s); EXPECT_FALSE(drive(0).writeSession.isOpen()); }, std::nullopt, 12},
+        {"writes while asleep go unseen", [&] { write("sdb", 80 * MiB, 60s); trace = drive(0).writeTrace; }, std::nullopt, 12},
         {"the wake sample has no interval to measure",
-         [&] { send(false); EXPECT_EQ(drive(0).writeRate, 0.0); EXPECT_EQ(drive(0).writeTrace, trace); }, 1, 12},
-        {"the next tick measures from it", [&] { write("sdb", 81 * MiB, 1s); EXPECT_EQ(drive(0).writeRate, 1.0 * MiB); }, 1, 13},
+         [&] { send(false); EXPECT_EQ(drive(0).writeRate, 0.0); EXPECT_EQ(drive(0).writeTrace, trace); }, 1, 13},
+        {"the next tick measures from it", [&] { write("sdb", 81 * MiB, 1s); EXPECT_EQ(drive(0).writeRate, 1.0 * MiB); }, 1, 14},
     });
-}
-
-TEST_F(DriveMonitorTest, ALateTickPushesOnePointPerWholeSecond)
-{
-    start({"usb-disk"}, stick);
-    write("sdb", 0, 5s);
-    const quint64 bytes = 7'900'000 - 7'900'000 % 512;
-    tree().setCounters("sdb", {0, bytes});
-    world->clock.stall(7900ms);  // the 5-second tick comes 7.9 s after the last sample
-    world->clock.advance(0s);
-    ASSERT_EQ(samples, 2);
-    const double rate = double(bytes) / 7.9;
-    EXPECT_EQ(drive(0).writeTrace.recent(9), (QList<double>{0, 0, rate, rate, rate, rate, rate, rate, rate}));
 }
 
 TEST_F(DriveMonitorTest, LostStatisticsShowNoRatesAndKeepTheHistory)

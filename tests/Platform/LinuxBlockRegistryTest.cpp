@@ -23,11 +23,7 @@ TEST(LinuxBlockRegistry, MembersAndWholeMedia)
     // Partitions and the whole disk itself name the disk, with diskseq as the driver ID; LVM inside
     // LUKS by kernel and by mapper name; a mirror gives one device per disk, sorted; without
     // diskseq the device number stands in: (major << 20) | minor. Looping slaves still end.
-    const struct {
-        const char* tree;
-        QString name;
-        QList<BlockDevice> want;
-    } rows[] = {
+    const struct { const char* tree; QString name; QList<BlockDevice> want; } rows[] = {
         {"usb-disk", "sdb1", {{12, "sdb"}}},
         {"usb-disk", "sdb", {{12, "sdb"}}},
         {"nvme-internal", "nvme0n1p2", {{3, "nvme0n1"}}},

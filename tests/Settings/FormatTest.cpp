@@ -14,10 +14,7 @@ TEST(Format, EveryTextAtItsBoundaries)
     constexpr ByteUnits dec = ByteUnits::decimal, bin = ByteUnits::binary;
     constexpr qint64 largest = std::numeric_limits<qint64>::max();
     const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
-    const struct {
-        const char* name;
-        QString got, want;
-    } rows[] = {
+    const struct { const char* name; QString got, want; } rows[] = {
         {"oneDecimal 9.96", Format::oneDecimal(9.96), "10.0"}, {"oneDecimal 0.04", Format::oneDecimal(0.04), "0.0"},
         {"oneDecimal 0.05", Format::oneDecimal(0.05), "0.1"}, {"oneDecimal -1.25", Format::oneDecimal(-1.25), "-1.3"},
         {"oneDecimal -0.04", Format::oneDecimal(-0.04), "0.0"}, {"oneDecimal 1e300", Format::oneDecimal(1e300), "∞"},

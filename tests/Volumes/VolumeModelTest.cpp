@@ -22,10 +22,7 @@ TEST(VolumeModel, KindsFormatsOrderAndSpace)
     const std::optional<QString> image = QStringLiteral("Disk Image"), none;
     const std::optional<bool> unknown;
     // classify(isLocal, isBoot, model, deviceInternal, mediaRemovable): the first matching rule wins.
-    const struct {
-        const char* name;
-        VolumeKind got, want;
-    } rows[] = {
+    const struct { const char* name; VolumeKind got, want; } rows[] = {
         {"not local wins", VolumeKind::classify(false, true, image, false, true), VolumeKind::network},
         {"image even at boot", VolumeKind::classify(true, true, image, unknown, unknown), VolumeKind::diskImage},
         {"boot on an external bus", VolumeKind::classify(true, true, none, false, true), VolumeKind::internal},
