@@ -103,11 +103,8 @@ TEST(LinuxBlockRegistry, CountersComeFromTheOpenStatFileOfTheSameAttachment)
         tree.setAttribute("sdb", "stat", text);
         EXPECT_EQ(driver->counters(), want) << text.toStdString();
     }
-    // Gone names, names of a later attachment and partitions never open.
+    // Gone names and partitions never open (a later attachment of a name: e2e BlockCounters).
     EXPECT_EQ(registry.open({12, "sdz"}), nullptr);
-    tree.setAttribute("sdb", "diskseq", "13\n");
-    EXPECT_EQ(registry.open({12, "sdb"}), nullptr);
-    EXPECT_NE(registry.open({13, "sdb"}), nullptr);
     EXPECT_EQ(registry.open({12, "../sdb"}), nullptr);
     // A disk whose stat line lacks its write fields opens but gives no counters.
     const auto broken = fixture("broken-stat").open({40, "sde"});
