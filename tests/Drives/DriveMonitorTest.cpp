@@ -1,8 +1,7 @@
 #include "Drives/DriveMonitor.h"
-#include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/ScreenEvents.h"
-#include "Volumes/VolumeStore.h"
 
+#include "support/Printers.h"
 #include "support/TestWorld.h"
 
 #include <QDir>
@@ -16,56 +15,64 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Scripted counters are whole sectors, so sizes here are binary.
-constexpr quint64 MiB = 1 << 20;
+constexpr quint64 MiB = 1 << 20;  // scripted counters are whole sectors
 using Mounts = QList<std::pair<QString, QString>>;
+const Mounts stick{{"/run/media/me/STICK", "/dev/sdb1"}}, home{{"/home", "/dev/nvme0n1p2"}};
 
 class FakeScreenEvents final : public ScreenEvents {
 public:
     void start() override { started = true; }
-    void send(bool asleep) { emit screenEvent(asleep); }
     bool started = false;
 };
 
-// The test world's store and drive monitor over fixture sysfs trees, with a fake screen.
+// The world's store and monitor over fixture trees (counters at zero), with a fake screen.
 class DriveMonitorTest : public ::testing::Test {
 protected:
-    // Counters of every device start at zero unless `keepCounters`.
-    void start(const QStringList& fixtures, const Mounts& mounts, bool keepCounters = false)
+    void start(const QStringList& fixtures, const Mounts& mounts, const std::function<void(SysfsTree&)>& tweak = {})
     {
         world = std::make_unique<TestWorld>(fixtures);
+        for (const QString& name : QDir(tree().root() + "/class/block").entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
+            tree().setCounters(name, {});
+        if (tweak)
+            tweak(tree());
         ASSERT_TRUE(tree().isReady()) << tree().error().toStdString();
-        if (!keepCounters)
-            for (const QString& name : QDir(tree().root() + "/class/block").entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
-                tree().setCounters(name, {});
         for (const auto& [path, source] : mounts)
             world->capacities.set(path, Space{1000, 500, 500, false});
         world->setMounts(mounts);
         world->startStore();
         world->settle();
-        world->monitor = std::make_unique<DriveMonitor>(
-            *world->store,
-            DriveMonitor::Platform{std::make_shared<LinuxBlockRegistry>(Sysfs(tree().root())), [this] {
-                                       auto events = std::make_unique<FakeScreenEvents>();
-                                       screen = events.get();
-                                       return events;
-                                   }},
-            clock());
+        world->startMonitor([this] {
+            auto events = std::make_unique<FakeScreenEvents>();
+            screen = events.get();
+            return events;
+        });
         monitor().setOnSample([this] { ++samples; });
-        monitor().start();
     }
-
     SysfsTree& tree() { return world->tree; }
-    ManualClock& clock() { return world->clock; }
     DriveMonitor& monitor() { return *world->monitor; }
-    void remount(const Mounts& mounts) { world->remount(mounts); }
     const Drive& drive(int index) { return monitor().drives().at(index); }
-    const Drive& drive(const QString& id)
+    void write(const char* name, quint64 bytes, std::chrono::milliseconds after)
     {
-        static const Drive none;
-        const Drive* found = monitor().drive(id);
-        EXPECT_NE(found, nullptr) << id.toStdString();
-        return found ? *found : none;
+        tree().setCounters(name, {0, bytes});
+        world->clock.advance(after);
+    }
+    void send(bool asleep) { emit screen->screenEvent(asleep); }
+
+    // One step of a scenario, then the timer interval and the sample count it leaves.
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        std::optional<int> interval;
+        int samples;
+    };
+    void run(const std::vector<Step>& steps)
+    {
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.name);
+            step.act();
+            EXPECT_EQ(monitor().timerInterval(), step.interval);
+            EXPECT_EQ(samples, step.samples);
+        }
     }
 
     std::unique_ptr<TestWorld> world;
@@ -73,342 +80,196 @@ protected:
     int samples = 0;
 };
 
-const Mounts usbStick{{"/run/media/me/STICK", "/dev/sdb1"}};
-const Mounts nvmeHome{{"/home", "/dev/nvme0n1p2"}};
-
 } // namespace
 
-TEST_F(DriveMonitorTest, DrivesAreBuiltFromTheVolumesAndSortedByKind)
+TEST_F(DriveMonitorTest, DrivesGroupVolumesByDiskAndAreNamedAndSortedByKind)
 {
-    start({"usb-disk", "nvme-internal", "loop-image", "sd-card"},
-          {{"/home", "/dev/nvme0n1p2"}, {"/mnt/installer", "/dev/loop0"}, {"/run/media/me/B", "/dev/sdb2"},
-           {"/run/media/me/A", "/dev/sdb1"}, {"/run/media/me/CARD", "/dev/mmcblk0p1"}, {"/mnt/share", "server:/share"}});
-
-    ASSERT_EQ(monitor().drives().size(), 4);
-    // The two partitions of the stick form one drive listing both volumes in volume-list order.
-    EXPECT_EQ(drive(0).id, "12");
-    EXPECT_EQ(drive(0).name, "SanDisk Cruzer Blade");
-    EXPECT_EQ(drive(0).kind, VolumeKind::external);
-    EXPECT_EQ(drive(0).deviceProtocol, QStringLiteral("USB"));
-    EXPECT_EQ(drive(0).volumeIDs, (QStringList{"/dev/sdb1", "/dev/sdb2"}));
-    EXPECT_EQ(drive(0).members, (QList<BlockDevice>{{12, "sdb"}}));
-    const QList<std::pair<QString, VolumeKind>> others{
-        {"SD16G", VolumeKind::external}, {"Installer.img", VolumeKind::diskImage}, {"Samsung SSD 970 EVO Plus 1TB", VolumeKind::internal}};
-    for (int i = 1; i < 4; ++i)
-        EXPECT_EQ(std::make_pair(drive(i).name, drive(i).kind), others[i - 1]) << i;
-    // New drives read 0 B/s, with full traces of zeros and empty sessions.
-    for (const Drive& d : monitor().drives()) {
-        EXPECT_EQ(d.readRate, 0.0);
-        EXPECT_EQ(d.writeRate, 0.0);
-        EXPECT_EQ(d.writeTrace.values(), QList<double>(60, 0.0));
-        EXPECT_EQ(d.session, IOCounters{});
-    }
-    EXPECT_TRUE(screen->started);
-}
-
-TEST_F(DriveMonitorTest, ImagesAreNamedByTheirFileUnlessTheImageIsUnknown)
-{
-    start({"loop-image"}, {{"/mnt/installer", "/dev/loop0"}});
-    ASSERT_EQ(monitor().drives().size(), 1);
-    EXPECT_EQ(drive(0).name, "Installer.img");
-
-    // A loop device whose backing file is not listed takes the device model.
-    tree().removeAttribute("loop0", "loop/backing_file");
-    tree().setAttribute("loop0", "diskseq", "22\n");
-    remount({{"/mnt/other", "/dev/loop0"}});
-    ASSERT_EQ(monitor().drives().size(), 1);
-    EXPECT_EQ(drive(0).id, "22");
-    EXPECT_EQ(drive(0).name, "Disk Image");
-}
-
-TEST_F(DriveMonitorTest, MirrorsOfIdenticalDisksCountThemAndOthersJoinTheirModels)
-{
-    const struct {
-        const char *fixture, *device, *id, *name;
-    } rows[] = {
-        {"md-raid1-identical", "/dev/md0", "1+2", "2 \u00D7 WDC WD40EFRX-68N"},
-        {"md-raid1-mixed", "/dev/md127", "8388608+8388624", "WDC WD40EFRX-68N + ST4000VN008-2DR1"},
+    // id | name | kind | protocol | volumes | members; new drives read 0 B/s with zero traces and sessions.
+    const struct { QStringList fixtures; Mounts mounts; std::function<void(SysfsTree&)> tweak; QStringList want; } rows[] = {
+        {{"usb-disk", "nvme-internal", "loop-image", "sd-card"},
+         {{"/home", "/dev/nvme0n1p2"}, {"/mnt/installer", "/dev/loop0"}, {"/run/media/me/B", "/dev/sdb2"},
+          {"/run/media/me/A", "/dev/sdb1"}, {"/run/media/me/CARD", "/dev/mmcblk0p1"}, {"/mnt/share", "server:/share"}},
+         {},
+         {"12|SanDisk Cruzer Blade|external|USB|/dev/sdb1 /dev/sdb2|12:sdb", "7|SD16G|external|Secure Digital|/dev/mmcblk0p1|7:mmcblk0",
+          "21|Installer.img|diskImage|-|/dev/loop0|21:loop0",
+          "3|Samsung SSD 970 EVO Plus 1TB|internal|NVMe|/dev/nvme0n1p2|3:nvme0n1"}},
+        {{"loop-image"}, {{"/mnt/other", "/dev/loop0"}},  // an image whose backing file is not listed
+         [](SysfsTree& t) {
+             t.removeAttribute("loop0", "loop/backing_file");
+             t.setAttribute("loop0", "diskseq", "22\n");
+         },
+         {"22|Disk Image|diskImage|-|/dev/loop0|22:loop0"}},
+        {{"md-raid1-identical"}, {{"/srv", "/dev/md0"}}, {}, {"1+2|2 \u00D7 WDC WD40EFRX-68N|internal|SATA|/dev/md0|1:sda 2:sdb"}},
+        {{"md-raid1-mixed"}, {{"/srv", "/dev/md127"}}, {},
+         {"8388608+8388624|WDC WD40EFRX-68N + ST4000VN008-2DR1|internal|SATA|/dev/md127|8388608:sda 8388624:sdb"}},
     };
     for (const auto& row : rows) {
-        start({row.fixture}, {{"/srv", row.device}});
-        ASSERT_EQ(monitor().drives().size(), 1) << row.fixture;
-        EXPECT_EQ(drive(0).id, row.id);
-        EXPECT_EQ(drive(0).name, QString::fromUtf8(row.name));
-        EXPECT_EQ(drive(0).kind, VolumeKind::internal);
+        SCOPED_TRACE(row.want.first().toStdString());
+        start(row.fixtures, row.mounts, row.tweak);
+        QStringList got;
+        for (const Drive& d : monitor().drives()) {
+            QStringList members;
+            for (const BlockDevice& m : d.members)
+                members << QString::number(m.driverID) + ':' + m.bsdName;
+            got << QStringList{d.id, d.name, d.kind.rawValue(), d.deviceProtocol.value_or("-"), d.volumeIDs.join(' '), members.join(' ')}.join('|');
+            EXPECT_TRUE(d.readRate == 0.0 && d.writeRate == 0.0 && d.session == IOCounters{});
+            EXPECT_EQ(d.writeTrace.values(), QList<double>(60, 0.0));
+        }
+        EXPECT_EQ(got, row.want);
+        EXPECT_TRUE(screen->started);
     }
 }
 
-TEST_F(DriveMonitorTest, OnlyInternalDrivesRunNoTimerUntilDetailIsWanted)
+TEST_F(DriveMonitorTest, TheTimerFollowsSleepDetailAndExternalDrivesInThatOrder)
 {
-    start({"nvme-internal", "loop-image"}, {{"/home", "/dev/nvme0n1p2"}, {"/mnt/installer", "/dev/loop0"}});
-    ASSERT_EQ(monitor().drives().size(), 2);
-    EXPECT_EQ(monitor().timerInterval(), std::nullopt);
-    tree().setCounters("nvme0n1", {0, 100 * MiB});
-    clock().advance(60s);
-    EXPECT_EQ(samples, 0);
-    EXPECT_EQ(drive(1).writeRate, 0.0);
-
-    // Wanting detail samples every second even with no external drive.
-    monitor().setDetailed(true);
-    tree().setCounters("nvme0n1", {0, 103 * MiB});
-    clock().advance(1s);
-    EXPECT_EQ(samples, 1);
-    EXPECT_EQ(drive(1).writeRate, 3.0 * MiB);
-    EXPECT_EQ(drive(1).writeTrace.latest(), 3.0 * MiB);
-    clock().advance(1s);
-    EXPECT_EQ(samples, 2);
-    EXPECT_EQ(drive(1).writeRate, 0.0);
-
-    monitor().setDetailed(false);
-    clock().advance(30s);
-    EXPECT_EQ(samples, 2);
-    // A wake takes one sample even so.
-    screen->send(false);
-    EXPECT_EQ(samples, 3);
-    EXPECT_EQ(monitor().timerInterval(), std::nullopt);
+    start({"usb-disk", "nvme-internal", "loop-image"}, home + Mounts{{"/mnt/installer", "/dev/loop0"}});
+    const auto nvme = [&] { return monitor().drive("3"); };
+    RingBuffer<double> trace(1, 0);
+    const quint64 late = 7'900'000 - 7'900'000 % 512;
+    run({
+        {"internal drives alone run no timer", [&] { write("nvme0n1", 100 * MiB, 60s); }, std::nullopt, 0},
+        {"detail primes: the immediate sample is too close", [&] { monitor().setDetailed(true); }, 1, 0},
+        {"a tick measures", [&] { write("nvme0n1", 103 * MiB, 1s); EXPECT_EQ(nvme()->writeTrace.latest(), 3.0 * MiB); }, 1, 1},
+        {"a quiet tick", [&] { world->clock.advance(1s); EXPECT_EQ(nvme()->writeRate, 0.0); }, 1, 2},
+        {"a wake right after a tick is too close", [&] { send(false); }, 1, 2},
+        {"a wake 300 ms later samples", [&] { world->clock.advance(300ms); send(false); }, 1, 3},
+        {"asleep with nothing external: stopped", [&] { send(true); }, std::nullopt, 3},
+        {"awake again", [&] { send(false); }, 1, 4},
+        {"detail off", [&] { monitor().setDetailed(false); world->clock.advance(30s); }, std::nullopt, 4},
+        {"a wake takes one sample even so", [&] { send(false); }, std::nullopt, 5},
+        {"an external drive: every 5 s", [&] { world->remount(home + stick); }, 5, 5},
+        {"a tick 7.9 s late pushes one point per whole second",
+         [&] {
+             tree().setCounters("sdb", {0, late});
+             world->clock.stall(7900ms);
+             world->clock.advance(0s);
+             const double rate = double(late) / 7.9;
+             EXPECT_EQ(drive(0).writeTrace.recent(9), (QList<double>{0, 0, rate, rate, rate, rate, rate, rate, rate}));
+         },
+         5, 6},
+        {"detail: every second", [&] { monitor().setDetailed(true); }, 1, 6},
+        {"a slow write", [&] { write("sdb", late + 400 * 1024, 1s); EXPECT_EQ(drive(0).writeRate, 400.0 * 1024); }, 1, 7},
+        {"asleep with a slow external drive: stopped", [&] { send(true); EXPECT_TRUE(monitor().isDisplayAsleep()); }, std::nullopt, 7},
+        {"the wake sample", [&] { send(false); }, 1, 8},
+        {"a transfer", [&] { write("sdb", 20 * MiB, 1s); EXPECT_GT(monitor().externalWriteRate(), 1.0 * MiB); }, 1, 9},
+        {"asleep during a transfer: 5 s", [&] { send(true); }, 5, 9},
+        {"quiet, the write session open", [&] { world->clock.advance(5s); EXPECT_TRUE(drive(0).writeSession.isOpen()); }, 5, 10},
+        {"10 s of quiet close it", [&] { world->clock.advance(10s); EXPECT_FALSE(drive(0).writeSession.isOpen()); }, std::nullopt, 12},
+        {"writes while asleep go unseen", [&] { write("sdb", 80 * MiB, 60s); trace = drive(0).writeTrace; }, std::nullopt, 12},
+        {"the wake sample has no interval to measure",
+         [&] { send(false); EXPECT_EQ(drive(0).writeRate, 0.0); EXPECT_EQ(drive(0).writeTrace, trace); }, 1, 13},
+        {"the next tick measures from it", [&] { write("sdb", 81 * MiB, 1s); EXPECT_EQ(drive(0).writeRate, 1.0 * MiB); }, 1, 14},
+    });
 }
 
-TEST_F(DriveMonitorTest, TheIntervalFollowsSleepDetailAndExternalDrivesInThatOrder)
+TEST_F(DriveMonitorTest, LostStatisticsShowNoRatesAndKeepTheHistory)
 {
-    start({"usb-disk", "nvme-internal"}, nvmeHome);
-    EXPECT_EQ(monitor().timerInterval(), std::nullopt);
-    monitor().setDetailed(true);
-    EXPECT_EQ(monitor().timerInterval(), 1);
-    // Screens off with nothing external: stopped, detail or not.
-    screen->send(true);
-    EXPECT_EQ(monitor().timerInterval(), std::nullopt);
-    screen->send(false);
-    EXPECT_EQ(monitor().timerInterval(), 1);
-    monitor().setDetailed(false);
-    EXPECT_EQ(monitor().timerInterval(), std::nullopt);
-
-    remount({{"/home", "/dev/nvme0n1p2"}, {"/run/media/me/STICK", "/dev/sdb1"}});
-    EXPECT_EQ(monitor().timerInterval(), 5);
-    monitor().setDetailed(true);
-    EXPECT_EQ(monitor().timerInterval(), 1);
-    // Screens off with an idle external drive: stopped even while detail is wanted.
-    screen->send(true);
-    EXPECT_TRUE(monitor().isDisplayAsleep());
-    EXPECT_EQ(monitor().timerInterval(), std::nullopt);
-    screen->send(false);
-    EXPECT_EQ(monitor().timerInterval(), 1);
-
-    // Screens off during a transfer to the external drive: 5 seconds until the write ends.
-    tree().setCounters("sdb", {0, 20 * MiB});
-    clock().advance(1s);
-    EXPECT_GT(monitor().externalWriteRate(), 1.0 * MiB);
-    screen->send(true);
-    EXPECT_EQ(monitor().timerInterval(), 5);
-    clock().advance(5s);  // quiet now, but the write session is still open
-    EXPECT_EQ(monitor().externalWriteRate(), 0.0);
-    EXPECT_TRUE(drive(0).writeSession.isOpen());
-    EXPECT_EQ(monitor().timerInterval(), 5);
-    clock().advance(10s);  // 10 s of quiet close the session
-    EXPECT_FALSE(drive(0).writeSession.isOpen());
-    EXPECT_EQ(monitor().timerInterval(), std::nullopt);
-}
-
-TEST_F(DriveMonitorTest, AfterSleepTheWakeSampleRestartsTheTimerWithoutPriming)
-{
-    start({"usb-disk"}, usbStick);
-    EXPECT_EQ(monitor().timerInterval(), 5);
-    tree().setCounters("sdb", {0, 2 * MiB});  // slow: under the activity threshold
-    clock().advance(5s);
-    EXPECT_EQ(samples, 1);
-    EXPECT_EQ(drive(0).writeRate, 0.4 * MiB);
-    const auto traceBefore = drive(0).writeTrace;
-
-    screen->send(true);
-    EXPECT_EQ(monitor().timerInterval(), std::nullopt);
-    tree().setCounters("sdb", {0, 60 * MiB});
-    clock().advance(60s);
-    EXPECT_EQ(samples, 1);
-
-    // The wake sample has no interval to measure: 0 B/s and nothing pushed, but it takes the
-    // reading the next tick measures from.
-    screen->send(false);
-    EXPECT_EQ(samples, 2);
-    EXPECT_EQ(drive(0).writeRate, 0.0);
-    EXPECT_EQ(drive(0).writeTrace, traceBefore);
-    EXPECT_EQ(monitor().timerInterval(), 5);
-    tree().setCounters("sdb", {0, 65 * MiB});
-    clock().advance(5s);
-    EXPECT_EQ(samples, 3);
-    EXPECT_EQ(drive(0).writeRate, 1.0 * MiB);
-}
-
-TEST_F(DriveMonitorTest, ALateTickPushesOnePointPerWholeSecond)
-{
-    start({"usb-disk"}, usbStick);
-    tree().setCounters("sdb", {0, 0});
-    clock().advance(5s);
-    ASSERT_EQ(samples, 1);
-    tree().setCounters("sdb", {0, 7'900'000 - 7'900'000 % 512});
-    // The main thread was held up: the 5-second tick comes 7.9 s after the last sample.
-    clock().stall(7900ms);
-    clock().advance(0s);
-    ASSERT_EQ(samples, 2);
-    const double rate = double(7'900'000 - 7'900'000 % 512) / 7.9;
-    EXPECT_DOUBLE_EQ(*drive(0).writeRate, rate);
-    EXPECT_EQ(drive(0).writeTrace.recent(9), (QList<double>{0, 0, rate, rate, rate, rate, rate, rate, rate}));
-}
-
-TEST_F(DriveMonitorTest, ADriveThatLosesItsStatisticsKeepsItsHistory)
-{
-    start({"usb-disk"}, usbStick);
+    start({"usb-disk", "broken-stat"}, stick + Mounts{{"/data", "/dev/sde"}},
+          [](SysfsTree& t) { t.setAttribute("sde", "stat", "1 2 3 4 5 6 7 8 9 10\n"); });
+    EXPECT_EQ(drive(1).readRate, std::nullopt);  // never had statistics
     monitor().setDetailed(true);
     tree().setCounters("sdb", {4 * MiB, 0});
-    clock().advance(1s);
+    world->clock.advance(1s);
     const Drive before = drive(0);
-    ASSERT_GT(*before.readRate, 0);
-
     tree().setAttribute("sdb", "stat", "1 2 3\n");
-    clock().advance(1s);
-    EXPECT_EQ(drive(0).readRate, std::nullopt);
-    EXPECT_EQ(drive(0).writeRate, std::nullopt);
+    world->clock.advance(2s);
+    EXPECT_EQ(std::make_pair(drive(0).readRate, drive(0).writeRate), std::make_pair(std::optional<double>(), std::optional<double>()));
     EXPECT_EQ(drive(0).readTrace, before.readTrace);
     EXPECT_EQ(drive(0).session, before.session);
     EXPECT_EQ(monitor().externalReadRate(), 0.0);
-    clock().advance(1s);
-    EXPECT_EQ(drive(0).readRate, std::nullopt);
-
+    EXPECT_EQ(drive(1).writeRate, std::nullopt);
     // Back again: the first reading has nothing to compare with, the next one does.
     tree().setCounters("sdb", {9 * MiB, 0});
-    clock().advance(1s);
+    world->clock.advance(1s);
     EXPECT_EQ(drive(0).readRate, 0.0);
     EXPECT_EQ(drive(0).session.bytesRead, 9 * MiB);
     tree().setCounters("sdb", {10 * MiB, 0});
-    clock().advance(1s);
+    world->clock.advance(1s);
     EXPECT_EQ(drive(0).readRate, 1.0 * MiB);
-}
-
-TEST_F(DriveMonitorTest, ADiskWithoutStatisticsShowsNoRatesFromTheStart)
-{
-    start({"broken-stat"}, {{"/data", "/dev/sde"}}, true);
-    ASSERT_EQ(monitor().drives().size(), 1);
-    EXPECT_EQ(drive(0).readRate, std::nullopt);
-    monitor().setDetailed(true);
-    clock().advance(3s);
-    EXPECT_EQ(samples, 3);
-    EXPECT_EQ(drive(0).writeRate, std::nullopt);
+    EXPECT_EQ(samples, 5);
 }
 
 TEST_F(DriveMonitorTest, RebuildsKeepKnownDrivesAndStartNewSessionsForNewAttachments)
 {
-    start({"usb-disk", "nvme-internal"}, usbStick);
+    start({"usb-disk", "nvme-internal"}, stick);
     monitor().setDetailed(true);
-    tree().setCounters("sdb", {0, 300 * MiB});
-    clock().advance(1s);
-    const IOCounters session = drive(0).session;
-    ASSERT_GT(session.bytesWritten, 0u);
-    const auto trace = drive(0).writeTrace;
-
-    remount({{"/run/media/me/STICK", "/dev/sdb1"}, {"/home", "/dev/nvme0n1p2"}, {"/run/media/me/OTHER", "/dev/sdb2"}});
+    write("sdb", 300 * MiB, 1s);
+    const Drive known = drive(0);
+    world->remount(stick + home + Mounts{{"/run/media/me/OTHER", "/dev/sdb2"}});
     ASSERT_EQ(monitor().drives().size(), 2);
-    EXPECT_EQ(drive(0).session, session);
-    EXPECT_EQ(drive(0).writeTrace, trace);
+    EXPECT_EQ(drive(0).session, known.session);
+    EXPECT_EQ(drive(0).writeTrace, known.writeTrace);
     EXPECT_EQ(drive(0).volumeIDs, (QStringList{"/dev/sdb2", "/dev/sdb1"}));
-
     // Unplugged and plugged in again: a new diskseq makes a new drive with a fresh session.
-    remount(nvmeHome);
-    ASSERT_EQ(monitor().drives().size(), 1);
-    EXPECT_EQ(monitor().timerInterval(), 1);
+    world->remount(home);
     tree().setAttribute("sdb", "diskseq", "13\n");
-    remount(usbStick + nvmeHome);
+    world->remount(stick + home);
     ASSERT_EQ(monitor().drives().size(), 2);
     EXPECT_EQ(drive(0).id, "13");
-    EXPECT_EQ(drive(0).session, IOCounters{});
     EXPECT_EQ(drive(0).writeTrace.values(), QList<double>(60, 0.0));
-    tree().setCounters("sdb", {0, 302 * MiB});
-    clock().advance(1s);
-    EXPECT_EQ(drive(0).session.bytesWritten, 2 * MiB);
+    write("sdb", 302 * MiB, 1s);
+    EXPECT_EQ(drive(0).session, (IOCounters{0, 2 * MiB}));
 }
 
 TEST_F(DriveMonitorTest, SamplesFeedRatesTracesSpaceAndFinishedWrites)
 {
     start({"usb-disk", "sd-card", "nvme-internal"},
-          {{"/run/media/me/STICK", "/dev/sdb1"}, {"/run/media/me/CARD", "/dev/mmcblk0p1"}, {"/home", "/dev/nvme0n1p2"}});
-    ASSERT_EQ(monitor().drives().size(), 3);
+          stick + home + Mounts{{"/run/media/me/CARD", "/dev/mmcblk0p1"}});
     QList<std::pair<QString, FinishedTransfer>> finished;
     monitor().setOnTransferFinished([&](const Drive& d, const FinishedTransfer& f) { finished.append({d.id, f}); });
     monitor().setDetailed(true);
     const int readsBefore = world->capacities.reads("/run/media/me/STICK");
-
-    // 30 s at 50 MB/s to the stick, 2 MB/s read from the card, 7 MB/s to the internal disk.
-    IOCounters stick{0, 0}, card{0, 0}, nvme{0, 0};
+    // 30 s at 50 MiB/s to the stick, 2 MiB/s read from the card, 7 MiB/s to the internal disk.
+    IOCounters stickIO, card, nvme;
     const auto tick = [&](quint64 stickWrite, quint64 cardRead) {
-        stick.bytesWritten += stickWrite;
+        stickIO.bytesWritten += stickWrite;
         card.bytesRead += cardRead;
         nvme.bytesWritten += 7 * MiB;
-        tree().setCounters("sdb", stick);
+        tree().setCounters("sdb", stickIO);
         tree().setCounters("mmcblk0", card);
         tree().setCounters("nvme0n1", nvme);
-        clock().advance(1s);
+        world->clock.advance(1s);
         world->settle();
     };
     tick(0, 0);
     for (int i = 0; i < 30; ++i)
         tick(50 * MiB, 2 * MiB);
-    EXPECT_EQ(drive("12").writeRate, 50.0 * MiB);
-    EXPECT_EQ(drive("7").readRate, 2.0 * MiB);
-    EXPECT_EQ(drive("3").writeRate, 7.0 * MiB);
-    EXPECT_EQ(monitor().externalWriteRate(), 50.0 * MiB);
-    EXPECT_EQ(monitor().externalReadRate(), 2.0 * MiB);
-    EXPECT_EQ(drive("12").session.bytesWritten, 1500 * MiB);
+    const auto rates = [&](const char* id) { return std::make_pair(monitor().drive(id)->readRate, monitor().drive(id)->writeRate); };
+    EXPECT_EQ(rates("12"), std::make_pair(std::optional(0.0), std::optional(50.0 * MiB)));
+    EXPECT_EQ(rates("7"), std::make_pair(std::optional(2.0 * MiB), std::optional(0.0)));
+    EXPECT_EQ(rates("3"), std::make_pair(std::optional(0.0), std::optional(7.0 * MiB)));
+    EXPECT_EQ(std::make_pair(monitor().externalReadRate(), monitor().externalWriteRate()), std::make_pair(2.0 * MiB, 50.0 * MiB));
+    EXPECT_EQ(monitor().drive("12")->session.bytesWritten, 1500 * MiB);
     // Free space follows the write; the card was only read.
     EXPECT_GE(world->capacities.reads("/run/media/me/STICK") - readsBefore, 20);
     EXPECT_EQ(world->capacities.reads("/run/media/me/CARD"), 1);
-
-    // The last 28 points summed over the external drives only, oldest first.
-    const auto [read, write] = monitor().externalTrace(28);
-    EXPECT_EQ(read, QList<double>(28, 2.0 * MiB));
-    EXPECT_EQ(write, QList<double>(28, 50.0 * MiB));
-    const auto [longRead, longWrite] = monitor().externalTrace(62);
-    EXPECT_EQ(longWrite.size(), 62);
-    EXPECT_EQ(longWrite.mid(0, 30), QList<double>(30, 0.0));
-    EXPECT_EQ(longWrite.mid(30, 30), QList<double>(30, 50.0 * MiB));
-    EXPECT_EQ(longWrite.mid(60), QList<double>(2, 0.0));
+    // External drives only, oldest first, padded with zeros.
+    EXPECT_EQ(monitor().externalTrace(28), std::make_pair(QList<double>(28, 2.0 * MiB), QList<double>(28, 50.0 * MiB)));
+    EXPECT_EQ(monitor().externalTrace(62).second, QList<double>(30, 0.0) + QList<double>(30, 50.0 * MiB) + QList<double>(2, 0.0));
     EXPECT_TRUE(monitor().externalTrace(-1).first.isEmpty());
 
     // Quiet with a trickle: reported on the first sample 10 s into the quiet run.
     for (int i = 0; i < 10; ++i)
         tick(100'352, 0);
     EXPECT_TRUE(finished.isEmpty());
-    EXPECT_TRUE(drive("12").writeSession.isOpen());
     tick(100'352, 0);
     ASSERT_EQ(finished.size(), 1);
     EXPECT_EQ(finished[0].first, "12");
-    EXPECT_EQ(finished[0].second.bytes, 1500 * MiB + 11 * 100'352);
-    EXPECT_EQ(finished[0].second.duration, 30s);
-    EXPECT_FALSE(drive("12").writeSession.isOpen());
+    EXPECT_EQ(finished[0].second, (FinishedTransfer{1500 * MiB + 11 * 100'352, 30s}));
+    EXPECT_FALSE(monitor().drive("12")->writeSession.isOpen());
     EXPECT_EQ(samples, 42);
-}
-
-TEST_F(DriveMonitorTest, SamplesCloserThanAQuarterSecondAreIgnored)
-{
-    start({"usb-disk"}, usbStick);
-    monitor().setDetailed(true);  // primed just now: the immediate sample is too close
-    EXPECT_EQ(samples, 0);
-    clock().advance(1s);
-    EXPECT_EQ(samples, 1);
-    screen->send(false);  // a wake 0 s after the tick
-    EXPECT_EQ(samples, 1);
-    clock().advance(300ms);
-    screen->send(false);
-    EXPECT_EQ(samples, 2);
 }
 
 TEST_F(DriveMonitorTest, StopEndsSamplingAndFollowing)
 {
-    start({"usb-disk", "nvme-internal"}, usbStick);
-    EXPECT_EQ(monitor().timerInterval(), 5);
+    start({"usb-disk", "nvme-internal"}, stick);
     const QPointer<ScreenEvents> events(screen);
     monitor().stop();
     EXPECT_EQ(monitor().timerInterval(), std::nullopt);
     EXPECT_TRUE(events.isNull());
-    clock().advance(30s);
+    world->clock.advance(30s);
+    world->remount(home);
     EXPECT_EQ(samples, 0);
-    remount(nvmeHome);
     EXPECT_EQ(monitor().drives().size(), 1);
     EXPECT_EQ(drive(0).id, "12");
 }

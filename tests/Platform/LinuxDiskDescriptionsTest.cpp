@@ -20,6 +20,9 @@ LinuxDiskDescriptions fixture(const QString& tree, QHash<QString, Properties> ud
                                  [udev](const QString& name, quint64) { return udev.value(name); });
 }
 
+QString text(const std::optional<QString>& value) { return value.value_or("-"); }
+QString text(const std::optional<bool>& value) { return value ? (*value ? "yes" : "no") : "-"; }
+
 } // namespace
 
 TEST(LinuxDiskDescriptions, DescribesEveryFixture)
@@ -27,69 +30,54 @@ TEST(LinuxDiskDescriptions, DescribesEveryFixture)
     const Properties stickDisk{{"ID_VENDOR", "SanDisk"}, {"ID_MODEL", "Cruzer_Blade"}};
     const Properties stick{{"ID_FS_UUID", "1a2b-3c4d"}, {"ID_FS_LABEL", "My_Stick"}, {"ID_FS_LABEL_ENC", "My\\x20Stick"}};
     const Properties image{{"ID_FS_UUID", "3a985505-ae1f-4961-98b0-80c279bc1689"}, {"ID_FS_LABEL", "Installer"}, {"ID_FS_TYPE", "exfat"}};
-    const auto text = [](const auto& value) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::optional<bool>>)
-            return value ? QString(*value ? "yes" : "no") : QString("-");
-        else
-            return value.value_or("-");
-    };
     const struct {
         const char* tree;
         QString name;
         QHash<QString, Properties> udev;
-        QStringList want;  // uuid, label, file system, model, protocol, internal, removable; empty: none
+        QString want;  // uuid|label|file system|model|protocol|internal|removable
     } rows[] = {
-        {"usb-disk", "sdb1", {}, {"-", "-", "-", "SanDisk Cruzer Blade", "USB", "no", "yes"}},
-        {"usb-disk", "sdb2", {{"sdb2", stick}, {"sdb", stickDisk}},
-         {"1A2B-3C4D", "My Stick", "-", "SanDisk Cruzer Blade", "USB", "no", "yes"}},
-        {"nvme-internal", "nvme0n1p2", {}, {"-", "-", "-", "Samsung SSD 970 EVO Plus 1TB", "NVMe", "yes", "no"}},
-        {"virtio-disk", "vda", {}, {"-", "-", "-", "-", "Virtio", "yes", "no"}},  // no PCI vendor number as model
-        {"sd-card", "mmcblk0p1", {}, {"-", "-", "-", "SD16G", "Secure Digital", "yes", "yes"}},
-        {"loop-image", "loop0", {{"loop0", image}},
-         {"3A985505-AE1F-4961-98B0-80C279BC1689", "Installer", "exfat", "Disk Image", "-", "-", "-"}},
-        {"usb-disk", "sdz9", {}, {}},
-        {"usb-disk", "mapper/nothing", {}, {}},
-        {"usb-disk", "../../etc", {}, {}},
-        {"usb-disk", "", {}, {}},
+        {"usb-disk", "sdb1", {}, "-|-|-|SanDisk Cruzer Blade|USB|no|yes"},
+        {"usb-disk", "sdb2", {{"sdb2", stick}, {"sdb", stickDisk}}, "1A2B-3C4D|My Stick|-|SanDisk Cruzer Blade|USB|no|yes"},
+        {"nvme-internal", "nvme0n1p2", {}, "-|-|-|Samsung SSD 970 EVO Plus 1TB|NVMe|yes|no"},
+        {"virtio-disk", "vda", {}, "-|-|-|-|Virtio|yes|no"},  // no PCI vendor number as model
+        {"sd-card", "mmcblk0p1", {}, "-|-|-|SD16G|Secure Digital|yes|yes"},
+        {"loop-image", "loop0", {{"loop0", image}}, "3A985505-AE1F-4961-98B0-80C279BC1689|Installer|exfat|Disk Image|-|-|-"},
+        {"usb-disk", "sdz9", {}, "none"},
+        {"usb-disk", "mapper/nothing", {}, "none"},
+        {"usb-disk", "../../etc", {}, "none"},
+        {"usb-disk", "", {}, "none"},
     };
     for (const auto& row : rows) {
         const auto d = fixture(row.tree, row.udev).describe(row.name);
-        const QStringList got = d ? QStringList{text(d->volumeUUID), text(d->volumeName), text(d->fileSystemType),
-                                                text(d->deviceModel), text(d->deviceProtocol), text(d->deviceInternal),
-                                                text(d->mediaRemovable)}
-                                  : QStringList{};
-        EXPECT_EQ(got, row.want) << row.tree << ' ' << row.name.toStdString();
+        EXPECT_EQ(d ? QStringList({text(d->volumeUUID), text(d->volumeName), text(d->fileSystemType), text(d->deviceModel),
+                                   text(d->deviceProtocol), text(d->deviceInternal), text(d->mediaRemovable)})
+                          .join('|')
+                    : "none",
+                  row.want)
+            << row.tree << ' ' << row.name.toStdString();
     }
     // A card in a built-in reader is an external volume; an image mounted through exfat-fuse is
     // named and formatted from what the device holds.
-    const auto card = fixture("sd-card").describe("mmcblk0p1");
-    const VolumeStore::Mount cardMount{.path = "/media/card", .source = "/dev/mmcblk0p1", .type = "exfat"};
-    EXPECT_EQ(cardMount.toVolume(*card).kind, VolumeKind::external);
+    const VolumeStore::Mount card{.path = "/media/card", .source = "/dev/mmcblk0p1", .type = "exfat"};
+    EXPECT_EQ(card.toVolume(*fixture("sd-card").describe("mmcblk0p1")).kind, VolumeKind::external);
     const VolumeStore::Mount imageMount{.path = "/media/x", .source = "/dev/loop0", .type = "fuseblk"};
     const Volume volume = imageMount.toVolume(*fixture("loop-image", {{"loop0", image}}).describe("loop0"));
     EXPECT_EQ(QStringList({volume.format, volume.kind.rawValue(), volume.name, volume.id}),
               QStringList({"ExFAT", "diskImage", "Installer", "3A985505-AE1F-4961-98B0-80C279BC1689"}));
 }
 
-TEST(LinuxDiskDescriptions, ProtocolFromTheDevicePath)
+TEST(LinuxDiskDescriptions, ProtocolFromTheDevicePathAndEscapedUdevValues)
 {
     const QList<std::pair<QString, std::optional<QString>>> cases{
         {"devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/sda", "SATA"},
-        {"devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb", "USB"},
-        {"devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1", "NVMe"},
-        {"devices/pci0000:00/0000:00:02.0/virtio1/block/vda", "Virtio"},
         {"devices/pci0000:00/0000:00:10.0/host2/target2:0:0/2:0:0:0/block/sdc", "SCSI"},
         {"devices/virtual/block/loop0", std::nullopt},
         {"", std::nullopt},
     };
-    for (const auto& [path, protocol] : cases)
+    for (const auto& [path, protocol] : cases)  // USB, NVMe and Virtio: the fixtures above
         EXPECT_EQ(LinuxDiskDescriptions::protocolOfDevicePath(path), protocol) << path.toStdString();
-}
-
-TEST(UdevProperties, DecodesEscapedBytesAsUtf8)
-{
-    EXPECT_EQ(UdevProperties::decode("My\\x20Stick"), "My Stick");
-    EXPECT_EQ(UdevProperties::decode("caf\\xc3\\xa9"), QString::fromUtf8("café"));
-    EXPECT_EQ(UdevProperties::decode("trailing\\x2"), "trailing\\x2");
-    EXPECT_EQ(UdevProperties::decode("\\xzz"), "\\xzz");
+    // Escaped bytes are UTF-8; a broken escape stays as it is.
+    for (const auto& [raw, want] : QList<std::pair<QString, QString>>{
+             {"My\\x20Stick", "My Stick"}, {"caf\\xc3\\xa9", "café"}, {"trailing\\x2", "trailing\\x2"}, {"\\xzz", "\\xzz"}})
+        EXPECT_EQ(UdevProperties::decode(raw), want) << raw.toStdString();
 }

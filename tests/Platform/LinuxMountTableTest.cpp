@@ -1,6 +1,6 @@
 #include "Platform/Linux/LinuxMountTable.h"
 
-#include "support/FakeVolumePlatform.h"
+#include "support/Printers.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -12,85 +12,57 @@ using mallowby::test::TestEnvironment;
 
 namespace {
 
-QList<VolumeStore::Mount> readFixture(const QString& name, bool includeHidden)
+// "path", with ":root" where the root is not "/" and the flags asked for.
+QStringList summary(const QString& fixture, bool includeHidden)
 {
-    return VolumeStore::Mount::current(LinuxMountTable(TestEnvironment::dataPath("mountinfo/" + name)), includeHidden);
-}
-
-const VolumeStore::Mount* find(const QList<VolumeStore::Mount>& mounts, const QString& path)
-{
-    for (const auto& mount : mounts)
-        if (mount.path == path)
-            return &mount;
-    return nullptr;
+    QStringList paths;
+    for (const auto& m : VolumeStore::Mount::current(LinuxMountTable(TestEnvironment::dataPath("mountinfo/" + fixture)), includeHidden))
+        paths << m.path + (m.root == "/" ? "" : ":" + m.root) + (includeHidden && m.isHidden ? " hidden" : "")
+                     + (includeHidden && !m.isLocal ? " network" : "");
+    return paths;
 }
 
 } // namespace
 
-TEST(LinuxMountTable, ShownMountsOfEveryFixture)
+TEST(LinuxMountTable, MountsOfEveryFixture)
 {
-    // What a file browser shows, in table order, as "path" or "path:root" where the root is not "/".
-    // Live media and containers: overlay and tmpfs are hidden anywhere but at "/".
-    const QList<std::pair<QString, QStringList>> rows{
-        {"desktop", {"/", "/run/media/me/My Stick", "/mnt/tab\tand\nnewline\\back", "/mnt/nas", "/home/me/remote", "/mnt/nfs",
-                     "/media/Installer"}},
-        {"live-overlay", {"/", "/media/user/USB"}},
-        {"container-tmpfs", {"/", "/data:/srv/data"}},
-        {"root-gvfs-hide", {"/", "/data"}},
-        {"btrfs-subvolumes", {"/:/@", "/home:/@home"}},
-        {"bind-mounts", {}},
-        {"malformed", {}},
-        {"empty", {}},
-        {"does-not-exist", {}},
-        {"partly-broken", {"/"}},
+    // What a file browser shows, in table order; with hidden ones, what is hidden and what is not
+    // local. Live media and containers: overlay and tmpfs are hidden anywhere but at "/".
+    const QList<std::tuple<QString, bool, QStringList>> rows{
+        {"desktop", false, {"/", "/run/media/me/My Stick", "/mnt/tab\tand\nnewline\\back", "/mnt/nas", "/home/me/remote", "/mnt/nfs", "/media/Installer"}},
+        {"desktop", true, {"/proc hidden", "/sys hidden", "/dev hidden", "/", "/boot/efi hidden", "/run hidden", "/run/user/1000 hidden",
+                           "/tmp hidden", "/snap/core22/864 hidden", "/run/media/me/My Stick", "/mnt/tab\tand\nnewline\\back",
+                           "/mnt/nas network", "/home/me/remote network", "/mnt/nfs network", "/run/user/1000/gvfs hidden",
+                           "/swapfile-mount hidden", "/media/Installer"}},
+        {"live-overlay", false, {"/", "/media/user/USB"}},
+        {"container-tmpfs", false, {"/", "/data:/srv/data"}},
+        {"root-gvfs-hide", false, {"/", "/data"}},
+        {"btrfs-subvolumes", false, {"/:/@", "/home:/@home"}},
+        {"malformed", true, {}},
+        {"empty", false, {}},
+        {"does-not-exist", false, {}},
+        {"partly-broken", false, {"/"}},
     };
-    for (const auto& [name, want] : rows) {
-        QStringList paths;
-        for (const auto& mount : readFixture(name, false))
-            paths << (mount.root == "/" ? mount.path : mount.path + ":" + mount.root);
-        if (name != "bind-mounts")
-            EXPECT_EQ(paths, want) << name.toStdString();
-        else
-            EXPECT_TRUE(paths.contains("/srv/image") && paths.contains("/home/me/photos:/photos")) << paths.join(' ').toStdString();
-    }
-    const auto btrfs = readFixture("btrfs-subvolumes", false);
+    for (const auto& [fixture, includeHidden, want] : rows)
+        EXPECT_EQ(summary(fixture, includeHidden), want) << fixture.toStdString() << includeHidden;
+    const QStringList binds = summary("bind-mounts", false);
+    EXPECT_TRUE(binds.contains("/srv/image") && binds.contains("/home/me/photos:/photos")) << binds.join(' ').toStdString();
+    EXPECT_TRUE(summary("live-overlay", true).contains("/mnt/scratch hidden"));
+    EXPECT_TRUE(summary("root-gvfs-hide", true).contains("/srv/backup hidden"));
+
+    // Fields as the kernel gives them.
+    const auto read = [](const QString& fixture, bool includeHidden) {
+        return VolumeStore::Mount::current(LinuxMountTable(TestEnvironment::dataPath("mountinfo/" + fixture)), includeHidden);
+    };
+    const auto desktop = read("desktop", true), btrfs = read("btrfs-subvolumes", false);
+    EXPECT_EQ(QStringList({desktop[3].source, desktop[3].type, desktop[9].source, desktop[9].type, desktop[11].source}),
+              QStringList({"/dev/nvme0n1p2", "ext4", "/dev/sdb1", "vfat", "//nas.local/media"}));
+    EXPECT_EQ(std::make_pair(desktop[3].device, desktop[9].device), std::make_pair(quint64(makedev(259, 2)), quint64(makedev(8, 17))));
     EXPECT_EQ(btrfs[0].source, btrfs[1].source);
-    const auto live = readFixture("live-overlay", true);
-    EXPECT_TRUE(find(live, "/mnt/scratch")->isHidden);
-    EXPECT_EQ(find(live, "/")->type, "overlay");
-    EXPECT_TRUE(find(readFixture("root-gvfs-hide", true), "/srv/backup")->isHidden);
-    EXPECT_TRUE(readFixture("malformed", true).isEmpty());
-}
+    EXPECT_EQ(read("live-overlay", false)[0].type, "overlay");
 
-TEST(LinuxMountTable, ReadsFieldsAndMarksSystemMounts)
-{
-    const auto all = readFixture("desktop", true);
-    EXPECT_EQ(all.size(), 17);
-    for (const char* path : {"/proc", "/sys", "/dev", "/boot/efi", "/run", "/run/user/1000", "/tmp", "/snap/core22/864",
-                             "/run/user/1000/gvfs", "/swapfile-mount"}) {
-        const auto* mount = find(all, path);
-        ASSERT_NE(mount, nullptr) << path;
-        EXPECT_TRUE(mount->isHidden) << path;
-    }
-    const auto* root = find(all, "/");
-    ASSERT_NE(root, nullptr);
-    EXPECT_FALSE(root->isHidden);
-    EXPECT_EQ(QStringList({root->source, root->type}), QStringList({"/dev/nvme0n1p2", "ext4"}));
-    EXPECT_TRUE(root->isLocal);
-    EXPECT_EQ(root->device, quint64(makedev(259, 2)));
-    const auto* stick = find(all, "/run/media/me/My Stick");
-    EXPECT_FALSE(stick->isHidden);
-    EXPECT_EQ(stick->device, quint64(makedev(8, 17)));
-    EXPECT_EQ(stick->type, "vfat");
-    for (const char* path : {"/mnt/nas", "/home/me/remote", "/mnt/nfs"})
-        EXPECT_FALSE(find(all, path)->isLocal) << path;
-    EXPECT_EQ(find(all, "/mnt/nas")->source, "//nas.local/media");
-    EXPECT_TRUE(find(all, "/media/Installer")->isLocal);
-
-    for (const char* path : {"/boot", "/run/user/1000/doc"})
-        EXPECT_TRUE(LinuxMountTable::isHiddenPath(path)) << path;
-    for (const char* path : {"/", "/run/media/me/x", "/runner", "/bootstrap", "/media/snap"})
-        EXPECT_FALSE(LinuxMountTable::isHiddenPath(path)) << path;
-    // The live table has the root volume.
-    EXPECT_NE(find(VolumeStore::Mount::current(LinuxMountTable(), false), "/"), nullptr);
+    for (const auto& [path, hidden] : QList<std::pair<const char*, bool>>{{"/boot", true}, {"/run/user/1000/doc", true}, {"/", false},
+                                                                         {"/run/media/me/x", false}, {"/runner", false},
+                                                                         {"/bootstrap", false}, {"/media/snap", false}})
+        EXPECT_EQ(LinuxMountTable::isHiddenPath(path), hidden) << path;
 }

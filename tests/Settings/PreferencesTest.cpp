@@ -2,16 +2,12 @@
 
 #include "support/Printers.h"
 
-#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 using namespace mallowby;
 
@@ -25,13 +21,9 @@ protected:
     QString path(const QString& name) const { return dir.filePath(name); }
     QSettings& store(const QString& name, const QByteArray& text = {})
     {
-        if (!text.isNull()) {
-            QFile file(path(name));
-            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        if (QFile file(path(name)); !text.isNull() && file.open(QIODevice::WriteOnly))
             file.write(text);
-        }
-        stores.push_back(std::make_unique<QSettings>(path(name), QSettings::IniFormat));
-        return *stores.back();
+        return *stores.emplace_back(std::make_unique<QSettings>(path(name), QSettings::IniFormat));
     }
     QByteArray fileText(const QString& name) const
     {
@@ -64,73 +56,61 @@ QStringList with(QList<std::pair<int, QString>> changes)
 
 } // namespace
 
-TEST_F(PreferencesTest, ReadsDefaultsEveryStoredValueAndGarbage)
+TEST_F(PreferencesTest, ReadsDefaultsStoredValuesWrongTypesAndGarbage)
 {
     const struct {
         const char* name;
         QByteArray text;
+        QList<std::pair<QString, QVariant>> values;  // set through QSettings, in their own types
         QStringList summary;
+        std::optional<QString> pin;
+        Accent accent;
     } rows[] = {
-        {"fresh", QByteArray(), defaults},
+        {"fresh", {}, {}, defaults, {}, Accent::phosphor},
         {"every setting",
          "[General]\nmenuBarStyle=spaceActivity\npinnedVolumeID=3A98-5505\nactivityDuringTransfers=false\n"
          "activityTrace=false\nunits=binary\nlowSpaceThreshold=gigabytes:50\nvolumesShown=diskImage, network\n"
          "hideWhenNoExternal=true\naccent=amber\nnotifyLowSpace=true\nnotifyTransferFinished=true\n",
+         {},
          {"style spaceActivity", "pinned chosen", "activity during transfers off", "trace off", "units binary",
           "low space gigabytes:50", "shown diskImage+network", "hide without external on", "notify low space on",
-          "notify transfer finished on"}},
+          "notify transfer finished on"},
+         "3A98-5505", Accent::amber},
         {"garbage",
          "[General]\nmenuBarStyle=Icon\npinnedVolumeID=one, two\nactivityDuringTransfers=maybe\n"
          "activityTrace=@ByteArray(true)\nunits=Binary\nlowSpaceThreshold=percent:0\n"
          "volumesShown=network, hovercraft, network\nhideWhenNoExternal=sometimes\naccent=green\n"
          "notifyLowSpace=@Invalid()\nnotifyTransferFinished=true, false\n",
-         with({{6, "shown network"}})},
-        {"threshold quoted", "[General]\nlowSpaceThreshold=\"percent:5, percent:20\"\n", defaults},
-        {"threshold list", "[General]\nlowSpaceThreshold=percent:5, percent:20\n", defaults},
-        {"threshold clamped", "[General]\nlowSpaceThreshold=percent:101\n", with({{5, "low space percent:100"}})},
+         {}, with({{6, "shown network"}}), {}, Accent::phosphor},
+        {"threshold quoted", "[General]\nlowSpaceThreshold=\"percent:5, percent:20\"\n", {}, defaults, {}, Accent::phosphor},
+        {"threshold list", "[General]\nlowSpaceThreshold=percent:5, percent:20\n", {}, defaults, {}, Accent::phosphor},
+        {"threshold clamped", "[General]\nlowSpaceThreshold=percent:101\n", {}, with({{5, "low space percent:100"}}), {}, Accent::phosphor},
+        {"empty pin", "[General]\npinnedVolumeID=\n", {}, defaults, {}, Accent::phosphor},
+        {"wrong types", {},
+         {{"menuBarStyle", 2}, {"pinnedVolumeID", 42}, {"activityDuringTransfers", 2.5}, {"activityTrace", QStringList{"false", "false"}},
+          {"units", true}, {"lowSpaceThreshold", QStringList{"percent:20"}}, {"volumesShown", QVariantList{"network", 3}},
+          {"hideWhenNoExternal", QByteArray("true")}, {"accent", QByteArray("cyan")}, {"notifyLowSpace", QStringList{"true"}},
+          {"notifyTransferFinished", QVariant()}},
+         with({{6, "shown "}}), {}, Accent::phosphor},  // not an array of strings: nothing shown
+        {"loose booleans", {},
+         {{"notifyLowSpace", 2}, {"notifyTransferFinished", " Yes "}, {"activityTrace", "0"}, {"volumesShown", 7}},
+         with({{3, "trace off"}, {6, "shown "}, {8, "notify low space on"}, {9, "notify transfer finished on"}}), {}, Accent::phosphor},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         QSettings& settings = store(row.name, row.text);
+        for (const auto& [key, value] : row.values)
+            settings.setValue(key, value);
         const Preferences prefs(settings);
-        EXPECT_EQ(prefs.settingsSummary(), row.summary) << row.name;
-        EXPECT_FALSE(prefs.settingsSummary().join('\n').contains("3A98")) << row.name;
+        EXPECT_EQ(prefs.settingsSummary(), row.summary);
+        EXPECT_FALSE(prefs.settingsSummary().join('\n').contains("3A98"));
+        EXPECT_EQ(prefs.pinnedVolumeID(), row.pin);
+        EXPECT_EQ(prefs.accent(), row.accent);
         settings.sync();
-        EXPECT_EQ(QFile::exists(path(row.name)), !row.text.isNull()) << row.name << ": reading wrote the file";
+        if (row.values.isEmpty()) {
+            EXPECT_EQ(fileText(row.name), row.text) << "reading wrote the file";
+        }
     }
-    const Preferences read(store("every setting"));
-    EXPECT_EQ(read.pinnedVolumeID(), QStringLiteral("3A98-5505"));
-    EXPECT_EQ(read.accent(), Accent::amber);
-    EXPECT_EQ(Preferences(store("fresh")).accent(), Accent::phosphor);
-    EXPECT_EQ(Preferences(store("garbage")).pinnedVolumeID(), std::nullopt);
-}
-
-TEST_F(PreferencesTest, WrongTypesAndLooseBooleans)
-{
-    QSettings& settings = store("types");
-    settings.setValue(Preferences::menuBarStyleKey, 2);
-    settings.setValue(Preferences::pinnedVolumeIDKey, 42);
-    settings.setValue(Preferences::activityDuringTransfersKey, 2.5);
-    settings.setValue(Preferences::activityTraceKey, QStringList{"false", "false"});
-    settings.setValue(Preferences::unitsKey, true);
-    settings.setValue(Preferences::lowSpaceThresholdKey, QStringList{"percent:20"});
-    settings.setValue(Preferences::volumesShownKey, QVariantList{QStringLiteral("network"), 3});
-    settings.setValue(Preferences::hideWhenNoExternalKey, QByteArray("true"));
-    settings.setValue(Preferences::accentKey, QByteArray("cyan"));
-    settings.setValue(Preferences::notifyLowSpaceKey, QStringList{"true"});
-    settings.setValue(Preferences::notifyTransferFinishedKey, QVariant());
-    const Preferences prefs(settings);
-    EXPECT_EQ(prefs.settingsSummary(), with({{6, "shown "}}));  // not an array of strings: nothing shown
-    EXPECT_EQ(prefs.pinnedVolumeID(), std::nullopt);
-
-    settings.setValue(Preferences::notifyLowSpaceKey, 2);
-    settings.setValue(Preferences::notifyTransferFinishedKey, QStringLiteral(" Yes "));
-    settings.setValue(Preferences::activityTraceKey, QStringLiteral("0"));
-    settings.setValue(Preferences::volumesShownKey, 7);
-    const Preferences again(settings);
-    EXPECT_TRUE(again.notifyLowSpace());
-    EXPECT_TRUE(again.notifyTransferFinished());
-    EXPECT_FALSE(again.activityTrace());
-    EXPECT_EQ(again.volumesShown(), Kinds{});
 }
 
 TEST_F(PreferencesTest, SettersWriteThroughAndSignalOnlyChanges)
@@ -140,7 +120,8 @@ TEST_F(PreferencesTest, SettersWriteThroughAndSignalOnlyChanges)
                                        "accent=green\nnotifyLowSpace=@Invalid()\n");
     Preferences prefs(settings);
     QSignalSpy style(&prefs, &Preferences::menuBarStyleChanged), threshold(&prefs, &Preferences::lowSpaceThresholdChanged),
-        shown(&prefs, &Preferences::volumesShownChanged), accent(&prefs, &Preferences::accentChanged);
+        shown(&prefs, &Preferences::volumesShownChanged), accent(&prefs, &Preferences::accentChanged),
+        pinned(&prefs, &Preferences::pinnedVolumeIDChanged);
     // The defaults again, over garbage: written at once, without waiting for the event loop, and no signal.
     prefs.setMenuBarStyle(MenuBarStyle::icon);
     prefs.setPinnedVolumeID(std::nullopt);
@@ -153,7 +134,7 @@ TEST_F(PreferencesTest, SettersWriteThroughAndSignalOnlyChanges)
     prefs.setAccent(Accent::phosphor);
     prefs.setNotifyLowSpace(false);
     prefs.setNotifyTransferFinished(false);
-    EXPECT_EQ(style.count() + threshold.count() + shown.count() + accent.count(), 0);
+    EXPECT_EQ(style.count() + threshold.count() + shown.count() + accent.count() + pinned.count(), 0);
     EXPECT_EQ(fileText("set"), "[General]\naccent=phosphor\nactivityDuringTransfers=true\nactivityTrace=true\n"
                                "hideWhenNoExternal=false\nlowSpaceThreshold=percent:10\nmenuBarStyle=icon\n"
                                "notifyLowSpace=false\nnotifyTransferFinished=false\nunits=decimal\n"
@@ -166,47 +147,35 @@ TEST_F(PreferencesTest, SettersWriteThroughAndSignalOnlyChanges)
     prefs.setAccent(Accent::system);
     prefs.setUnits(ByteUnits::binary);
     prefs.setNotifyTransferFinished(true);
-    EXPECT_EQ(style.count(), 1);
-    EXPECT_EQ(threshold.count(), 1);
-    EXPECT_EQ(accent.count(), 1);
+    prefs.setVolumesShown({VolumeKind::network, VolumeKind::internal, VolumeKind::diskImage, VolumeKind::external});
+    prefs.setVolumesShown({VolumeKind::external, VolumeKind::internal, VolumeKind::diskImage, VolumeKind::network});  // a set
+    EXPECT_EQ(QList<qsizetype>({style.count(), threshold.count(), accent.count(), shown.count()}), QList<qsizetype>({1, 1, 1, 1}));
+    EXPECT_TRUE(fileText("set").contains("volumesShown=diskImage, external, internal, network\n"));
     const auto read = relaunch("set");
     EXPECT_EQ(read->settingsSummary(), prefs.settingsSummary());
     EXPECT_EQ(read->accent(), Accent::system);
-}
 
-TEST_F(PreferencesTest, VolumesShownAndPins)
-{
-    QSettings& settings = store("pins");
-    Preferences prefs(settings);
-    QSignalSpy shown(&prefs, &Preferences::volumesShownChanged), pinned(&prefs, &Preferences::pinnedVolumeIDChanged);
-    prefs.setVolumesShown({VolumeKind::network, VolumeKind::internal, VolumeKind::diskImage, VolumeKind::external});
-    EXPECT_TRUE(fileText("pins").contains("volumesShown=diskImage, external, internal, network\n"));
-    prefs.setVolumesShown({VolumeKind::external, VolumeKind::internal, VolumeKind::diskImage, VolumeKind::network});
-    EXPECT_EQ(shown.count(), 1);  // a set, not a list
-    // One kind, and none at all, read back as themselves and not as the registered default.
+    // One kind and none at all read back as themselves, not as the default.
     for (const Kinds& kinds : {Kinds{VolumeKind::network}, Kinds{}}) {
         prefs.setVolumesShown(kinds);
-        EXPECT_EQ(relaunch("pins")->volumesShown(), kinds);
+        EXPECT_EQ(relaunch("set")->volumesShown(), kinds);
     }
-
     // Mount sources of network shares can hold anything the INI format treats specially.
-    for (const QString& id : {QStringLiteral("//nas/share, 2"), QStringLiteral("@Invalid()"), QStringLiteral("a=\"b\";c #d"),
-                              QStringLiteral("Ünïcödé [x]")}) {
+    for (const QString id : {"//nas/share, 2", "@Invalid()", "a=\"b\";c #d", "Ünïcödé [x]"}) {
         prefs.setPinnedVolumeID(id);
-        EXPECT_EQ(relaunch("pins")->pinnedVolumeID(), id) << id.toStdString();
+        EXPECT_EQ(relaunch("set")->pinnedVolumeID(), id) << id.toStdString();
     }
     prefs.setPinnedVolumeID(std::nullopt);
     prefs.setPinnedVolumeID(QString());  // an empty id is no pin either
     EXPECT_EQ(pinned.count(), 5);
-    EXPECT_FALSE(fileText("pins").contains("pinnedVolumeID"));
-    EXPECT_EQ(Preferences(store("empty pin", "[General]\npinnedVolumeID=\n")).pinnedVolumeID(), std::nullopt);
+    EXPECT_FALSE(fileText("set").contains("pinnedVolumeID"));
 }
 
 TEST_F(PreferencesTest, PinnedVolumeChoice)
 {
     const auto volume = [](const char* id, VolumeKind kind, bool isBoot = false) {
         Volume v;
-        v.id = v.name = QString::fromLatin1(id);
+        v.id = v.name = id;
         v.kind = kind;
         v.isBoot = isBoot;
         return v;
@@ -244,6 +213,4 @@ TEST_F(PreferencesTest, AnUnwritableStoreKeepsTheValue)
     EXPECT_EQ(prefs.menuBarStyle(), MenuBarStyle::activity);
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(settings.status(), QSettings::AccessError);
-    EXPECT_EQ(Preferences::userStorePath(),
-              QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/mallowby/mallowby.conf");
 }

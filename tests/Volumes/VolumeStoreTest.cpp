@@ -10,232 +10,188 @@
 
 using namespace mallowby;
 using namespace mallowby::test;
+using namespace std::chrono_literals;
 
 namespace {
 
+// The world's store over the root disk and two described sticks.
 class VolumeStoreTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fake.table->mounts = {
-            FakeVolumePlatform::mount("/", "/dev/vda"),
-            FakeVolumePlatform::mount("/media/stick", "/dev/sdb1", "vfat"),
-        };
-        DiskDescription stick;
-        stick.volumeUUID = QStringLiteral("AAAA-1111");
-        stick.volumeName = QStringLiteral("Stick");
-        stick.deviceInternal = false;
-        fake.descriptions->byName.insert(QStringLiteral("sdb1"), stick);
-        capacities.set("/", Space{100, 50, 50, false});
-        capacities.set("/media/stick", Space{10, 4, 4, false});
+        fake.table->mounts = {FakeVolumePlatform::mount("/", "/dev/vda"), FakeVolumePlatform::mount("/media/stick", "/dev/sdb1", "vfat"),
+                              FakeVolumePlatform::mount("/media/other", "/dev/sdc1")};
+        fake.descriptions->byName = {{"sdb1", {"AAAA-1111", "Stick", {}, {}, {}, false, {}}},
+                                     {"sdc1", {"BBBB-2222", "Other", {}, {}, {}, false, {}}}};
+        world.capacities.set("/", Space{100, 50, 50, false});
+        world.capacities.set("/media/stick", Space{10, 4, 4, false});
+        world.capacities.set("/media/other", Space{20, 5, 5, false});
     }
-
-    void startStore() { store = &world.startStore(); }
-
-    // Lets the pool's reads finish and their continuations run.
-    void settle() { TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(50)); }
+    VolumeStore& start()
+    {
+        world.startStore();
+        EXPECT_TRUE(world.waitForFigures());
+        return *world.store;
+    }
+    QStringList names() const
+    {
+        QStringList names;
+        for (const Volume& v : world.store->volumes())
+            names << v.name;
+        return names;
+    }
+    bool readsReach(int count) const
+    {
+        return TestEnvironment::waitUntil([&] { return world.capacities.reads() == count; }, 5s);
+    }
+    const Volume& stick() const { return *world.volumeAt("/media/stick"); }
 
     TestWorld world;
     FakeVolumePlatform& fake = world.fake;
-    Capacities& capacities = world.capacities;
-    ManualClock& clock = world.clock;
-    VolumeStore* store = nullptr;
 };
 
 } // namespace
 
-TEST_F(VolumeStoreTest, StartRebuildsAndPublishesOnlyChanges)
+TEST_F(VolumeStoreTest, RebuildsAreCoalescedPublishOnlyChangesAndKeepIdsAndFigures)
 {
-    startStore();
-    ASSERT_EQ(store->volumes().size(), 2);
-    EXPECT_EQ(store->volumes()[0].name, "Stick");  // external before internal
-    EXPECT_EQ(store->volumes()[0].id, "AAAA-1111");
-    EXPECT_EQ(store->volumes()[1].name, "/");
-    ASSERT_TRUE(world.waitForFigures());
-    EXPECT_EQ(store->volumes()[0].space, (Space{10, 4, 4, false}));
+    VolumeStore& store = start();
+    EXPECT_EQ(names(), (QStringList{"Other", "Stick", "/"}));  // external first, then by name
+    EXPECT_EQ(stick().id, "AAAA-1111");
+    EXPECT_EQ(stick().space, (Space{10, 4, 4, false}));
     EXPECT_TRUE(fake.source->started);
-    const int reads = fake.table->reads;
-    store->start();  // a second start does nothing
-    EXPECT_EQ(fake.table->reads, reads);
-
-    // Ten events in one turn give one rebuild, and an unchanged one publishes nothing.
-    QSignalSpy changes(store, &VolumeStore::volumesChanged);
+    const int tableReads = fake.table->reads, reads = world.capacities.reads();
+    store.start();  // a second start does nothing
+    QSignalSpy changes(&store, &VolumeStore::volumesChanged);
     for (int i = 0; i < 10; ++i)
         fake.source->fire();
-    EXPECT_EQ(fake.table->reads, reads);  // nothing until the loop turns
-    settle();
-    EXPECT_EQ(fake.table->reads, reads + 1);
+    EXPECT_EQ(fake.table->reads, tableReads);  // nothing until the loop turns
+    world.settle();
+    EXPECT_EQ(fake.table->reads, tableReads + 1);
     EXPECT_EQ(changes.count(), 0);
 
-    fake.table->mounts.append(FakeVolumePlatform::mount("/mnt/data", "/dev/sdc1"));
+    // A rename keeps the id and the figures (not read again) and moves the volume.
+    fake.descriptions->byName["sdb1"].volumeName = "A stick";
     fake.source->fire();
-    settle();
-    ASSERT_EQ(store->volumes().size(), 3);
+    world.settle();
+    EXPECT_EQ(names(), (QStringList{"A stick", "Other", "/"}));
+    EXPECT_EQ(store.volumes()[0].id, "AAAA-1111");
+    EXPECT_EQ(store.volumes()[0].space, (Space{10, 4, 4, false}));
+    EXPECT_EQ(world.capacities.reads(), reads);
     fake.table->mounts.removeFirst();
+    fake.table->mounts.append(FakeVolumePlatform::mount("/mnt/data", "/dev/sdd1"));
     fake.source->fire();
-    settle();
-    QStringList paths;
-    for (const Volume& v : store->volumes())
-        paths << v.mountPath;
-    EXPECT_EQ(paths, (QStringList{"/media/stick", "/mnt/data"}));
-}
-
-TEST_F(VolumeStoreTest, ARenameKeepsIdAndFiguresAndMovesTheVolume)
-{
-    fake.table->mounts.append(FakeVolumePlatform::mount("/media/other", "/dev/sdc1"));
-    DiskDescription other = fake.descriptions->byName.value(QStringLiteral("sdb1"));
-    other.volumeUUID = QStringLiteral("BBBB-2222");
-    other.volumeName = QStringLiteral("Other");
-    fake.descriptions->byName.insert(QStringLiteral("sdc1"), other);
-    capacities.set("/media/other", Space{20, 5, 5, false});
-    startStore();
-    ASSERT_TRUE(world.waitForFigures());
-    EXPECT_EQ(store->volumes()[0].name, "Other");
-
-    fake.descriptions->byName[QStringLiteral("sdb1")].volumeName = QStringLiteral("A stick");
-    const int reads = capacities.reads();
-    fake.source->fire();
-    settle();
-    ASSERT_EQ(store->volumes().size(), 3);
-    EXPECT_EQ(store->volumes()[0].name, "A stick");
-    EXPECT_EQ(store->volumes()[0].id, "AAAA-1111");
-    EXPECT_EQ(store->volumes()[0].space, (Space{10, 4, 4, false}));
-    EXPECT_EQ(capacities.reads(), reads);  // figures carried over, not read again
+    world.settle();
+    EXPECT_EQ(names(), (QStringList{"A stick", "Other", "data"}));
 }
 
 TEST_F(VolumeStoreTest, OnlyChangedFiguresArePublishedAndAFailedReadMarksThemStale)
 {
-    startStore();
-    ASSERT_TRUE(world.waitForFigures());
-    QSignalSpy changes(store, &VolumeStore::volumesChanged);
-    const int reads = capacities.reads();
-    store->refreshAll();
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return capacities.reads() == reads + 2; }, std::chrono::seconds(5)));
-    settle();
+    VolumeStore& store = start();
+    QSignalSpy changes(&store, &VolumeStore::volumesChanged);
+    const int reads = world.capacities.reads();
+    store.refreshAll();
+    ASSERT_TRUE(readsReach(reads + 3));
+    world.settleReads();
     EXPECT_EQ(changes.count(), 0);
-
     // Stale, then the same numbers fresh again: both are changes.
-    capacities.set("/media/stick", std::nullopt);
-    store->refreshSpace("AAAA-1111");
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return changes.count() == 1; }, std::chrono::seconds(5)));
-    EXPECT_EQ(store->volumes()[0].space, (Space{10, 4, 4, true}));
-    capacities.set("/media/stick", Space{10, 4, 4, false});
-    store->refreshSpace("AAAA-1111");
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return changes.count() == 2; }, std::chrono::seconds(5)));
-    EXPECT_EQ(store->volumes()[0].space, (Space{10, 4, 4, false}));
+    for (const bool fails : {true, false}) {
+        world.capacities.set("/media/stick", fails ? std::nullopt : std::optional(Space{10, 4, 4, false}));
+        store.refreshSpace("AAAA-1111");
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return changes.count() == (fails ? 1 : 2); }, 5s));
+        EXPECT_EQ(stick().space, (Space{10, 4, 4, fails}));
+    }
 }
 
-TEST_F(VolumeStoreTest, AVolumeWithoutFiguresIsRetriedTwiceThenGivenUpUntilTheNextTrigger)
+TEST_F(VolumeStoreTest, AVolumeWithoutFiguresIsRetriedAfterOneAndTwoSecondsThenUntilTheNextTrigger)
 {
-    capacities.set("/media/stick", std::nullopt);
-    startStore();
-    const auto readsSoFar = [&] { return capacities.reads(); };
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readsSoFar() == 2; }, std::chrono::seconds(5)));  // both volumes once
-    settle();
-
-    clock.advance(std::chrono::milliseconds(999));
-    settle();
-    EXPECT_EQ(readsSoFar(), 2);
-    clock.advance(std::chrono::milliseconds(1));
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readsSoFar() == 3; }, std::chrono::seconds(5)));
-    settle();
-    clock.advance(std::chrono::milliseconds(1999));
-    settle();
-    EXPECT_EQ(readsSoFar(), 3);
-    clock.advance(std::chrono::milliseconds(1));
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readsSoFar() == 4; }, std::chrono::seconds(5)));
-    settle();
-    clock.advance(std::chrono::seconds(60));
-    settle();
-    EXPECT_EQ(readsSoFar(), 4);
-    EXPECT_FALSE(store->volumes()[0].space.has_value());
-
+    world.capacities.set("/media/stick", std::nullopt);
+    VolumeStore& store = world.startStore();
+    ASSERT_TRUE(readsReach(3));  // every volume once
+    // Due after (ms), reads by then.
+    for (const auto& [due, count] : QList<std::pair<int, int>>{{999, 3}, {1, 4}, {1999, 4}, {1, 5}, {60'000, 5}}) {
+        world.settleReads();
+        world.clock.advance(std::chrono::milliseconds(due));
+        EXPECT_TRUE(readsReach(count)) << due;
+        world.settleReads();
+        EXPECT_EQ(world.capacities.reads(), count) << due;
+    }
+    EXPECT_FALSE(world.volumeAt("/media/stick")->space.has_value());
     // The next trigger starts a new series, and this time it succeeds.
-    capacities.set("/media/stick", Space{10, 9, 9, false});
-    store->refreshSpace("AAAA-1111");
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return store->volumes()[0].space.has_value(); }, std::chrono::seconds(5)));
-    EXPECT_EQ(readsSoFar(), 5);
+    world.capacities.set("/media/stick", Space{10, 9, 9, false});
+    store.refreshSpace("AAAA-1111");
+    ASSERT_TRUE(world.waitForFigures());
+    EXPECT_EQ(world.capacities.reads(), 6);
 }
 
 TEST_F(VolumeStoreTest, OneReadPerVolumeAndALateAnswerForAMovedVolumeIsDropped)
 {
-    startStore();
-    ASSERT_TRUE(world.waitForFigures());
-    const int before = capacities.reads();
-    capacities.hold(true);
-    capacities.set("/media/stick", Space{10, 1, 1, false});
-    store->refreshAll();
-    settle();
-    store->refreshAll();
-    store->refreshSpace("AAAA-1111");
-    settle();
+    VolumeStore& store = start();
+    const int before = world.capacities.reads();
+    world.capacities.hold(true);
+    world.capacities.set("/media/stick", Space{10, 1, 1, false});
+    store.refreshAll();
+    store.refreshAll();
+    store.refreshSpace("AAAA-1111");
+    ASSERT_TRUE(readsReach(before + 3));
     // Remounted elsewhere while the read of the old path is under way: same id, figures carried over.
     fake.table->mounts[1].path = "/media/stick-moved";
     fake.source->fire();
-    settle();
-    ASSERT_EQ(store->volumes()[0].mountPath, "/media/stick-moved");
-    capacities.hold(false);
-    settle();
-    EXPECT_EQ(capacities.reads(), before + 2);
-    EXPECT_EQ(store->volumes()[0].id, "AAAA-1111");
-    EXPECT_EQ(store->volumes()[0].space, (Space{10, 4, 4, false}));
+    world.settle();
+    world.capacities.hold(false);
+    world.settleReads();
+    EXPECT_EQ(world.capacities.reads(), before + 3);
+    const Volume* moved = world.volumeAt("/media/stick-moved");
+    ASSERT_NE(moved, nullptr);
+    EXPECT_EQ(moved->id, "AAAA-1111");
+    EXPECT_EQ(moved->space, (Space{10, 4, 4, false}));
 }
 
-TEST_F(VolumeStoreTest, EveryMountOfOneFileSystemHasItsOwnIdAndFigures)
+TEST_F(VolumeStoreTest, EveryMountOfOneFileSystemHasItsOwnIdAndKeepsIt)
 {
     // The stick bound whole at a second place and by a folder at a third.
     fake.table->mounts.append(FakeVolumePlatform::mount("/srv/stick", "/dev/sdb1", "vfat"));
     fake.table->mounts.append(FakeVolumePlatform::mount("/home/me/photos", "/dev/sdb1", "vfat"));
     fake.table->mounts.last().root = "/photos";
-    capacities.set("/srv/stick", Space{10, 4, 4, false});
-    capacities.set("/home/me/photos", Space{10, 4, 4, false});
-    startStore();
-    ASSERT_TRUE(world.waitForFigures());
+    VolumeStore& store = world.startStore();
     const auto ids = [&] {
         QMap<QString, QString> byPath;
-        for (const Volume& v : store->volumes())
+        for (const Volume& v : store.volumes())
             byPath.insert(v.mountPath, v.id);
         return byPath;
     };
     const QMap<QString, QString> first = ids();
-    EXPECT_EQ(first, (QMap<QString, QString>{{"/media/stick", "AAAA-1111@/media/stick"},
-                                             {"/srv/stick", "AAAA-1111@/srv/stick"},
-                                             {"/home/me/photos", "AAAA-1111:/photos"},
-                                             {"/", "/dev/vda"}}));
-
+    EXPECT_EQ(first, (QMap<QString, QString>{{"/media/stick", "AAAA-1111@/media/stick"}, {"/srv/stick", "AAAA-1111@/srv/stick"},
+                                             {"/home/me/photos", "AAAA-1111:/photos"}, {"/media/other", "BBBB-2222"}, {"/", "/dev/vda"}}));
     // The bind goes and comes back last in the table: every id is as it was.
-    const VolumeStore::Mount bind = fake.table->mounts.takeAt(2);
+    const VolumeStore::Mount bind = fake.table->mounts.takeAt(3);
     fake.source->fire();
-    settle();
+    world.settle();
     EXPECT_EQ(world.volumeAt("/media/stick")->id, "AAAA-1111");
     fake.table->mounts.append(bind);
     fake.source->fire();
-    settle();
+    world.settle();
     EXPECT_EQ(ids(), first);
 }
 
 TEST_F(VolumeStoreTest, TheRefreshTimerIsOneTimerFirstFiringAfterThirtySeconds)
 {
-    startStore();
-    ASSERT_TRUE(world.waitForFigures());
-    const int before = capacities.reads();
-    store->setRefreshing(true);
-    store->setRefreshing(true);
-    EXPECT_EQ(clock.pendingTimers(), 1u);
-    clock.advance(std::chrono::seconds(29));
-    settle();
-    EXPECT_EQ(capacities.reads(), before);
-    clock.advance(std::chrono::seconds(1));
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return capacities.reads() == before + 2; }, std::chrono::seconds(5)));
-    settle();
-    clock.advance(std::chrono::seconds(30));
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return capacities.reads() == before + 4; }, std::chrono::seconds(5)));
-
-    store->setRefreshing(false);
-    EXPECT_FALSE(store->isRefreshing());
-    EXPECT_EQ(clock.pendingTimers(), 0u);
-    settle();
-    clock.advance(std::chrono::seconds(90));
-    settle();
-    EXPECT_EQ(capacities.reads(), before + 4);
+    VolumeStore& store = start();
+    const int before = world.capacities.reads();
+    store.setRefreshing(true);
+    store.setRefreshing(true);
+    EXPECT_EQ(world.clock.pendingTimers(), 1u);
+    // Advance by (s), reads since the start.
+    for (const auto& [by, count] : QList<std::pair<int, int>>{{29, 0}, {1, 3}, {30, 6}}) {
+        world.clock.advance(std::chrono::seconds(by));
+        EXPECT_TRUE(readsReach(before + count)) << by;
+        world.settleReads();
+        EXPECT_EQ(world.capacities.reads(), before + count) << by;
+    }
+    store.setRefreshing(false);
+    EXPECT_FALSE(store.isRefreshing());
+    EXPECT_EQ(world.clock.pendingTimers(), 0u);
+    world.settleReads();
+    world.clock.advance(90s);
+    world.settleReads();
+    EXPECT_EQ(world.capacities.reads(), before + 6);
 }

@@ -2,38 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 
-#include <unistd.h>
-
 namespace mallowby::test {
-
-QString TestEnvironment::dataPath(const QString& relative)
-{
-    return QStringLiteral(MALLOWBY_TEST_DATA "/") + relative;
-}
-
-QString TestEnvironment::mallowbyBinary()
-{
-    return QStringLiteral(MALLOWBY_BINARY);
-}
-
-QString TestEnvironment::hangfsBinary()
-{
-    return QStringLiteral(MALLOWBY_HANGFS);
-}
-
-QString TestEnvironment::mapholdBinary()
-{
-    return QStringLiteral(MALLOWBY_MAPHOLD);
-}
-
-bool TestEnvironment::isRoot()
-{
-    return ::geteuid() == 0;
-}
 
 std::optional<QString> TestEnvironment::missingForLoopDevices()
 {
@@ -42,11 +14,6 @@ std::optional<QString> TestEnvironment::missingForLoopDevices()
     if (!QFileInfo::exists(QStringLiteral("/dev/loop-control")))
         return QStringLiteral("no loop device support here (/dev/loop-control is missing)");
     return std::nullopt;
-}
-
-bool TestEnvironment::udevdRuns()
-{
-    return QFileInfo::exists(QStringLiteral("/run/udev/control"));
 }
 
 bool TestEnvironment::udisksRuns()

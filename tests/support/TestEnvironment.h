@@ -3,6 +3,7 @@
 #include "support/Printers.h"
 
 #include <QCoro/QCoroTask>
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 
@@ -10,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+#include <unistd.h>
 
 namespace mallowby::test {
 
@@ -22,15 +25,15 @@ public:
         QString err;
     };
 
-    static QString dataPath(const QString& relative);
-    static QString mallowbyBinary();
-    static QString hangfsBinary();
-    static QString mapholdBinary();
+    static QString dataPath(const QString& relative) { return QStringLiteral(MALLOWBY_TEST_DATA "/") + relative; }
+    static QString mallowbyBinary() { return QStringLiteral(MALLOWBY_BINARY); }
+    static QString hangfsBinary() { return QStringLiteral(MALLOWBY_HANGFS); }
+    static QString mapholdBinary() { return QStringLiteral(MALLOWBY_MAPHOLD); }
 
-    static bool isRoot();
+    static bool isRoot() { return ::geteuid() == 0; }
     // Why a root-only end-to-end test cannot run here, or none when it can.
     static std::optional<QString> missingForLoopDevices();
-    static bool udevdRuns();
+    static bool udevdRuns() { return QFileInfo::exists(QStringLiteral("/run/udev/control")); }
     // udisksd owns its name on the system bus.
     static bool udisksRuns();
     // Why an end-to-end test of ejects (root, loop devices, udisks2) cannot run here, or none.

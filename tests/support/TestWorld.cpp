@@ -10,40 +10,6 @@
 
 namespace mallowby::test {
 
-void Capacities::set(const QString& path, std::optional<Space> space)
-{
-    std::lock_guard guard(m_state->lock);
-    m_state->byPath.insert(path, space);
-}
-
-void Capacities::hold(bool on)
-{
-    std::lock_guard guard(m_state->lock);
-    m_state->held = on;
-    m_state->released.notify_all();
-}
-
-int Capacities::reads() const
-{
-    std::lock_guard guard(m_state->lock);
-    int total = 0;
-    for (const int count : std::as_const(m_state->reads))
-        total += count;
-    return total;
-}
-
-int Capacities::reads(const QString& path) const
-{
-    std::lock_guard guard(m_state->lock);
-    return m_state->reads.value(path);
-}
-
-int Capacities::finished() const
-{
-    std::lock_guard guard(m_state->lock);
-    return m_state->finished;
-}
-
 SpaceReader Capacities::reader() const
 {
     return SpaceReader{std::chrono::seconds(2), [state = m_state](const QString& path) {
@@ -94,10 +60,10 @@ VolumeStore& TestWorld::startStore()
     return *store;
 }
 
-DriveMonitor& TestWorld::startMonitor()
+DriveMonitor& TestWorld::startMonitor(std::function<std::unique_ptr<ScreenEvents>()> screenEvents)
 {
     monitor = std::make_unique<DriveMonitor>(
-        *store, DriveMonitor::Platform{std::make_shared<LinuxBlockRegistry>(Sysfs(tree.root())), {}}, clock);
+        *store, DriveMonitor::Platform{std::make_shared<LinuxBlockRegistry>(Sysfs(tree.root())), std::move(screenEvents)}, clock);
     monitor->start();
     return *monitor;
 }

@@ -17,22 +17,13 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <numeric>
 
 namespace mallowby::test {
 
 // Capacity answers by mount path for the store's reader threads, set by the test; reads of a
 // path without an answer fail. Reads wait while held.
 class Capacities {
-public:
-    void set(const QString& path, std::optional<Space> space);
-    void hold(bool on);
-    // Reads started, in all or of one path; reads that have returned.
-    int reads() const;
-    int reads(const QString& path) const;
-    int finished() const;
-    SpaceReader reader() const;
-
-private:
     struct State {
         mutable std::mutex lock;
         std::condition_variable released;
@@ -42,6 +33,25 @@ private:
         int finished = 0;
     };
     std::shared_ptr<State> m_state = std::make_shared<State>();
+    template<typename F>
+    auto locked(F f) const
+    {
+        std::lock_guard guard(m_state->lock);
+        return f(*m_state);
+    }
+
+public:
+    void set(const QString& path, std::optional<Space> space) { locked([&](State& s) { s.byPath.insert(path, space); }); }
+    void hold(bool on)
+    {
+        locked([&](State& s) { s.held = on; });
+        m_state->released.notify_all();
+    }
+    // Reads started, in all or of one path; reads that have returned.
+    int reads() const { return locked([](State& s) { return std::accumulate(s.reads.cbegin(), s.reads.cend(), 0); }); }
+    int reads(const QString& path) const { return locked([&](State& s) { return s.reads.value(path); }); }
+    int finished() const { return locked([](State& s) { return s.finished; }); }
+    SpaceReader reader() const;
 };
 
 // The real volume store, drive monitor, preferences and notifier, wired as the app wires them over
@@ -61,7 +71,7 @@ public:
     void remount(const QList<std::pair<QString, QString>>& mounts);
 
     VolumeStore& startStore();
-    DriveMonitor& startMonitor();
+    DriveMonitor& startMonitor(std::function<std::unique_ptr<ScreenEvents>()> screenEvents = {});
     Notifier& startNotifier(std::shared_ptr<NotificationServer> server, const QHash<QString, QString>& environment = {});
 
     // Lets queued rebuilds, capacity reads and their continuations run.
