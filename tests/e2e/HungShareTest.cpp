@@ -20,16 +20,11 @@ std::pair<std::optional<Space>, qint64> readNow(const SpaceReader& reader, const
     return {answer.value_or(std::nullopt), clock.elapsed()};
 }
 
-qsizetype childrenIn(char state)
+// How many children of a process have a thread in the given state.
+qsizetype childrenIn(char state, qint64 pid = ::getpid())
 {
-    const auto children = childrenOf(::getpid());
+    const auto children = childrenOf(pid);
     return std::count_if(children.cbegin(), children.cend(), [&](qint64 child) { return threadStates(child).contains(state); });
-}
-
-bool anyChildIn(char state)
-{
-    const auto children = childrenOf(::getpid());
-    return std::any_of(children.cbegin(), children.cend(), [&](qint64 child) { return threadStates(child).contains(state); });
 }
 
 } // namespace
@@ -98,13 +93,7 @@ TEST_F(HungShare, TheVolumeDumpWaitsForAHungShareOnlyItsTimeAndSigtermEndsItAtOn
     AppProcess second({{"MALLOWBY_DUMP_VOLUMES", QStringLiteral("1")}});
     ASSERT_TRUE(second.process().waitForStarted());
     const qint64 pid = second.process().processId();
-    EXPECT_TRUE(TestEnvironment::waitUntil(
-        [&] {
-            const auto children = childrenOf(pid);
-            return std::any_of(children.cbegin(), children.cend(), [](qint64 child) { return threadStates(child) == "D"; });
-        },
-        30s))
-        << "no helper of the dump waited on the share";
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return childrenIn('D', pid) > 0; }, 30s)) << "no helper of the dump waited on the share";
     EXPECT_FALSE(threadStates(pid).contains('D')) << threadStates(pid).toStdString();
     second.process().terminate();
     // Generous for slow builds; a dump that waited out its figures would print its table first.
@@ -113,28 +102,23 @@ TEST_F(HungShare, TheVolumeDumpWaitsForAHungShareOnlyItsTimeAndSigtermEndsItAtOn
     EXPECT_EQ(second.lines(), QStringList()) << "the table came before the figures were awaited";
 }
 
-
-TEST_F(HungShare, AShareLikeFuseMountUnmountsThroughTheNetworkPath)
+// A FUSE share unmounts through the network path. An unmount command stuck on a share whose
+// server stopped answering outlives its SIGKILL (in uninterruptible sleep): it is handed to a
+// reaper, and the main thread never waits for it.
+TEST_F(HungShare, SharesUnmountThroughTheNetworkPathAndAStuckCommandNeverStallsTheMainThread)
 {
-    HungMount share;
-    ASSERT_TRUE(share.isMounted()) << share.error().toStdString();
+    HungMount fuse, share;
+    ASSERT_TRUE(fuse.isMounted() && share.isMounted()) << fuse.error().toStdString() << share.error().toStdString();
     // Mounted is not yet serving: wait until the file system answers (its root's attributes).
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return QFileInfo(share.path()).isDir(); }, 10s));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return QFileInfo(fuse.path()).isDir(); }, 10s));
     const auto mounts = VolumeStore::Mount::current(LinuxMountTable(), true);
-    const auto mount = std::find_if(mounts.cbegin(), mounts.cend(), [&](const auto& m) { return m.path == share.path(); });
+    const auto mount = std::find_if(mounts.cbegin(), mounts.cend(), [&](const auto& m) { return m.path == fuse.path(); });
     ASSERT_NE(mount, mounts.cend());
     EXPECT_TRUE(mount->type.startsWith("fuse"));
-    const auto answer = TestEnvironment::await(UDisks2Service().unmountShare(*mount, false));
-    EXPECT_TRUE(answer.has_value() && !answer->has_value());
-    EXPECT_FALSE(share.isMounted());
-}
+    const auto unmounted = TestEnvironment::await(UDisks2Service().unmountShare(*mount, false));
+    EXPECT_TRUE(unmounted.has_value() && !unmounted->has_value());
+    EXPECT_FALSE(fuse.isMounted());
 
-// An unmount command stuck on a share whose server stopped answering outlives its SIGKILL (in
-// uninterruptible sleep): it is handed to a reaper, and the main thread never waits for it.
-TEST_F(HungShare, AnUnmountCommandThatIgnoresItsKillNeverStallsTheMainThread)
-{
-    HungMount share;
-    ASSERT_TRUE(share.isMounted()) << share.error().toStdString();
     // An `umount` that waits on the hung mount as a real one would.
     QTemporaryDir bin;
     QFile script(bin.filePath("umount"));
@@ -145,16 +129,16 @@ TEST_F(HungShare, AnUnmountCommandThatIgnoresItsKillNeverStallsTheMainThread)
     qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
     UDisks2Service service(QDBusConnection::systemBus(), UDisks2Service::probeDevice, std::chrono::milliseconds(300));
     StallMeter stalls;
-    const VolumeStore::Mount mount{share.path(), "nas:/gone", "nfs4", false, 0, false};
-    const auto answer = TestEnvironment::await(service.unmountShare(mount, false), 10s);
+    const VolumeStore::Mount gone{share.path(), "nas:/gone", "nfs4", false, 0, false};
+    const auto answer = TestEnvironment::await(service.unmountShare(gone, false), 10s);
     TestEnvironment::waitUntil([] { return false; }, 500ms);  // where a destructor would wait
     const qint64 longest = stalls.stop();
     qputenv("PATH", path);
     ASSERT_TRUE(answer.has_value());
     EXPECT_EQ(**answer, (Dissent{Dissent::unknownError, "umount did not finish"}));
     EXPECT_LT(longest, 50);
-    EXPECT_TRUE(anyChildIn('D')) << "the command was not stuck: the test proves nothing";
+    EXPECT_GT(childrenIn('D'), 0) << "the command was not stuck: the test proves nothing";
     // Once the mount lets it go, it is reaped: no zombie is left.
     share.abort();
-    EXPECT_TRUE(TestEnvironment::waitUntil([] { return !anyChildIn('Z') && !anyChildIn('D'); }, 10s));
+    EXPECT_TRUE(TestEnvironment::waitUntil([] { return childrenIn('Z') + childrenIn('D') == 0; }, 10s));
 }

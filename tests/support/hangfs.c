@@ -3,6 +3,7 @@
 // server went away; with "absurd", statfs answers byte totals past 64 bits; with PROGRAM, it
 // serves a copy of it as /prog until SIGUSR1, from when on every request waits forever.
 #define FUSE_USE_VERSION 31
+#pragma GCC diagnostic ignored "-Wunused-parameter"  // FUSE hands every operation arguments it does not need
 #include <fuse.h>
 
 #include <errno.h>
@@ -19,7 +20,6 @@ static volatile sig_atomic_t stalled;
 
 static void stall(int signal)
 {
-    (void)signal;
     stalled = 1;
 }
 
@@ -32,14 +32,12 @@ static void waitIfStalled(void)
 // Nothing cached by the kernel: every access reaches the server.
 static void* hang_init(struct fuse_conn_info* conn, struct fuse_config* cfg)
 {
-    (void)conn;
     cfg->entry_timeout = cfg->attr_timeout = cfg->negative_timeout = 0;
     return NULL;
 }
 
 static int hang_getattr(const char* path, struct stat* st, struct fuse_file_info* fi)
 {
-    (void)fi;
     waitIfStalled();
     memset(st, 0, sizeof *st);
     if (strcmp(path, "/") == 0) {
@@ -57,21 +55,18 @@ static int hang_getattr(const char* path, struct stat* st, struct fuse_file_info
 
 static int hang_readlink(const char* path, char* buffer, size_t size)
 {
-    (void)path, (void)buffer, (void)size;
     waitIfStalled();
     return -EINVAL;
 }
 
 static int hang_open(const char* path, struct fuse_file_info* fi)
 {
-    (void)fi;
     waitIfStalled();
     return program && strcmp(path, "/prog") == 0 ? 0 : -ENOENT;
 }
 
 static int hang_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info* fi)
 {
-    (void)path, (void)fi;
     waitIfStalled();
     if (offset >= programSize)
         return 0;
@@ -84,7 +79,6 @@ static int hang_read(const char* path, char* buffer, size_t size, off_t offset, 
 static int hang_readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, struct fuse_file_info* fi,
                         enum fuse_readdir_flags flags)
 {
-    (void)path, (void)offset, (void)fi, (void)flags;
     waitIfStalled();
     fill(buffer, ".", NULL, 0, 0);
     fill(buffer, "..", NULL, 0, 0);
@@ -95,7 +89,6 @@ static int hang_readdir(const char* path, void* buffer, fuse_fill_dir_t fill, of
 
 static int hang_statfs(const char* path, struct statvfs* st)
 {
-    (void)path;
     waitIfStalled();
     while (!absurd && !program)
         pause();
