@@ -8,15 +8,14 @@
 
 namespace mallowby::test {
 
-// A FUSE file system whose statfs never answers (hangfs), mounted on a fresh folder whose name
-// has a space, as a share whose server went away; or one whose statfs answers absurd figures.
-// Its connection is aborted on destruction (the server is killed), so whatever still waits on
-// it finishes.
+// hangfs mounted on a fresh folder whose name has a space. With no argument its statfs never
+// answers, as a share whose server went away; with "absurd" it answers figures past 64 bits;
+// with a program's path it serves a copy of it as /prog until stall(). The connection is aborted
+// on destruction (the server is killed), so whatever still waits on it finishes.
 class HungMount {
 public:
-    enum class Statfs { never, absurd };
-    explicit HungMount(Statfs statfs = Statfs::never);
-    ~HungMount();
+    explicit HungMount(const QString& argument = {});
+    ~HungMount() { abort(); }
 
     // Why it cannot be mounted here (not root, no FUSE), or none.
     static std::optional<QString> missing();
@@ -24,6 +23,8 @@ public:
     bool isMounted() const;
     QString path() const { return m_path; }
     QString error() const { return m_error; }
+    // From now on every request to it waits forever.
+    void stall();
     // Aborts the connection: every call waiting on the mount returns, and the mount goes.
     void abort();
 

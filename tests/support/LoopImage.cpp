@@ -8,18 +8,14 @@
 namespace mallowby::test {
 
 LoopImage::LoopImage(const QString& label, int megabytes, const QString& fileName, const QString& type)
-    : m_dir(QDir::tempPath() + QStringLiteral("/mallowby-loop-XXXXXX"))
+    : m_dir(QDir::tempPath() + QStringLiteral("/mallowby-loop-XXXXXX")), m_image(m_dir.filePath(fileName)), m_mountPath(m_dir.filePath(label))
 {
-    m_image = m_dir.filePath(fileName);
-    m_mountPath = m_dir.filePath(label);
     QDir().mkpath(m_mountPath);
-    QString device;
-    if (step(QStringLiteral("truncate"), {QStringLiteral("-s"), QStringLiteral("%1M").arg(megabytes), m_image})
-        && step(QStringLiteral("mkfs.") + type, {QStringLiteral("-q"), QStringLiteral("-L"), label, m_image})
-        && step(QStringLiteral("losetup"), {QStringLiteral("--find"), QStringLiteral("--show"), m_image}, &device)) {
-        m_device = device.trimmed();
+    if (step("truncate", {"-s", QStringLiteral("%1M").arg(megabytes), m_image}) && step("mkfs." + type, {"-q", "-L", label, m_image})
+        && step("losetup", {"--find", "--show", m_image}, &m_device)) {
+        m_device = m_device.trimmed();
         if (TestEnvironment::udevdRuns())
-            step(QStringLiteral("udevadm"), {QStringLiteral("settle"), QStringLiteral("--timeout=10")});
+            step("udevadm", {"settle", "--timeout=10"});
     }
 }
 
@@ -27,55 +23,48 @@ LoopImage::~LoopImage()
 {
     unmount();
     if (!m_device.isEmpty())
-        TestEnvironment::run(QStringLiteral("losetup"), {QStringLiteral("-d"), m_device});
-}
-
-bool LoopImage::isInMountTable() const
-{
-    QFile table(QStringLiteral("/proc/self/mountinfo"));
-    return table.open(QIODevice::ReadOnly) && table.readAll().contains(" " + m_mountPath.toUtf8() + " ");
-}
-
-bool LoopImage::isAttached() const
-{
-    return !m_device.isEmpty() && QFile::exists(QStringLiteral("/sys/block/%1/loop/backing_file").arg(m_device.mid(5)));
+        TestEnvironment::run("losetup", {"-d", m_device});
 }
 
 bool LoopImage::step(const QString& program, const QStringList& arguments, QString* out)
 {
     const auto result = TestEnvironment::run(program, arguments);
-    if (result.exitCode != 0) {
-        m_error = QStringLiteral("%1 %2 failed: %3").arg(program, arguments.join(QLatin1Char(' ')), result.err.trimmed());
-        return false;
-    }
-    if (out)
+    if (result.exitCode != 0)
+        m_error = QStringLiteral("%1 %2 failed: %3").arg(program, arguments.join(' '), result.err.trimmed());
+    else if (out)
         *out = result.out;
-    return true;
+    return result.exitCode == 0;
 }
 
 bool LoopImage::mount()
 {
-    if (m_mounted || m_device.isEmpty())
-        return m_mounted;
-    m_mounted = step(QStringLiteral("mount"), {m_device, m_mountPath});
+    if (!m_mounted && !m_device.isEmpty())
+        m_mounted = step("mount", {m_device, m_mountPath});
     return m_mounted;
-}
-
-bool LoopImage::waitForUdisks() const
-{
-    return TestEnvironment::waitUntil(
-        [&] {
-            return TestEnvironment::run(QStringLiteral("udisksctl"), {QStringLiteral("info"), QStringLiteral("-b"), m_device}).exitCode == 0;
-        },
-        std::chrono::seconds(10));
 }
 
 bool LoopImage::unmount()
 {
-    if (!m_mounted)
-        return true;
-    m_mounted = !step(QStringLiteral("umount"), {m_mountPath});
+    if (m_mounted)
+        m_mounted = !step("umount", {m_mountPath});
     return !m_mounted;
+}
+
+bool LoopImage::waitForUdisks() const
+{
+    return TestEnvironment::waitUntil([&] { return TestEnvironment::run("udisksctl", {"info", "-b", m_device}).exitCode == 0; },
+                                      std::chrono::seconds(10));
+}
+
+bool LoopImage::isInMountTable() const
+{
+    QFile table("/proc/self/mountinfo");
+    return table.open(QIODevice::ReadOnly) && table.readAll().contains(" " + m_mountPath.toUtf8() + " ");
+}
+
+bool LoopImage::isAttached() const
+{
+    return !m_device.isEmpty() && QFile::exists("/sys/block/" + m_device.mid(5) + "/loop/backing_file");
 }
 
 } // namespace mallowby::test

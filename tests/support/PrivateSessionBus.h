@@ -5,7 +5,6 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QFileInfo>
 #include <QVariantMap>
@@ -40,7 +39,7 @@ public:
             return why;
         if (!m_connection->isConnected())
             return QStringLiteral("could not connect to the private bus");
-        if (!QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
+        if (!QFileInfo::exists("/usr/bin/python3"))
             return QStringLiteral("/usr/bin/python3 is missing");  // dbusmock runs on the system Python
         return std::nullopt;
     }
@@ -50,7 +49,7 @@ public:
     const QString& address() const { return m_bus.address(); }
 
     // dbusmock's notification daemon; its errors go to the test's error stream.
-    bool startDaemon() { return m_bus.startMock(daemonName, {QStringLiteral("--template"), QStringLiteral("notification_daemon")}); }
+    bool startDaemon() { return m_bus.startMock(daemonName, {"--template", "notification_daemon"}); }
     QString daemonError() { return QStringLiteral("see the error stream"); }
     void stopDaemon() { m_bus.stopMocks(); }
 
@@ -58,10 +57,9 @@ public:
     QList<NotifyCall> notifyCalls() const
     {
         QList<NotifyCall> calls;
-        for (const QVariantList& arguments : methodCalls(QStringLiteral("Notify")))
-            if (arguments.size() >= 7)
-                calls.append({arguments[1].toUInt(), arguments[3].toString(), arguments[4].toString(),
-                              qdbus_cast<QVariantMap>(arguments[6].value<QDBusArgument>())});
+        for (const QVariantList& a : methodCalls("Notify"))
+            if (a.size() >= 7)
+                calls.append({a[1].toUInt(), a[3].toString(), a[4].toString(), qdbus_cast<QVariantMap>(a[6].value<QDBusArgument>())});
         return calls;
     }
 
@@ -69,47 +67,35 @@ public:
     QList<uint> closeCalls() const
     {
         QList<uint> ids;
-        for (const QVariantList& arguments : methodCalls(QStringLiteral("CloseNotification")))
-            if (!arguments.isEmpty())
-                ids.append(arguments.first().toUInt());
+        for (const QVariantList& arguments : methodCalls("CloseNotification"))
+            ids.append(arguments.value(0).toUInt());
         return ids;
     }
 
     // Makes the daemon take its time over every Notify, as a busy desktop does.
     bool slowDown() const
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(daemonName, QStringLiteral("/org/freedesktop/Notifications"),
-                                                           QStringLiteral("org.freedesktop.DBus.Mock"),
-                                                           QStringLiteral("AddMethod"));
-        call << daemonName << QStringLiteral("Notify") << QStringLiteral("susssasa{sv}i") << QStringLiteral("u")
-             << QStringLiteral("import time\n"
-                               "time.sleep(0.3)\n"
-                               "if args[1]:\n"
-                               "    ret = args[1]\n"
-                               "else:\n"
-                               "    ret = self.next_id\n"
-                               "    self.next_id += 1\n");
-        return m_connection->call(call).type() == QDBusMessage::ReplyMessage;
+        const char* code = "import time\ntime.sleep(0.3)\nif args[1]:\n    ret = args[1]\nelse:\n    ret = self.next_id\n    self.next_id += 1\n";
+        return call(mockInterface, "AddMethod", {daemonName, "Notify", "susssasa{sv}i", "u", code}).type() == QDBusMessage::ReplyMessage;
     }
 
     // Closes a notice as a user dismissing it would.
-    void close(uint id) const
-    {
-        QDBusMessage call = QDBusMessage::createMethodCall(daemonName, QStringLiteral("/org/freedesktop/Notifications"),
-                                                           daemonName, QStringLiteral("CloseNotification"));
-        call << id;
-        m_connection->call(call);
-    }
+    void close(uint id) const { call(daemonName, "CloseNotification", {id}); }
 
 private:
+    static inline const QString mockInterface = QStringLiteral("org.freedesktop.DBus.Mock");
+
+    QDBusMessage call(const QString& interface, const QString& method, const QVariantList& arguments) const
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(daemonName, "/org/freedesktop/Notifications", interface, method);
+        message.setArguments(arguments);
+        return m_connection->call(message);
+    }
+
     // The arguments of every call of a method the daemon has received, oldest first.
     QList<QVariantList> methodCalls(const QString& method) const
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(daemonName, QStringLiteral("/org/freedesktop/Notifications"),
-                                                           QStringLiteral("org.freedesktop.DBus.Mock"),
-                                                           QStringLiteral("GetMethodCalls"));
-        call << method;
-        const QDBusMessage reply = m_connection->call(call);
+        const QDBusMessage reply = call(mockInterface, "GetMethodCalls", {method});
         QList<QVariantList> calls;
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
             return calls;

@@ -15,15 +15,9 @@
 #include <time.h>
 #include <unistd.h>
 
-static void say(const char* text)
-{
-    if (write(STDOUT_FILENO, text, strlen(text)) < 0)
-        _exit(1);
-}
-
 int main(void)
 {
-    char request[4096];
+    char request[4096], line[128];
     size_t used = 0;
     char c;
     while (read(STDIN_FILENO, &c, 1) == 1) {
@@ -34,32 +28,28 @@ int main(void)
         }
         request[used] = '\0';
         used = 0;
-        char line[128];
         long long total = 0, available = 0;
         int ms = 0;
-        if (sscanf(request, "/answer/%lld/%lld", &total, &available) == 2) {
+        if (sscanf(request, "/answer/%lld/%lld", &total, &available) == 2
+            || sscanf(request, "/late/%d/%lld/%lld", &ms, &total, &available) == 3) {
+            const struct timespec delay = {ms / 1000, (ms % 1000) * 1000000L};
+            nanosleep(&delay, NULL);
             snprintf(line, sizeof line, "%lld %lld\n", total, available);
-            say(line);
-        } else if (strcmp(request, "/pid") == 0) {
+        } else if (strcmp(request, "/pid") == 0)
             snprintf(line, sizeof line, "%d 0\n", (int)getpid());
-            say(line);
-        } else if (sscanf(request, "/late/%d/%lld/%lld", &ms, &total, &available) == 3) {
-            const struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
-            nanosleep(&pause, NULL);
-            snprintf(line, sizeof line, "%lld %lld\n", total, available);
-            say(line);
-        } else if (strcmp(request, "/garbage") == 0) {
-            say("12 banana\n");
-        } else if (strcmp(request, "/twice") == 0) {
-            say("1 1\n2 2\n");
-        } else if (strcmp(request, "/die") == 0) {
+        else if (strcmp(request, "/garbage") == 0)
+            strcpy(line, "12 banana\n");
+        else if (strcmp(request, "/twice") == 0)
+            strcpy(line, "1 1\n2 2\n");
+        else if (strcmp(request, "/die") == 0)
             _exit(3);
-        } else if (strcmp(request, "/hang") == 0) {
+        else if (strcmp(request, "/hang") == 0)
             for (;;)
                 pause();
-        } else {
-            say("error 2\n");
-        }
+        else
+            strcpy(line, "error 2\n");
+        if (write(STDOUT_FILENO, line, strlen(line)) < 0)
+            _exit(1);
     }
     return 0;
 }
