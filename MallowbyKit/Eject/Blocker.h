@@ -22,11 +22,11 @@ struct Blocker {
 
     qint32 pid = 0;
     QString processName;
-    std::optional<QString> executablePath;
+    std::optional<QString> executablePath{};
     std::optional<OwningApp> app;
     bool isAppProcess = false;
     QList<Use> uses;  // never empty
-    std::optional<quint64> startTime;  // of the process as scanned, to tell a reused pid apart
+    std::optional<quint64> startTime{};  // of the process as scanned, to tell a reused pid apart
 
     bool operator==(const Blocker&) const = default;
 

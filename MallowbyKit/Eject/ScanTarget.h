@@ -10,7 +10,7 @@ namespace mallowby {
 struct ScanTarget {
     QSet<quint64> devices;  // dev_t of each mount's super block, as the mount table has it
     QStringList mountPaths;
-    QStringList sources;  // kernel names of the block devices mounted ("sdb1", "dm-0")
+    QStringList sources{};  // kernel names of the block devices mounted ("sdb1", "dm-0")
 
     bool operator==(const ScanTarget&) const = default;
 };

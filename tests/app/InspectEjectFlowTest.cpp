@@ -29,7 +29,7 @@ TEST(InspectEjectFlow, PrintedLines)
                     {Blocker::Reason::openFile, QStringLiteral("/media/usb/a b.txt")}};
     EXPECT_EQ(InspectEjectFlow::blockerLine(blocker),
               "501 bash - false [\"working directory /media/usb\", \"open file /media/usb/a b.txt\"]");
-    blocker.app = OwningApp{500, QStringLiteral("Terminal"), std::nullopt, std::nullopt};
+    blocker.app = OwningApp{.pid = 500, .name = QStringLiteral("Terminal")};
     blocker.isAppProcess = true;
     EXPECT_EQ(InspectEjectFlow::blockerLine(blocker).left(23), "501 bash Terminal true ");
     // Quotes, backslashes and line breaks stay one well-formed list.
