@@ -3,6 +3,8 @@
 #include "support/HungMount.h"
 #include "support/TestEnvironment.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -26,14 +28,17 @@ struct Window {
     bool operator==(const Window&) const = default;
 };
 
-// An X server of its own (Xvfb) with trayer's XEmbed tray, and the app started in it under a
-// private session bus (no StatusNotifierWatcher), with its own settings folders. Everything is
-// ended on destruction.
+// An X server of its own (Xvfb) with a tray host, and the app started in it with its own settings
+// folders. The host is trayer's XEmbed tray, the app under a private session bus (no
+// StatusNotifierWatcher), or xfce4-panel with its status tray (StatusNotifierItem, on a session
+// bus the panel and the app share). Everything is ended on destruction.
 class TrayDesktop {
 public:
-    TrayDesktop()
+    enum class Host { trayer, xfce };
+
+    explicit TrayDesktop(Host host = Host::trayer) : m_host(host)
     {
-        for (const char* tool : {"Xvfb", "trayer", "xdotool", "dbus-run-session"})
+        for (const char* tool : {"Xvfb", host == Host::xfce ? "xfce4-panel" : "trayer", "xdotool", "dbus-run-session"})
             if (QStandardPaths::findExecutable(tool).isEmpty()) {
                 m_missing = QStringLiteral("%1 is not installed (scripts/install-deps installs it)").arg(tool);
                 return;
@@ -55,6 +60,10 @@ public:
         }
         m_display = ":" + QString::fromUtf8(m_xvfb.readLine()).trimmed();
         m_environment.insert("DISPLAY", m_display);
+        if (host == Host::xfce) {
+            startPanel();
+            return;
+        }
         m_tray.setProcessEnvironment(m_environment);
         m_tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "22",
                                 "--SetDockType", "true", "--transparent", "false", "--tint", "0x333333"});
@@ -64,7 +73,7 @@ public:
     ~TrayDesktop()
     {
         stopApp();
-        for (QProcess* process : {&m_tray, &m_xvfb})
+        for (QProcess* process : {&m_tray, &m_bus, &m_xvfb})
             end(*process);
     }
 
@@ -82,6 +91,10 @@ public:
             environment.insert(key, value);
         m_app.setProcessEnvironment(environment);
         m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (m_host == Host::xfce) {
+            m_app.start(TestEnvironment::mallowbyBinary(), {});
+            return std::nullopt;  // its item is the panel's to draw
+        }
         m_app.start("dbus-run-session", {"--config-file=" + TestEnvironment::dataPath("session-bus.conf"), "--",
                                          TestEnvironment::mallowbyBinary()});
         std::optional<Window> last;
@@ -222,6 +235,20 @@ public:
     }
     void key(const QString& name) { x("xdotool", {"key", name}); }
 
+    // The session bus the xfce panel and the app share.
+    QDBusConnection bus()
+    {
+        QDBusConnection connection = QDBusConnection::connectToBus(m_environment.value("DBUS_SESSION_BUS_ADDRESS"), m_display);
+        if (!connection.isConnected())  // not up yet: the next call tries again
+            QDBusConnection::disconnectFromBus(m_display);
+        return connection;
+    }
+    std::optional<Window> panel()
+    {
+        const QList<Window> found = search({"--class", "^Xfce4-panel$"});
+        return found.isEmpty() ? std::nullopt : std::optional(found.first());
+    }
+
 private:
     static void end(QProcess& process)
     {
@@ -244,6 +271,43 @@ private:
                 .out = QString::fromUtf8(process.readAllStandardOutput()), .err = QString::fromUtf8(process.readAllStandardError())};
     }
 
+    // A session bus, and xfce4-panel with one top panel: a spacer and the status tray at its right end.
+    void startPanel()
+    {
+        const QString address = "unix:path=" + m_home.filePath("runtime/bus");
+        m_environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
+        m_environment.insert("XDG_CURRENT_DESKTOP", "XFCE");
+        m_bus.setProcessEnvironment(m_environment);  // what it starts (xfconfd) reads this config
+        m_bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--address=" + address});
+        const QString channels = m_home.filePath("config/xfce4/xfconf/xfce-perchannel-xml");
+        QDir().mkpath(channels);
+        QFile layout(channels + "/xfce4-panel.xml");
+        if (layout.open(QIODevice::WriteOnly))
+            layout.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0"><property name="configver" type="int" value="2"/>
+  <property name="panels" type="array"><value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/><property name="length" type="uint" value="100"/>
+      <property name="size" type="uint" value="28"/>
+      <property name="plugin-ids" type="array"><value type="int" value="1"/><value type="int" value="2"/></property>
+    </property></property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="separator"><property name="expand" type="bool" value="true"/></property>
+    <property name="plugin-2" type="string" value="systray"><property name="square-icons" type="bool" value="true"/></property>
+  </property></channel>
+)");
+        layout.close();
+        m_environment.insert("QT_QPA_PLATFORM", "xcb");
+        m_tray.setProcessEnvironment(m_environment);
+        m_tray.start("xfce4-panel", {"--disable-wm-check"});
+        const auto watching = [&] { return bus().isConnected() && bus().interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value(); };
+        if (!m_bus.waitForStarted() || !m_tray.waitForStarted() || !TestEnvironment::waitUntil(watching, 30s) || !panel())
+            m_failure = QStringLiteral("xfce4-panel did not start its status tray on %1: %2")
+                            .arg(m_display, QString::fromUtf8(m_tray.readAllStandardError()).left(2000));
+    }
+
+    Host m_host;
+    QProcess m_bus;
     std::optional<QString> m_missing, m_failure;
     QString m_display, m_answers;
     QTemporaryDir m_home;
