@@ -16,6 +16,7 @@ TEST(FilePath, BytesSurviveDecodingAndStayDistinct)
         {"ascii", "/media/usb"},
         {"utf-8", "/media/caf\xc3\xa9"},
         {"latin-1", "/media/caf\xe9"},
+        {"latin-1 before a letter", "/\xe9t\xe9"},
         {"latin-1 after a four-byte character", "/\xf0\x9f\x98\x80\xe9"},
         {"truncated sequence", "/a\xc3"},
         {"overlong slash", "/a\xc0\xaf"},
