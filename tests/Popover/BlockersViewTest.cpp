@@ -239,4 +239,10 @@ TEST_F(BlockersViewTest, WhileAnEjectRunsOnlyCloseWorksAndWhileAScanRunsForceEje
     ASSERT_TRUE(press("force eject"));
     std::exchange(scanGate, nullptr)->complete(true);
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return disks->calls.contains("unmount sdb force"); }, 10s));
+    // The holder lets go: the forced eject ends, and leaves no task waiting behind the test.
+    nextReport = {};
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] {
+        clock.advance(1s);
+        return !ejector->isEjecting(usb.id);
+    }, 10s));
 }
