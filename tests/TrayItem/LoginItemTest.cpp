@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -18,27 +17,24 @@ using namespace mallowby;
 
 namespace {
 
-// A home with an installed copy of the program and a build tree, both under ~/.local.
-class LoginOfferTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        for (const QString& file : {installed, built, home.filePath(".local/src/mallowby/build/CMakeCache.txt")}) {
-            ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()));
-            ASSERT_TRUE(QFile(file).open(QIODevice::WriteOnly));
-        }
-    }
-
-    QTemporaryDir home;
-    QString installed = home.filePath(".local/bin/mallowby"), built = home.filePath(".local/src/mallowby/build/mallowby/mallowby");
-    QSettings store{home.filePath("mallowby.conf"), QSettings::IniFormat};
-    LoginItem item{home.filePath("autostart/mallowby.desktop"), installed};
-};
+// Makes the folders of `path` and writes `text` to it.
+bool writeFile(const QString& path, const QByteArray& text = {})
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
 
 } // namespace
 
-TEST_F(LoginOfferTest, OfferedOnceOnlyFromAnInstalledPlace)
+// A home with an installed copy of the program and a build tree, both under ~/.local.
+TEST(LoginOffer, OfferedOnceOnlyFromAnInstalledPlaceAndTheAlertRegistersOnAcceptance)
 {
+    QTemporaryDir home;
+    const QString installed = home.filePath(".local/bin/mallowby"), built = home.filePath(".local/src/mallowby/build/mallowby/mallowby");
+    for (const QString& file : {installed, built, home.filePath(".local/src/mallowby/build/CMakeCache.txt")})
+        ASSERT_TRUE(writeFile(file));
+    QSettings store{home.filePath("mallowby.conf"), QSettings::IniFormat};
+    LoginItem item{home.filePath("autostart/mallowby.desktop"), installed};
     EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, built, home.path(), item));
     EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, "/tmp/mallowby", home.path(), item));
     EXPECT_FALSE(store.contains(LaunchAtLoginOffer::offeredKey));
@@ -46,12 +42,6 @@ TEST_F(LoginOfferTest, OfferedOnceOnlyFromAnInstalledPlace)
     EXPECT_TRUE(LaunchAtLoginOffer::shouldOffer(store, installed, home.path(), item));
     EXPECT_TRUE(store.value(LaunchAtLoginOffer::offeredKey).toBool());
     EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, installed, home.path(), item));
-    // An enabled login item sets the flag and shows nothing.
-    store.remove(LaunchAtLoginOffer::offeredKey);
-    ASSERT_EQ(item.registerItem(), std::nullopt);
-    EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, installed, home.path(), item));
-    EXPECT_TRUE(store.value(LaunchAtLoginOffer::offeredKey).toBool());
-
     const QList<std::tuple<QString, QString, bool>> places{
         {"/usr/bin/mallowby", "/home/me", true},          {"/usr/local/bin/mallowby", "/home/me", true},
         {"/opt/mallowby/bin/mallowby", "/home/me", true}, {"/usrlocal/mallowby", "/home/me", false},
@@ -60,10 +50,8 @@ TEST_F(LoginOfferTest, OfferedOnceOnlyFromAnInstalledPlace)
         {built, home.path(), false}};
     for (const auto& [path, user, isInstalled] : places)
         EXPECT_EQ(LaunchAtLoginOffer::isInstalledLocation(path, user), isInstalled) << path.toStdString();
-}
 
-TEST_F(LoginOfferTest, TheAlertAsksOnceAndRegistersOnAcceptance)
-{
+    // The alert: "Not Now" leaves the item off, "Start at Login" registers it.
     for (const auto& [index, status] : {std::pair{1, LoginItem::Status::notRegistered}, {0, LoginItem::Status::enabled}}) {
         QMessageBox* box = LaunchAtLoginOffer::show(item);
         ASSERT_TRUE(box && box->isVisible());
@@ -74,9 +62,13 @@ TEST_F(LoginOfferTest, TheAlertAsksOnceAndRegistersOnAcceptance)
         qobject_cast<QPushButton*>(box->buttons().at(index))->click();
         EXPECT_EQ(item.status(), status) << titles[index].toStdString();
     }
+    // An enabled login item sets the flag and shows nothing.
+    store.remove(LaunchAtLoginOffer::offeredKey);
+    EXPECT_FALSE(LaunchAtLoginOffer::shouldOffer(store, installed, home.path(), item));
+    EXPECT_TRUE(store.value(LaunchAtLoginOffer::offeredKey).toBool());
 }
 
-TEST(LoginItem, TheEntryStartsTheExecutableAndHiddenEntriesAreOff)
+TEST(LoginItem, TheEntryStartsWhatTheInstalledDesktopEntryStartsAndHiddenEntriesAreOff)
 {
     QTemporaryDir dir;
     LoginItem item(dir.filePath("config/autostart/mallowby.desktop"), "/my apps/mallowby $HOME \"x\"");
@@ -86,15 +78,14 @@ TEST(LoginItem, TheEntryStartsTheExecutableAndHiddenEntriesAreOff)
     QFile file(item.entryPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(file.readAll());
+    file.close();
     EXPECT_TRUE(text.startsWith("[Desktop Entry]\nType=Application\nName=mallowby\n"));
     // The Exec key's quoting, then the string escape of its backslashes.
     EXPECT_TRUE(text.contains("\nExec=" R"("/my apps/mallowby \\$HOME \\"x\\"")" "\n")) << text.toStdString();
     EXPECT_EQ(LoginItem::execArgument("/usr/bin/mallowby"), "/usr/bin/mallowby");
     EXPECT_EQ(LoginItem::execArgument("/opt/100%/mallowby"), "\"/opt/100%%/mallowby\"");
     EXPECT_TRUE(LoginItem::desktopEntry("/usr/bin/mallowby").contains("\nIcon=" MALLOWBY_APP_ID "\n"));
-
     // Turned off by the desktop's session settings.
-    file.close();
     ASSERT_TRUE(file.open(QIODevice::Append));
     file.write("Hidden=true\n");
     file.close();
@@ -102,30 +93,21 @@ TEST(LoginItem, TheEntryStartsTheExecutableAndHiddenEntriesAreOff)
     ASSERT_EQ(item.unregisterItem(), std::nullopt);
     EXPECT_FALSE(QFile::exists(item.entryPath()));
     EXPECT_EQ(item.unregisterItem(), std::nullopt);
-}
 
-TEST(LoginItem, StartsWhatTheInstalledDesktopEntryStartsNeverTheBuildTree)
-{
-    QTemporaryDir dir;
-    const auto writeEntry = [&](const QString& dataDir, const QByteArray& exec) {
-        ASSERT_TRUE(QDir(dir.path()).mkpath(dataDir + "/applications"));
-        QFile file(dir.filePath(dataDir + "/applications/" MALLOWBY_APP_ID ".desktop"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[Desktop Entry]\nType=Application\nName=mallowby\nExec=" + exec + "\n");
-    };
+    // The program is found as a launcher finds it: the user's own install first, quoting undone,
+    // an entry without a program skipped; with nothing installed, where the build installs it.
     const QString user = dir.filePath("user"), system = dir.filePath("system"), empty = dir.filePath("empty");
-    writeEntry("system", "/usr/bin/mallowby");
-    // Nothing installed anywhere: where the build installs it.
+    const auto entry = [&](const QString& dataDir, const QByteArray& exec) {
+        ASSERT_TRUE(writeFile(dataDir + "/applications/" MALLOWBY_APP_ID ".desktop", "[Desktop Entry]\nType=Application\nName=mallowby\nExec=" + exec + "\n"));
+    };
+    entry(system, "/usr/bin/mallowby");
     EXPECT_EQ(LoginItem::installedProgram({empty}), MALLOWBY_INSTALLED_PROGRAM);
     EXPECT_EQ(LoginItem::installedProgram({}), MALLOWBY_INSTALLED_PROGRAM);
     EXPECT_EQ(LoginItem::installedProgram({empty, system}), "/usr/bin/mallowby");
-    // The user's own install comes first, as for a launcher; quoting is undone.
-    writeEntry("user", "\"/home/me/.local/my apps/mallowby\" --flag");
+    entry(user, "\"/home/me/.local/my apps/mallowby\" --flag");
     EXPECT_EQ(LoginItem::installedProgram({user, system}), "/home/me/.local/my apps/mallowby");
-    // An entry without a program does not count.
-    writeEntry("user", "");
+    entry(user, "");
     EXPECT_EQ(LoginItem::installedProgram({user, system}), "/usr/bin/mallowby");
-
     // The item a running program registers: here the program is a test in the build tree.
     const QString program = LoginItem::installedProgram(QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation));
     EXPECT_FALSE(LoginItem::desktopEntry(program).contains(QCoreApplication::applicationDirPath())) << program.toStdString();

@@ -10,25 +10,21 @@
 #include "support/TestEnvironment.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QLabel>
-#include <QVBoxLayout>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
-
-#include <cmath>
-#include <functional>
 
 using namespace mallowby;
 using Tone = PopoverTheme::Tone;
 using namespace std::chrono_literals;
 
-TEST(PopoverWindow, OpensUnderTheItemAboveABottomPanelAndInsideTheScreen)
+TEST(PopoverWindow, OpensUnderTheItemAboveABottomPanelInsideTheScreenAndClosesOnEscape)
 {
     const QRect top(0, 24, 1920, 1056), bottom(0, 0, 1920, 1056);  // room left by a top or a bottom panel
     // Centred 4 pixels under the item; pushed left at the right edge; above an item on a bottom
@@ -39,10 +35,6 @@ TEST(PopoverWindow, OpensUnderTheItemAboveABottomPanelAndInsideTheScreen)
           {QSize(340, 300), QRect(1800, 1058, 40, 22), bottom, QPoint(1580, 1058 - 4 - 300)},
           {QSize(340, 2000), QRect(900, 1, 80, 22), top, QPoint(770, 24)}})
         EXPECT_EQ(PopoverWindow::placement(size, item, available), at) << item.x() << "," << item.y();
-}
-
-TEST(PopoverWindow, TransientPanelsCloseOnEscapeAndSayTheyClosed)
-{
     for (auto behavior : {PopoverWindow::Behavior::transient, PopoverWindow::Behavior::applicationDefined}) {
         PopoverWindow window(behavior);
         QSignalSpy closed(&window, &PopoverWindow::closed);
@@ -108,12 +100,12 @@ TEST(TraceView, ReadsRiseAndWritesFallFromTheMiddleCutAtTheScale)
         }
         return found;
     };
-    // Reads far above the scale, writes at half of it, then a step down to nothing.
+    // Reads far above the scale, writes at half of it, then a step down to nothing: the read line
+    // reaches the top edge (cut there, not beyond) and stays in the upper half; the write line lies
+    // in the lower half, halfway down it.
     const QList<double> reads{0, 5e6, 5e6, 5e6, 0}, writes{0, 5e5, 5e5, 5e5, 0};
     const auto [green, magenta] = rows({reads, Tone::accent}, 1e6, TraceView::Series{writes, Tone::write});
     ASSERT_FALSE(green.isEmpty() || magenta.isEmpty());
-    // The read line reaches the top edge (cut there, not beyond) and stays in the upper half; the
-    // write line lies in the lower half, halfway down it.
     EXPECT_LE(green.first(), 1);
     EXPECT_LT(green.last(), 21);
     EXPECT_GE(magenta.first(), 19);
@@ -147,24 +139,18 @@ TEST(TraceView, StepByStepTheSameAsDrawnWholeWithinOnePixel)
         view.show();
         QList<double> reads(60, 0.0), writes(60, 0.0);
         double scale = 0;
-        const auto image = [&] {
-            QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
-            image.fill(Qt::transparent);
-            return image;
-        };
-        QImage shown;
+        QImage shown(view.size(), QImage::Format_ARGB32_Premultiplied), whole = shown;
         for (int s = 0; s < 200; ++s) {
             reads.removeFirst();
             reads.append(row.read(s));
             writes.removeFirst();
             writes.append(row.write(s));
-            scale = std::max(1e6, *std::max_element(reads.begin(), reads.end()));
-            scale = std::max(scale, *std::max_element(writes.begin(), writes.end()));
+            scale = std::max({1e6, *std::max_element(reads.begin(), reads.end()), *std::max_element(writes.begin(), writes.end())});
             view.set({reads, Tone::accent}, scale, TraceView::Series{writes, Tone::write});
-            shown = image();  // what the screen gets
+            shown.fill(Qt::transparent);  // what the screen gets
             view.render(&shown, {}, {}, QWidget::RenderFlags());
         }
-        QImage whole = image();
+        whole.fill(Qt::transparent);
         QPainter painter(&whole);
         TraceView::draw(painter, QRectF(0, 0, 300, 40), view.palette(), {reads, Tone::accent}, view.drawnScale(),
                         TraceView::Series{writes, Tone::write});
@@ -195,8 +181,7 @@ TEST(AccessibilityDriver, ListsWhatIsShownAndPressesOnlyWhatCanBePressed)
 
     const QStringList names = AccessibilityDriver::answer("names").split('\t');
     EXPECT_EQ(names.value(0), "names");
-    EXPECT_TRUE(names.contains("Eject Stick") && names.contains("retry"));
-    EXPECT_FALSE(names.contains("hidden"));
+    EXPECT_TRUE(names.contains("Eject Stick") && names.contains("retry") && !names.contains("hidden"));
     QSignalSpy clicked(eject, &QPushButton::clicked);
     for (const auto& [request, answer] : {std::pair{"press Eject Stick", "pressed\tEject Stick"}, {"press retry", "disabled\tretry"},
                                          {"press hidden", "missing\thidden"}, {"press 2 more", "pressed\t2 more"},

@@ -22,7 +22,7 @@ namespace mallowby::test {
 
 using namespace std::chrono_literals;
 
-inline constexpr qint64 GB = 1'000'000'000;
+inline constexpr qint64 GB = TestWorld::GB;
 
 // Depth first, over what assistive technology sees: hidden elements and their children are skipped.
 inline QAccessibleInterface* findNamed(QAccessibleInterface* node, const QString& name)
@@ -64,7 +64,7 @@ protected:
         world.startStore();
         world.startMonitor();
         auto client = std::make_shared<DiskArbitrationClient>(DiskArbitrationClient::Platform{
-            fake.table, std::make_shared<LinuxBlockRegistry>(Sysfs(tree->root())), disks});
+            world.fake.table, std::make_shared<LinuxBlockRegistry>(Sysfs(tree->root())), disks});
         ejector = std::make_unique<Ejector>(
             Ejector::Platform{client, [](ScanTarget) -> QCoro::Task<BlockerReport> { co_return BlockerReport{}; },
                               std::make_shared<LinuxProcessControl>()},
@@ -81,6 +81,13 @@ protected:
     }
 
     void setSpace(const QString& path, const Space& space) { world.capacities.set(path, space); }
+    // New figures for a path, read in by the store.
+    void reread(const QString& path, const Space& space)
+    {
+        setSpace(path, space);
+        store->refreshAll();
+        settle();
+    }
     void remount(const QList<std::pair<QString, QString>>& mounts) { world.remount(mounts); }
     static void settle() { TestWorld::settle(); }
     const Volume* volumeAt(const QString& path) const { return world.volumeAt(path); }
@@ -113,7 +120,6 @@ protected:
     QTemporaryDir& dir = world.config;
     std::unique_ptr<QSettings>& settings = world.settings;
     SysfsTree* tree = &world.tree;
-    FakeVolumePlatform& fake = world.fake;
     ManualClock& clock = world.clock;
     std::unique_ptr<VolumeStore>& store = world.store;
     std::unique_ptr<DriveMonitor>& drives = world.monitor;

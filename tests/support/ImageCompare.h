@@ -14,26 +14,24 @@ inline qsizetype pixelsBeyondOne(const QImage& first, const QImage& second, int 
     const QImage a = first.convertToFormat(QImage::Format_ARGB32), b = second.convertToFormat(QImage::Format_ARGB32);
     if (a.size() != b.size())
         return qsizetype(a.width()) * a.height() + 1;
-    const auto unmatched = [tolerance](const QImage& from, const QImage& in) {
-        qsizetype count = 0;
-        for (int y = 0; y < from.height(); ++y)
-            for (int x = 0; x < from.width(); ++x)
+    qsizetype count = 0;
+    for (const auto& [from, in] : {std::pair{&a, &b}, std::pair{&b, &a}})
+        for (int y = 0; y < from->height(); ++y)
+            for (int x = 0; x < from->width(); ++x)
                 for (int shift = 0; shift < 32; shift += 8) {  // each channel
-                    const int value = (from.pixel(x, y) >> shift) & 0xff;
                     int low = 255, high = 0;
-                    for (int v = std::max(0, y - 1); v <= std::min(in.height() - 1, y + 1); ++v)
-                        for (int u = std::max(0, x - 1); u <= std::min(in.width() - 1, x + 1); ++u) {
-                            low = std::min(low, int(in.pixel(u, v) >> shift) & 0xff);
-                            high = std::max(high, int(in.pixel(u, v) >> shift) & 0xff);
+                    for (int v = std::max(0, y - 1); v <= std::min(in->height() - 1, y + 1); ++v)
+                        for (int u = std::max(0, x - 1); u <= std::min(in->width() - 1, x + 1); ++u) {
+                            low = std::min(low, int(in->pixel(u, v) >> shift) & 0xff);
+                            high = std::max(high, int(in->pixel(u, v) >> shift) & 0xff);
                         }
+                    const int value = int(from->pixel(x, y) >> shift) & 0xff;
                     if (value < low - tolerance || value > high + tolerance) {
                         ++count;
                         break;
                     }
                 }
-        return count;
-    };
-    return unmatched(a, b) + unmatched(b, a);
+    return count;
 }
 
 } // namespace mallowby::test

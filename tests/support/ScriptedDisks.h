@@ -8,9 +8,8 @@
 
 namespace mallowby::test {
 
-// udisks2 as a test scripts it: refusals per whole disk, unmounts that hang when asked until
-// the test lets them go (as a real one ends at its time limit, so no task is left suspended when
-// the ejector goes); everything else succeeds at once.
+// udisks2 as a test scripts it: refusals per whole disk, and unmounts that hang until the test
+// releases them (as a real one ends at its time limit, so no task outlives the ejector).
 class ScriptedDisks final : public DiskService {
 public:
     QHash<QString, Dissent> refusals;
@@ -30,7 +29,6 @@ public:
             co_await *m_hung;
         co_return std::nullopt;
     }
-    // The hung unmounts answer.
     void release() { m_hung->complete(true); }
 
 private:
