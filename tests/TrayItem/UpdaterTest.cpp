@@ -44,34 +44,29 @@ public:
     int requests = 0;
 };
 
-class UpdaterTest : public ::testing::Test {
-protected:
-    std::unique_ptr<Updater> make(const QUrl& feed)
-    {
-        auto updater = std::make_unique<Updater>(Updater::Configuration{feed, dir.filePath("updates.conf"), "0.1.0"}, clock);
-        updater->setMessagePresenter([this](const Updater::Message& message) { messages.append(message); });
-        return updater;
-    }
-    // Runs one check and waits for its end.
-    static bool check(Updater& updater, bool user)
-    {
-        QSignalSpy finished(&updater, &Updater::checkFinished);
-        user ? updater.checkForUpdates() : updater.checkInBackground();
-        return TestEnvironment::waitUntil([&] { return finished.count() == 1; }, 10s);
-    }
+} // namespace
 
+// A found release is kept until a check finds nothing, a user's check says what it found, and the
+// automatic switches, kept in the updater's own file, drive the daily check.
+TEST(Updater, ChecksByTheUserAndInTheBackgroundAndTheDailySchedule)
+{
     QTemporaryDir dir;
     ManualClock clock;
     FeedServer feed;
-    QList<Updater::Message> messages;
-};
-
-} // namespace
-
-TEST_F(UpdaterTest, AFoundReleaseIsKeptUntilACheckFindsNothingAndAUsersCheckSaysWhatItFound)
-{
     ASSERT_TRUE(feed.isListening());
-    auto updater = make(feed.url());
+    QList<Updater::Message> messages;
+    const auto make = [&](const QUrl& url, const QString& file) {
+        auto updater = std::make_unique<Updater>(Updater::Configuration{url, dir.filePath(file), "0.1.0"}, clock);
+        updater->setMessagePresenter([&](const Updater::Message& message) { messages.append(message); });
+        return updater;
+    };
+    // Runs one check and waits for its end.
+    const auto check = [](Updater& updater, bool user) {
+        QSignalSpy finished(&updater, &Updater::checkFinished);
+        user ? updater.checkForUpdates() : updater.checkInBackground();
+        return TestEnvironment::waitUntil([&] { return finished.count() == 1; }, 10s);
+    };
+    auto updater = make(feed.url(), "updates.conf");
     QSignalSpy changed(updater.get(), &Updater::availableVersionChanged);
     using Kind = Updater::Message::Kind;
     const QByteArray found = R"({"version": "0.2.0", "url": "https://example.org/mallowby/0.2.0"})";
@@ -113,40 +108,40 @@ TEST_F(UpdaterTest, AFoundReleaseIsKeptUntilACheckFindsNothingAndAUsersCheckSays
         << feed.lastRequest.toStdString();
 
     // Without a feed nothing is asked for and nothing is ever found.
-    auto none = make(QUrl());
+    auto none = make(QUrl(), "none.conf");
     QSignalSpy noneChanged(none.get(), &Updater::availableVersionChanged);
     ASSERT_TRUE(check(*none, true));
     EXPECT_EQ(messages.last().kind, Kind::upToDate);
     EXPECT_EQ(noneChanged.count(), 0);
     EXPECT_EQ(feed.requests, 7);
-}
 
-TEST_F(UpdaterTest, TheAutomaticSwitchesAreKeptAndDriveTheDailyCheck)
-{
+    // Never checked before: the first check comes shortly after launch, then one a day.
+    updater.reset();
+    none.reset();
+    const qsizetype told = messages.size();
     feed.body = R"({"version": "0.3.0"})";
     {
-        auto updater = make(feed.url());
-        EXPECT_TRUE(updater->automaticallyChecksForUpdates() && !updater->automaticallyDownloadsUpdates());
-        // Never checked before: the first check comes shortly after launch, then one a day.
-        QSignalSpy finished(updater.get(), &Updater::checkFinished);
+        auto daily = make(feed.url(), "daily.conf");
+        EXPECT_TRUE(daily->automaticallyChecksForUpdates() && !daily->automaticallyDownloadsUpdates());
+        QSignalSpy finished(daily.get(), &Updater::checkFinished);
         for (const std::chrono::seconds wait : std::initializer_list<std::chrono::seconds>{Updater::firstCheckDelay, Updater::checkInterval}) {
             EXPECT_EQ(clock.pendingTimers(), 1u);
             clock.advance(wait);
             ASSERT_TRUE(TestEnvironment::waitUntil([&, before = finished.count()] { return finished.count() == before + 1; }, 10s));
         }
-        EXPECT_EQ(updater->availableVersion(), "0.3.0");
-        ASSERT_TRUE(updater->lastCheck().has_value());
-        EXPECT_LE(std::abs(updater->lastCheck()->secsTo(QDateTime::currentDateTimeUtc())), 5);
-        EXPECT_TRUE(messages.isEmpty());
-        QSignalSpy switched(updater.get(), &Updater::automaticallyChecksForUpdatesChanged);
-        updater->setAutomaticallyChecksForUpdates(false);
-        updater->setAutomaticallyChecksForUpdates(false);
-        updater->setAutomaticallyDownloadsUpdates(true);
+        EXPECT_EQ(daily->availableVersion(), "0.3.0");
+        ASSERT_TRUE(daily->lastCheck().has_value());
+        EXPECT_LE(std::abs(daily->lastCheck()->secsTo(QDateTime::currentDateTimeUtc())), 5);
+        EXPECT_EQ(messages.size(), told);
+        QSignalSpy switched(daily.get(), &Updater::automaticallyChecksForUpdatesChanged);
+        daily->setAutomaticallyChecksForUpdates(false);
+        daily->setAutomaticallyChecksForUpdates(false);
+        daily->setAutomaticallyDownloadsUpdates(true);
         EXPECT_EQ(switched.count(), 1);
         EXPECT_EQ(clock.pendingTimers(), 0u);
     }
     // A later run reads the switches back from the updater's own file.
-    auto again = make(feed.url());
+    auto again = make(feed.url(), "daily.conf");
     EXPECT_TRUE(!again->automaticallyChecksForUpdates() && again->automaticallyDownloadsUpdates());
     EXPECT_EQ(clock.pendingTimers(), 0u);
     // Checked moments ago: the next scheduled check is a day away, not at launch.
@@ -154,7 +149,7 @@ TEST_F(UpdaterTest, TheAutomaticSwitchesAreKeptAndDriveTheDailyCheck)
     EXPECT_EQ(clock.pendingTimers(), 1u);
     clock.advance(Updater::checkInterval - 1h);
     QCoreApplication::processEvents();
-    EXPECT_EQ(feed.requests, 2);
+    EXPECT_EQ(feed.requests, 9);
 }
 
 TEST(UpdaterFeed, OnlyVersionedFeedsCountAndOnlyWebPagesAreOpened)
