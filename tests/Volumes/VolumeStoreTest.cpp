@@ -52,54 +52,88 @@ protected:
 
 } // namespace
 
-TEST_F(VolumeStoreTest, RebuildsAreCoalescedPublishOnlyChangesAndKeepIdsAndFigures)
+TEST_F(VolumeStoreTest, OneStoreThroughRebuildsReadsAndRefreshes)
 {
     VolumeStore& store = start();
     EXPECT_EQ(names(), (QStringList{"Other", "Stick", "/"}));  // external first, then by name
-    EXPECT_EQ(stick().id, "AAAA-1111");
-    EXPECT_EQ(stick().space, (Space{10, 4, 4, false}));
+    EXPECT_EQ(std::make_pair(stick().id, stick().space), std::make_pair(QString("AAAA-1111"), std::optional(Space{10, 4, 4, false})));
     EXPECT_TRUE(fake.source->started);
-    const int tableReads = fake.table->reads, reads = world.capacities.reads();
+    const int tableReads = fake.table->reads;
+    int reads = world.capacities.reads();
     store.start();  // a second start does nothing
     QSignalSpy changes(&store, &VolumeStore::volumesChanged);
-    for (int i = 0; i < 10; ++i)
-        fake.source->fire();
-    EXPECT_EQ(fake.table->reads, tableReads);  // nothing until the loop turns
-    world.settle();
-    EXPECT_EQ(fake.table->reads, tableReads + 1);
-    EXPECT_EQ(changes.count(), 0);
-
-    // A rename keeps the id and the figures (not read again) and moves the volume.
-    fake.descriptions->byName["sdb1"].volumeName = "A stick";
-    fake.source->fire();
-    world.settle();
-    EXPECT_EQ(names(), (QStringList{"A stick", "Other", "/"}));
-    EXPECT_EQ(store.volumes()[0].id, "AAAA-1111");
-    EXPECT_EQ(store.volumes()[0].space, (Space{10, 4, 4, false}));
-    EXPECT_EQ(world.capacities.reads(), reads);
-    fake.table->mounts.removeFirst();
-    fake.table->mounts.append(FakeVolumePlatform::mount("/mnt/data", "/dev/sdd1"));
-    fake.source->fire();
-    world.settle();
-    EXPECT_EQ(names(), (QStringList{"A stick", "Other", "data"}));
-}
-
-TEST_F(VolumeStoreTest, OnlyChangedFiguresArePublishedAndAFailedReadMarksThemStale)
-{
-    VolumeStore& store = start();
-    QSignalSpy changes(&store, &VolumeStore::volumesChanged);
-    const int reads = world.capacities.reads();
-    store.refreshAll();
-    ASSERT_TRUE(readsReach(reads + 3));
-    world.settleReads();
-    EXPECT_EQ(changes.count(), 0);
-    // Stale, then the same numbers fresh again: both are changes.
+    {
+        SCOPED_TRACE("rebuilds are coalesced and publish only changes");
+        for (int i = 0; i < 10; ++i)
+            fake.source->fire();
+        EXPECT_EQ(fake.table->reads, tableReads);  // nothing until the loop turns
+        world.settle();
+        EXPECT_EQ(fake.table->reads, tableReads + 1);
+        store.refreshAll();
+        ASSERT_TRUE(readsReach(reads += 3));
+        world.settleReads();
+        EXPECT_EQ(changes.count(), 0);
+    }
     for (const bool fails : {true, false}) {
+        SCOPED_TRACE(fails ? "a failed read marks the figures stale" : "the same figures fresh again are a change");
         world.capacities.set("/media/stick", fails ? std::nullopt : std::optional(Space{10, 4, 4, false}));
         store.refreshSpace("AAAA-1111");
         ASSERT_TRUE(TestEnvironment::waitUntil([&] { return changes.count() == (fails ? 1 : 2); }, 5s));
         EXPECT_EQ(stick().space, (Space{10, 4, 4, fails}));
+        ++reads;
     }
+    {
+        SCOPED_TRACE("a rename keeps the id and the figures (not read again) and moves the volume");
+        fake.descriptions->byName["sdb1"].volumeName = "A stick";
+        fake.source->fire();
+        world.settle();
+        EXPECT_EQ(names(), (QStringList{"A stick", "Other", "/"}));
+        EXPECT_EQ(std::make_pair(store.volumes()[0].id, store.volumes()[0].space), std::make_pair(QString("AAAA-1111"), std::optional(Space{10, 4, 4, false})));
+        EXPECT_EQ(world.capacities.reads(), reads);
+        world.capacities.set("/mnt/data", Space{30, 3, 3, false});
+        fake.table->mounts.removeFirst();
+        fake.table->mounts.append(FakeVolumePlatform::mount("/mnt/data", "/dev/sdd1"));
+        fake.source->fire();
+        world.settle();
+        EXPECT_EQ(names(), (QStringList{"A stick", "Other", "data"}));
+        ASSERT_TRUE(world.waitForFigures());
+        world.settleReads();
+        reads = world.capacities.reads();
+    }
+    {
+        SCOPED_TRACE("the refresh timer is one timer, first firing after thirty seconds");
+        store.setRefreshing(true);
+        store.setRefreshing(true);
+        EXPECT_EQ(world.clock.pendingTimers(), 1u);
+        for (const auto& [by, count] : QList<std::pair<int, int>>{{29, 0}, {1, 3}, {30, 6}}) {
+            world.clock.advance(std::chrono::seconds(by));
+            EXPECT_TRUE(readsReach(reads + count)) << by;
+            world.settleReads();
+            EXPECT_EQ(world.capacities.reads(), reads + count) << by;
+        }
+        store.setRefreshing(false);
+        EXPECT_FALSE(store.isRefreshing());
+        EXPECT_EQ(world.clock.pendingTimers(), 0u);
+        world.clock.advance(90s);
+        world.settleReads();
+        EXPECT_EQ(world.capacities.reads(), reads += 6);
+    }
+    SCOPED_TRACE("one read per volume at a time; a late answer for a volume moved meanwhile is dropped");
+    world.capacities.hold(true);
+    world.capacities.set("/media/stick", Space{10, 1, 1, false});
+    store.refreshAll();
+    store.refreshAll();
+    store.refreshSpace("AAAA-1111");
+    ASSERT_TRUE(readsReach(reads + 3));
+    fake.table->mounts.first().path = "/media/stick-moved";  // same id, figures carried over
+    fake.source->fire();
+    world.settle();
+    world.capacities.hold(false);
+    world.settleReads();
+    EXPECT_EQ(world.capacities.reads(), reads + 3);
+    const Volume* moved = world.volumeAt("/media/stick-moved");
+    ASSERT_NE(moved, nullptr);
+    EXPECT_EQ(std::make_pair(moved->id, moved->space), std::make_pair(QString("AAAA-1111"), std::optional(Space{10, 4, 4, false})));
 }
 
 TEST_F(VolumeStoreTest, AVolumeWithoutFiguresIsRetriedAfterOneAndTwoSecondsThenUntilTheNextTrigger)
@@ -121,29 +155,6 @@ TEST_F(VolumeStoreTest, AVolumeWithoutFiguresIsRetriedAfterOneAndTwoSecondsThenU
     store.refreshSpace("AAAA-1111");
     ASSERT_TRUE(world.waitForFigures());
     EXPECT_EQ(world.capacities.reads(), 6);
-}
-
-TEST_F(VolumeStoreTest, OneReadPerVolumeAndALateAnswerForAMovedVolumeIsDropped)
-{
-    VolumeStore& store = start();
-    const int before = world.capacities.reads();
-    world.capacities.hold(true);
-    world.capacities.set("/media/stick", Space{10, 1, 1, false});
-    store.refreshAll();
-    store.refreshAll();
-    store.refreshSpace("AAAA-1111");
-    ASSERT_TRUE(readsReach(before + 3));
-    // Remounted elsewhere while the read of the old path is under way: same id, figures carried over.
-    fake.table->mounts[1].path = "/media/stick-moved";
-    fake.source->fire();
-    world.settle();
-    world.capacities.hold(false);
-    world.settleReads();
-    EXPECT_EQ(world.capacities.reads(), before + 3);
-    const Volume* moved = world.volumeAt("/media/stick-moved");
-    ASSERT_NE(moved, nullptr);
-    EXPECT_EQ(moved->id, "AAAA-1111");
-    EXPECT_EQ(moved->space, (Space{10, 4, 4, false}));
 }
 
 TEST_F(VolumeStoreTest, EveryMountOfOneFileSystemHasItsOwnIdAndKeepsIt)
@@ -171,27 +182,4 @@ TEST_F(VolumeStoreTest, EveryMountOfOneFileSystemHasItsOwnIdAndKeepsIt)
     fake.source->fire();
     world.settle();
     EXPECT_EQ(ids(), first);
-}
-
-TEST_F(VolumeStoreTest, TheRefreshTimerIsOneTimerFirstFiringAfterThirtySeconds)
-{
-    VolumeStore& store = start();
-    const int before = world.capacities.reads();
-    store.setRefreshing(true);
-    store.setRefreshing(true);
-    EXPECT_EQ(world.clock.pendingTimers(), 1u);
-    // Advance by (s), reads since the start.
-    for (const auto& [by, count] : QList<std::pair<int, int>>{{29, 0}, {1, 3}, {30, 6}}) {
-        world.clock.advance(std::chrono::seconds(by));
-        EXPECT_TRUE(readsReach(before + count)) << by;
-        world.settleReads();
-        EXPECT_EQ(world.capacities.reads(), before + count) << by;
-    }
-    store.setRefreshing(false);
-    EXPECT_FALSE(store.isRefreshing());
-    EXPECT_EQ(world.clock.pendingTimers(), 0u);
-    world.settleReads();
-    world.clock.advance(90s);
-    world.settleReads();
-    EXPECT_EQ(world.capacities.reads(), before + 6);
 }
