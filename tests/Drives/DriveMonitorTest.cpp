@@ -1,4 +1,5 @@
 #include "Drives/DriveMonitor.h"
+#include "Drives/TransferDetector.h"
 #include "Platform/ScreenEvents.h"
 
 #include "support/Printers.h"
@@ -6,6 +7,7 @@
 
 #include <QDir>
 #include <QPointer>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -209,6 +211,15 @@ TEST_F(DriveMonitorTest, RebuildsKeepKnownDrivesAndStartNewSessionsForNewAttachm
     EXPECT_EQ(drive(0).writeTrace.values(), QList<double>(60, 0.0));
     write("sdb", 302 * MiB, 1s);
     EXPECT_EQ(drive(0).session, (IOCounters{0, 2 * MiB}));
+    // Stopped: no more samples, no screen events, no rebuilds.
+    const QPointer<ScreenEvents> events(screen);
+    const int sampled = samples;
+    monitor().stop();
+    EXPECT_EQ(monitor().timerInterval(), std::nullopt);
+    EXPECT_TRUE(events.isNull());
+    world->clock.advance(30s);
+    world->remount(home);
+    EXPECT_EQ(std::make_pair(samples, monitor().drives().size()), std::make_pair(sampled, qsizetype(2)));
 }
 
 TEST_F(DriveMonitorTest, SamplesFeedRatesTracesSpaceAndFinishedWrites)
@@ -260,16 +271,62 @@ TEST_F(DriveMonitorTest, SamplesFeedRatesTracesSpaceAndFinishedWrites)
     EXPECT_EQ(samples, 42);
 }
 
-TEST_F(DriveMonitorTest, StopEndsSamplingAndFollowing)
+TEST(DriveValues, CountersDevicesAndRingBuffers)
 {
-    start({"usb-disk", "nvme-internal"}, stick);
-    const QPointer<ScreenEvents> events(screen);
-    monitor().stop();
-    EXPECT_EQ(monitor().timerInterval(), std::nullopt);
-    EXPECT_TRUE(events.isNull());
-    world->clock.advance(30s);
-    world->remount(home);
-    EXPECT_EQ(samples, 0);
-    EXPECT_EQ(monitor().drives().size(), 1);
-    EXPECT_EQ(drive(0).id, "12");
+    const quint64 max = std::numeric_limits<quint64>::max();
+    EXPECT_EQ(IOCounters::delta({5, 10}, {7, 4}), (IOCounters{0, 6}));  // differences saturate, sums wrap
+    EXPECT_EQ(IOCounters::delta({max, 1}, {0, max}), (IOCounters{max, 0}));
+    EXPECT_EQ((IOCounters{max, 3} + IOCounters{2, 4}), (IOCounters{1, 7}));
+
+    // Ordered by driver ID alone, but equal only with the same name.
+    const BlockDevice a{3, "sdz"}, b{7, "sda"}, sameID{3, "sdy"};
+    EXPECT_TRUE(a < b && !(b < a) && !(a < sameID) && !(sameID < a) && a != sameID);
+    EXPECT_EQ((QSet<BlockDevice>{a, sameID, a}).size(), 2);
+
+    RingBuffer<double> buffer(3, 0.0);
+    EXPECT_EQ(buffer.values(), (QList<double>{0, 0, 0}));
+    for (double v : {1, 2, 3, 4})
+        buffer.push(v);
+    EXPECT_EQ(buffer.values(), (QList<double>{2, 3, 4}));
+    EXPECT_EQ(QList<QList<double>>({buffer.recent(2), buffer.recent(10), buffer.recent(0), buffer.recent(-5)}),
+              QList<QList<double>>({{3, 4}, {2, 3, 4}, {}, {}}));
+    EXPECT_EQ(std::make_pair(buffer.latest(), buffer.head()), std::make_pair(4.0, qsizetype(1)));
+    RingBuffer<double> degenerate(0, 9.0);
+    degenerate.push(5);
+    EXPECT_EQ(std::make_pair(degenerate.capacity(), degenerate.values()), std::make_pair(qsizetype(1), QList<double>{5}));
+}
+
+TEST(DriveValues, TransfersStartAfterThreeSecondsHighAndEndAfterTenSecondsLow)
+{
+    // Each sample: time (ms), rate, whether update() reports a change, active and pending after it.
+    // Exactly the threshold is low; one low sample restarts the count, one high one the quiet count.
+    const struct { int ms; double rate; bool changed, active, pending; } steps[] = {
+        {0, 1e6, false, false, false},    {1000, 1e6 + 1, true, false, true}, {2000, 1e6, true, false, false},
+        {3000, 5e6, true, false, true},   {5000, 5e6, false, false, true},    {6000, 5e6, true, true, false},
+        {13000, 0, false, true, false},   {22000, 0, false, true, false},     {22500, 2e6, false, true, false},
+        {23000, 0, false, true, false},   {32000, 0, false, true, false},     {33000, 0, true, false, false},
+    };
+    TransferDetector detector;
+    for (const auto& step : steps) {
+        EXPECT_EQ(detector.update(Clock::TimePoint{1h + std::chrono::milliseconds(step.ms)}, step.rate), step.changed) << step.ms;
+        EXPECT_EQ(std::make_pair(detector.isActive, detector.isPending()), std::make_pair(step.active, step.pending)) << step.ms;
+    }
+    EXPECT_EQ(detector.belowSince, std::nullopt);
+}
+
+TEST(DriveValues, AWriteSessionEndsAfterTenQuietSecondsAndOnlyALargeOneIsReported)
+{
+    // Each sample: time (s), bytes written since the last one, rate; a finished write's bytes and seconds.
+    const struct { int s; quint64 written; double rate; std::optional<FinishedTransfer> finished; } steps[] = {
+        {0, 999'999'999, 2e6, {}}, {5, 0, 0, {}}, {15, 0, 0, {}},  // small: ends silently
+        {20, 600'000'000, 2e6, {}}, {25, 0, 0, {}}, {30, 600'000'000, 2e6, {}}, {35, 0, 0, {}}, {44, 0, 0, {}},
+        {45, 0, 0, FinishedTransfer{1'200'000'000, 15s}},
+    };
+    WriteSession session;
+    for (const auto& step : steps) {
+        EXPECT_EQ(session.update(step.written, Clock::TimePoint{1h + std::chrono::seconds(step.s)}, step.rate), step.finished) << step.s;
+        if (step.s == 15) {
+            EXPECT_EQ(session, WriteSession{});
+        }
+    }
 }

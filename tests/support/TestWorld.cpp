@@ -93,36 +93,23 @@ void TestWorld::settleReads()
 
 bool TestWorld::waitForFigures() const
 {
-    return TestEnvironment::waitUntil(
-        [this] {
-            const QList<Volume>& volumes = store->volumes();
-            return std::all_of(volumes.cbegin(), volumes.cend(), [](const Volume& v) { return v.space.has_value(); });
-        },
-        std::chrono::seconds(5));
+    const auto filled = [this] { return std::all_of(store->volumes().cbegin(), store->volumes().cend(), [](const Volume& v) { return v.space.has_value(); }); };
+    return TestEnvironment::waitUntil(filled, std::chrono::seconds(5));
 }
 
 const Volume* TestWorld::volumeAt(const QString& path) const
 {
-    for (const Volume& volume : store->volumes())
-        if (volume.mountPath == path)
-            return &volume;
-    return nullptr;
+    const auto it = std::find_if(store->volumes().cbegin(), store->volumes().cend(), [&](const Volume& v) { return v.mountPath == path; });
+    return it == store->volumes().cend() ? nullptr : &*it;
 }
 
 bool TestWorld::fill(const QString& path, qint64 total, qint64 available)
 {
     const Space space{total, available, available, false};
     capacities.set(path, space);
-    const Volume* volume = volumeAt(path);
-    if (!volume)
-        return false;
-    store->refreshSpace(volume->id);
-    return TestEnvironment::waitUntil(
-        [&] {
-            const Volume* now = volumeAt(path);
-            return now && now->space == space;
-        },
-        std::chrono::seconds(5));
+    if (const Volume* volume = volumeAt(path))
+        store->refreshSpace(volume->id);
+    return TestEnvironment::waitUntil([&] { return volumeAt(path) && volumeAt(path)->space == space; }, std::chrono::seconds(5));
 }
 
 } // namespace mallowby::test

@@ -21,8 +21,7 @@
 
 namespace mallowby::test {
 
-// Capacity answers by mount path for the store's reader threads, set by the test; reads of a
-// path without an answer fail. Reads wait while held.
+// Capacity answers by mount path for the store's reader threads; a path without one fails. Reads wait while held.
 class Capacities {
     struct State {
         mutable std::mutex lock;
@@ -54,10 +53,9 @@ public:
     SpaceReader reader() const;
 };
 
-// The real volume store, drive monitor, preferences and notifier, wired as the app wires them over
-// a scripted mount table, scripted capacities, a writable copy of fixture sysfs trees (which also
-// describe the disks; without fixtures the fake descriptions do), a settings file of its own and
-// a manual clock. Each part is made by its start function; tests may replace any of them.
+// The real store, monitor, preferences and notifier, wired as the app wires them, over a scripted
+// mount table and capacities, a writable copy of fixture sysfs trees (which also describe the disks;
+// without fixtures the fake descriptions do), a settings file of its own and a manual clock.
 class TestWorld {
 public:
     static constexpr qint64 GB = 1'000'000'000;
