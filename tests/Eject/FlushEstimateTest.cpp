@@ -11,25 +11,20 @@ constexpr quint64 MB = 1'000'000;
 using Sample = std::pair<std::optional<quint64>, std::optional<quint64>>;  // pending, written
 const Clock::TimePoint start(1h);
 
-// Samples half a second apart from `start`.
+// Samples half a second apart from `start`, in MB (-1: unreadable) or in bytes.
 FlushEstimate sampled(const std::vector<Sample>& samples)
 {
     FlushEstimate estimate;
-    Clock::TimePoint at = start;
-    for (const auto& [pending, written] : samples) {
-        estimate.add({at, pending, written});
-        at += 500ms;
-    }
+    for (size_t i = 0; i < samples.size(); ++i)
+        estimate.add({start + i * 500ms, samples[i].first, samples[i].second});
     return estimate;
 }
-
-std::vector<Sample> mb(std::initializer_list<std::pair<int, int>> list, std::vector<Sample> more = {})
+std::vector<Sample> mb(std::initializer_list<std::pair<int, int>> list)
 {
     std::vector<Sample> samples;
+    const auto bytes = [](int n) { return n < 0 ? std::nullopt : std::optional<quint64>(n * MB); };
     for (const auto& [pending, written] : list)
-        samples.push_back({pending < 0 ? std::nullopt : std::optional<quint64>(pending * MB),
-                           written < 0 ? std::nullopt : std::optional<quint64>(written * MB)});
-    samples.insert(samples.end(), more.begin(), more.end());
+        samples.push_back({bytes(pending), bytes(written)});
     return samples;
 }
 
@@ -61,25 +56,21 @@ TEST(FlushEstimate, RemainingRateAndTimeLeft)
     };
     for (const Row& row : rows) {
         const FlushEstimate estimate = sampled(row.samples);
-        EXPECT_EQ(estimate.remainingBytes(), row.remaining) << row.name;
+        EXPECT_EQ(std::tuple(estimate.remainingBytes(), estimate.secondsLeft(), estimate.showsProgress()),
+                  std::tuple(row.remaining, row.secondsLeft, row.secondsLeft.has_value())) << row.name;
         EXPECT_DOUBLE_EQ(estimate.rate(), row.rate) << row.name;
-        EXPECT_EQ(estimate.secondsLeft(), row.secondsLeft) << row.name;
-        EXPECT_EQ(estimate.showsProgress(), row.secondsLeft.has_value()) << row.name;
     }
 }
 
 TEST(FlushEstimate, TheEndAndTheTexts)
 {
     FlushEstimate estimate = sampled(mb({{400, 1000}, {380, 1010}, {360, 1030}}));
-    EXPECT_EQ(estimate.writingSince(), start + 500ms);
-    EXPECT_EQ(sampled(mb({{400, 1000}})).writingSince(), std::nullopt);
+    const FlushEstimate risen = sampled(mb({{100, 0}, {90, 10}, {80, 20}, {180, 40}}));
+    EXPECT_EQ(std::tuple(estimate.writingSince(), sampled(mb({{400, 1000}})).writingSince(), risen.fractionDone(), risen.startBytes()),
+              std::tuple(std::optional(start + 500ms), std::optional<Clock::TimePoint>(), 0.0, 100 * MB)) << "fraction never negative";
     EXPECT_DOUBLE_EQ(estimate.fractionDone(), 0.1);
     EXPECT_EQ(estimate.progressText(ByteUnits::decimal), "writing 360 MB, about 9 s");
-    EXPECT_EQ(sampled(mb({{400, 1000}, {380, 1010}, {360, 1030}, {330, 1060}})).progressText(ByteUnits::binary),
-              "writing 315 MiB, about 7 s");
-    EXPECT_EQ(sampled(mb({{100, 0}, {90, 10}, {80, 20}, {180, 40}})).fractionDone(), 0) << "never negative";
-    EXPECT_EQ(sampled(mb({{100, 0}, {90, 10}, {80, 20}, {180, 40}})).startBytes(), 100 * MB);
-
+    EXPECT_EQ(sampled(mb({{400, 1000}, {380, 1010}, {360, 1030}, {330, 1060}})).progressText(ByteUnits::binary), "writing 315 MiB, about 7 s");
     estimate.finish();
     const FlushEstimate ended = estimate;
     EXPECT_EQ(std::tuple(ended.remainingBytes(), ended.rate(), ended.fractionDone(), ended.isFinished(), ended.showsProgress()),

@@ -21,38 +21,32 @@ using namespace std::chrono_literals;
 namespace {
 
 // A `sleep 60` child, with the pid asked for if any (clone3 set_tid, root only); killed and reaped at the end.
-class Sleeper {
-public:
+struct Sleeper {
     explicit Sleeper(pid_t wanted = 0)
     {
         clone_args args{};
         args.exit_signal = SIGCHLD;
         args.set_tid = wanted ? reinterpret_cast<quint64>(&wanted) : 0;
         args.set_tid_size = wanted ? 1 : 0;
-        const long pid = ::syscall(SYS_clone3, &args, sizeof args);
-        if (pid == 0) {
+        const long child = ::syscall(SYS_clone3, &args, sizeof args);
+        if (child == 0) {
             ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        m_pid = pid > 0 ? pid_t(pid) : 0;
+        pid = child > 0 ? pid_t(child) : 0;
         // Up once it runs the program, so its start time and exe are those of `sleep`.
-        TestEnvironment::waitUntil([&] { return !m_pid || ProcfsProcessTable().commandName(m_pid) == QStringLiteral("sleep"); }, 1s);
+        TestEnvironment::waitUntil([&] { return !pid || ProcfsProcessTable().commandName(pid) == QStringLiteral("sleep"); }, 1s);
     }
     ~Sleeper() { end(); }
-
-    pid_t pid() const { return m_pid; }
-    std::optional<quint64> startTime() const { return ProcfsProcessTable().startTime(m_pid); }
+    std::optional<quint64> startTime() const { return ProcfsProcessTable().startTime(pid); }
     // Waits for the end (killing it first when asked); the signal that ended it, or 0.
     int end(bool kill = true)
     {
         int status = 0;
-        const bool reaped = m_pid && (!kill || ::kill(m_pid, SIGKILL) == 0) && ::waitpid(m_pid, &status, 0) == m_pid;
-        m_pid = 0;
+        const bool reaped = pid && (!kill || ::kill(pid, SIGKILL) == 0) && ::waitpid(std::exchange(pid, 0), &status, 0) > 0;
         return reaped && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     }
-
-private:
-    pid_t m_pid = 0;
+    pid_t pid = 0;
 };
 
 } // namespace
@@ -70,23 +64,23 @@ TEST(LinuxProcessControl, AWatchFiresWhenTheProcessEndsAndNotBeforeWithOrWithout
     for (LinuxProcessControl* control : {&pidfds, &polling}) {
         SCOPED_TRACE(control == &pidfds ? "pidfds" : "polling");
         Sleeper sleeper;
+        const qint32 pid = sleeper.pid;
         const auto started = sleeper.startTime();
-        ASSERT_TRUE(sleeper.pid() && started.has_value());
-        EXPECT_TRUE(control->signal(sleeper.pid(), started, 0));
-        EXPECT_FALSE(control->signal(sleeper.pid(), *started + 1, 0));
+        ASSERT_TRUE(pid && started.has_value());
+        EXPECT_TRUE(control->signal(pid, started, 0));
+        EXPECT_FALSE(control->signal(pid, *started + 1, 0));
         bool fired = false;
-        const auto watch = control->watchExit(sleeper.pid(), started, [&] { fired = true; });
+        const auto watch = control->watchExit(pid, started, [&] { fired = true; });
         ASSERT_NE(watch, nullptr);
         EXPECT_FALSE(TestEnvironment::waitUntil([&] { return fired; }, 200ms));
-        EXPECT_FALSE(control->isGone(sleeper.pid(), started));
-        const qint32 pid = sleeper.pid();
+        EXPECT_FALSE(control->isGone(pid, started));
         sleeper.end();
         EXPECT_TRUE(TestEnvironment::waitUntil([&] { return fired; }, 2500ms));
         EXPECT_TRUE(control->isGone(pid, started));
         EXPECT_EQ(control->watchExit(pid, started, [] {}) == nullptr, control == &pidfds) << "no such process: nothing to watch";
     }
     Sleeper other;
-    EXPECT_EQ(LinuxProcessControl(QStringLiteral("/proc"), refused(ESRCH)).watchExit(other.pid(), other.startTime(), [] {}), nullptr);
+    EXPECT_EQ(LinuxProcessControl(QStringLiteral("/proc"), refused(ESRCH)).watchExit(other.pid, other.startTime(), [] {}), nullptr);
 }
 
 TEST(LinuxProcessControl, AReusedPidRunningTheSameProgramIsNeitherWatchedNorSignalled)
@@ -95,13 +89,13 @@ TEST(LinuxProcessControl, AReusedPidRunningTheSameProgramIsNeitherWatchedNorSign
         GTEST_SKIP() << "choosing a pid (clone3 set_tid) needs root";
     LinuxProcessControl control;
     auto first = std::make_unique<Sleeper>();
-    const pid_t pid = first->pid();
+    const pid_t pid = first->pid;
     const auto scanned = first->startTime();
     ASSERT_TRUE(scanned.has_value());
     first.reset();
     std::this_thread::sleep_for(30ms);  // a few clock ticks, so the start times differ
     Sleeper second(pid);
-    if (second.pid() != pid)
+    if (second.pid != pid)
         GTEST_SKIP() << "the pid was taken by another process meanwhile";
     ASSERT_NE(second.startTime(), scanned);
 
