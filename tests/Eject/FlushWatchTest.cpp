@@ -1,3 +1,4 @@
+#include "Eject/FlushEstimate.h"
 #include "Eject/FlushWatch.h"
 
 #include "support/FlushRig.h"
@@ -9,6 +10,84 @@
 using namespace mallowby;
 using namespace mallowby::test;
 using namespace std::chrono_literals;
+
+namespace {
+
+constexpr quint64 MB = 1'000'000;
+using Sample = std::pair<std::optional<quint64>, std::optional<quint64>>;  // pending, written
+const Clock::TimePoint start(1h);
+
+// Samples half a second apart from `start`, in MB (-1: unreadable) or in bytes.
+FlushEstimate sampled(const std::vector<Sample>& samples)
+{
+    FlushEstimate estimate;
+    for (size_t i = 0; i < samples.size(); ++i)
+        estimate.add({start + i * 500ms, samples[i].first, samples[i].second});
+    return estimate;
+}
+std::vector<Sample> mb(std::initializer_list<std::pair<int, int>> list)
+{
+    std::vector<Sample> samples;
+    const auto bytes = [](int n) { return n < 0 ? std::nullopt : std::optional<quint64>(n * MB); };
+    for (const auto& [pending, written] : list)
+        samples.push_back({bytes(pending), bytes(written)});
+    return samples;
+}
+
+} // namespace
+
+TEST(FlushEstimate, RemainingRateAndTimeLeft)
+{
+    struct Row {
+        const char* name;
+        std::vector<Sample> samples;
+        quint64 remaining;
+        double rate;
+        std::optional<qint64> secondsLeft;
+    };
+    const std::vector<Row> rows{
+        {"writing begins: that interval gives no rate", mb({{400, 1000}, {380, 1010}}), 380 * MB, 0, std::nullopt},
+        {"20 MB in half a second", mb({{400, 1000}, {380, 1010}, {360, 1030}}), 360 * MB, 40.0 * MB, 9},
+        {"faster: the rate spans both intervals", mb({{400, 1000}, {380, 1010}, {360, 1030}, {330, 1060}}), 330 * MB, 50.0 * MB, 7},
+        {"stalled two seconds: no time", mb({{300, 0}, {290, 10}, {280, 20}, {280, 20}, {280, 20}, {280, 20}, {280, 20}}), 280 * MB, 0, std::nullopt},
+        {"unreadable counter starts over", mb({{300, 0}, {290, 10}, {285, 20}, {280, -1}}), 280 * MB, 0, std::nullopt},
+        {"one reading since", mb({{300, 0}, {290, 10}, {285, 20}, {280, -1}, {270, 500}}), 270 * MB, 0, std::nullopt},
+        {"two readings since", mb({{300, 0}, {290, 10}, {285, 20}, {280, -1}, {270, 500}, {260, 510}}), 260 * MB, 20.0 * MB, 13},
+        {"re-attached device counts from zero", mb({{270, 500}, {260, 510}, {250, 5}}), 250 * MB, 0, std::nullopt},
+        {"and then at its own rate", mb({{270, 500}, {260, 510}, {250, 5}, {240, 10}}), 240 * MB, 10.0 * MB, 24},
+        {"unreadable meminfo keeps the amount", mb({{250, 5}, {240, 10}, {-1, 15}}), 240 * MB, 10.0 * MB, 24},
+        {"another program writes: the rise shows", mb({{100, 0}, {90, 10}, {80, 20}, {180, 40}}), 180 * MB, 30.0 * MB, 6},
+        {"just over 10 MB is shown", {{10 * MB + 1, 0}, {10 * MB + 1, MB}, {10 * MB + 1, 2 * MB}}, 10 * MB + 1, 2.0 * MB, 6},
+        {"10 MB is not worth a time", {{10 * MB + 1, 0}, {10 * MB + 1, MB}, {10 * MB + 1, 2 * MB}, {10 * MB, 3 * MB}}, 10 * MB, 2.0 * MB, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        const FlushEstimate estimate = sampled(row.samples);
+        EXPECT_EQ(std::tuple(estimate.remainingBytes(), estimate.secondsLeft(), estimate.showsProgress()),
+                  std::tuple(row.remaining, row.secondsLeft, row.secondsLeft.has_value())) << row.name;
+        EXPECT_DOUBLE_EQ(estimate.rate(), row.rate) << row.name;
+    }
+}
+
+TEST(FlushEstimate, TheEndAndTheTexts)
+{
+    FlushEstimate estimate = sampled(mb({{400, 1000}, {380, 1010}, {360, 1030}}));
+    const FlushEstimate risen = sampled(mb({{100, 0}, {90, 10}, {80, 20}, {180, 40}}));
+    EXPECT_EQ(std::tuple(estimate.writingSince(), sampled(mb({{400, 1000}})).writingSince(), risen.fractionDone(), risen.startBytes()),
+              std::tuple(std::optional(start + 500ms), std::optional<Clock::TimePoint>(), 0.0, 100 * MB)) << "fraction never negative";
+    EXPECT_DOUBLE_EQ(estimate.fractionDone(), 0.1);
+    EXPECT_EQ(estimate.progressText(ByteUnits::decimal), "writing 360 MB, about 9 s");
+    EXPECT_EQ(sampled(mb({{400, 1000}, {380, 1010}, {360, 1030}, {330, 1060}})).progressText(ByteUnits::binary), "writing 315 MiB, about 7 s");
+    estimate.finish();
+    const FlushEstimate ended = estimate;
+    EXPECT_EQ(std::tuple(ended.remainingBytes(), ended.rate(), ended.fractionDone(), ended.isFinished(), ended.showsProgress()),
+              std::tuple(0u, 0.0, 1.0, true, false));
+    estimate.add({start + 10s, 500 * MB, 2000 * MB});
+    EXPECT_EQ(estimate, ended);
+
+    for (const auto& [seconds, text] : std::vector<std::pair<qint64, const char*>>{
+             {0, "about 1 s"}, {59, "about 59 s"}, {60, "about 1 min"}, {61, "about 2 min"}, {3600, "about 60 min"}})
+        EXPECT_EQ(FlushEstimate::timeText(seconds), text);
+}
 
 // A stick's eject sampled twice a second until its unmount returns, a failed one, then an NFS
 // share measured by what it sends to the server and targets without counters that show no progress.

@@ -1,4 +1,5 @@
 #include "Platform/Linux/LinuxDeviceUsers.h"
+#include "Platform/Linux/LinuxProcessControl.h"
 #include "Platform/Linux/ProcfsProcessTable.h"
 
 #include "support/SysfsTree.h"
@@ -11,10 +12,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
+#include <thread>
+
+#include <linux/sched.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace mallowby;
 using namespace mallowby::test;
+using namespace std::chrono_literals;
 using File = ProcessTable::FileRef;
 
 namespace {
@@ -32,9 +42,38 @@ void write(const QString& path, const QByteArray& text)
     file.write(text);
 }
 
+// A `sleep 60` child, with the pid asked for if any (clone3 set_tid, root only); killed and reaped at the end.
+struct Sleeper {
+    explicit Sleeper(pid_t wanted = 0)
+    {
+        clone_args args{};
+        args.exit_signal = SIGCHLD;
+        args.set_tid = wanted ? reinterpret_cast<quint64>(&wanted) : 0;
+        args.set_tid_size = wanted ? 1 : 0;
+        const long child = ::syscall(SYS_clone3, &args, sizeof args);
+        if (child == 0) {
+            ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        pid = child > 0 ? pid_t(child) : 0;
+        // Up once it runs the program, so its start time and exe are those of `sleep`.
+        TestEnvironment::waitUntil([&] { return !pid || ProcfsProcessTable().commandName(pid) == QStringLiteral("sleep"); }, 1s);
+    }
+    ~Sleeper() { end(); }
+    std::optional<quint64> startTime() const { return ProcfsProcessTable().startTime(pid); }
+    // Waits for the end (killing it first when asked); the signal that ended it, or 0.
+    int end(bool kill = true)
+    {
+        int status = 0;
+        const bool reaped = pid && (!kill || ::kill(pid, SIGKILL) == 0) && ::waitpid(std::exchange(pid, 0), &status, 0) > 0;
+        return reaped && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+    pid_t pid = 0;
+};
+
 } // namespace
 
-TEST(ProcfsProcessTable, FixtureListingStatFieldsAndMaps)
+TEST(ProcfsProcessTable, FixtureListingStatFieldsMapsAndMountInfo)
 {
     const uid_t owner = QFileInfo(TestEnvironment::dataPath(QStringLiteral("proc-odd/4242"))).ownerId();
     EXPECT_EQ(odd(owner).processes(), (QList<ProcessTable::Listed>{{4242, true}, {4243, true}, {4244, true}}));
@@ -57,10 +96,8 @@ TEST(ProcfsProcessTable, FixtureListingStatFieldsAndMaps)
     EXPECT_EQ(table.mappedFiles(4242, devices, 100), expected) << "anonymous regions and a malformed device are skipped";
     EXPECT_EQ(table.mappedFiles(4242, devices, 4), expected.mid(0, 3)) << "the limit counts the regions walked";
     EXPECT_EQ(table.mappedFiles(4242, {makedev(0x08, 0x11)}, 100), expected.mid(3)) << "only the devices asked about";
-}
 
-TEST(ProcfsProcessTable, MountInfoWithEscapesOptionalFieldsAndPropagation)
-{
+    // Mount info with escapes, optional fields and propagation.
     const QByteArray text = "36 35 98:0 / /media/My\\040Stick rw,noatime shared:1 - ext4 /dev/sdb1 rw\n"
                             "37 36 0:45 /sub /srv/sub rw master:3 unbindable - btrfs /dev/sdc rw\n"
                             "38 36 0:46 / /private rw - tmpfs tmpfs rw\n"
@@ -102,4 +139,65 @@ TEST(LinuxDeviceUsers, SwapsExportsAndStackedDevicesFromTheKernelsTables)
     const auto found = stacked.stackedOn({"sdb"});
     ASSERT_EQ(found.size(), 2);
     EXPECT_EQ(std::tuple(found[0].label, found[1].label, found[1].device), std::tuple(QStringLiteral("md0"), QStringLiteral("thin"), makedev(253, 1)));
+}
+
+TEST(LinuxProcessControl, AWatchFiresWhenTheProcessEndsAndNotBeforeWithOrWithoutPidfds)
+{
+    const auto refused = [](int error) {
+        return [error](qint32) {
+            errno = error;
+            return -1;
+        };
+    };
+    // pidfd_open refused other than by ESRCH (old kernel, no descriptors): polling pid and start time.
+    LinuxProcessControl pidfds, polling(QStringLiteral("/proc"), refused(EMFILE));
+    for (LinuxProcessControl* control : {&pidfds, &polling}) {
+        SCOPED_TRACE(control == &pidfds ? "pidfds" : "polling");
+        Sleeper sleeper;
+        const qint32 pid = sleeper.pid;
+        const auto started = sleeper.startTime();
+        ASSERT_TRUE(pid && started.has_value());
+        EXPECT_TRUE(control->signal(pid, started, 0));
+        EXPECT_FALSE(control->signal(pid, *started + 1, 0));
+        bool fired = false;
+        const auto watch = control->watchExit(pid, started, [&] { fired = true; });
+        ASSERT_NE(watch, nullptr);
+        EXPECT_FALSE(TestEnvironment::waitUntil([&] { return fired; }, 200ms));
+        EXPECT_FALSE(control->isGone(pid, started));
+        sleeper.end();
+        EXPECT_TRUE(TestEnvironment::waitUntil([&] { return fired; }, 2500ms));
+        EXPECT_TRUE(control->isGone(pid, started));
+        EXPECT_EQ(control->watchExit(pid, started, [] {}) == nullptr, control == &pidfds) << "no such process: nothing to watch";
+    }
+    Sleeper other;
+    EXPECT_EQ(LinuxProcessControl(QStringLiteral("/proc"), refused(ESRCH)).watchExit(other.pid, other.startTime(), [] {}), nullptr);
+}
+
+TEST(LinuxProcessControl, AReusedPidRunningTheSameProgramIsNeitherWatchedNorSignalled)
+{
+    if (!TestEnvironment::isRoot())
+        GTEST_SKIP() << "choosing a pid (clone3 set_tid) needs root";
+    LinuxProcessControl control;
+    auto first = std::make_unique<Sleeper>();
+    const pid_t pid = first->pid;
+    const auto scanned = first->startTime();
+    ASSERT_TRUE(scanned.has_value());
+    first.reset();
+    std::this_thread::sleep_for(30ms);  // a few clock ticks, so the start times differ
+    Sleeper second(pid);
+    if (second.pid != pid)
+        GTEST_SKIP() << "the pid was taken by another process meanwhile";
+    ASSERT_NE(second.startTime(), scanned);
+
+    EXPECT_TRUE(control.isGone(pid, scanned));
+    EXPECT_FALSE(control.signal(pid, scanned, SIGTERM));
+    EXPECT_FALSE(control.signal(pid, std::nullopt, SIGTERM)) << "no start time, no telling them apart";
+    // The scanned process ended: the watch says so at once, though the pid lives on.
+    bool fired = false;
+    const auto watch = control.watchExit(pid, scanned, [&] { fired = true; });
+    EXPECT_TRUE(watch && TestEnvironment::waitUntil([&] { return fired; }, 500ms));
+    // The process the pid now names is reached with its own start time, and only by that signal.
+    EXPECT_FALSE(control.isGone(pid, second.startTime()));
+    EXPECT_TRUE(control.signal(pid, second.startTime(), SIGTERM));
+    EXPECT_EQ(second.end(false), SIGTERM);
 }
