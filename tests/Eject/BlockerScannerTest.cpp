@@ -111,8 +111,7 @@ QStringList lines(const BlockerReport& report)
 
 } // namespace
 
-// One process table after another: uses and images, the mapped-file pass, names and order, owning
-// apps, what else holds the drive, unreadable processes of other users.
+// One process table after another: uses, mapped files, order, owning apps, other holders, other users.
 TEST(BlockerScanner, FindsEveryUseNamesItsOwnerAndEveryOtherHolder)
 {
     auto processes = std::make_shared<FakeProcesses>();

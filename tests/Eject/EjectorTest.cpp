@@ -76,8 +76,7 @@ TEST_F(EjectorTest, OutcomesOfAnEjectAndTheLog)
     EXPECT_EQ(disks->calls, (QStringList{"unmount sdc", "unmount sdb", "eject sdb"}));
 }
 
-// Busy: scan, wait for the holders, a rescan that finds others, retry when the last exits, three
-// more tries when nobody is found, and a holder that lets go as the panel rescans.
+// Busy: scan, await the holders a rescan finds, retry when the last exits, and three more times.
 TEST_F(EjectorTest, ABusyEjectWaitsForItsHoldersAndRetries)
 {
     busyWith({blocker(501, "bash"), blocker(502, "vim")});
@@ -135,8 +134,7 @@ TEST_F(EjectorTest, ABlockerGoneBeforeItsWatchIsCaughtByTheProbeAfterTheEjectAns
     EXPECT_EQ(disks->calls.count("unmount sdb"), 2);
 }
 
-// Exits while a scan or an eject runs start no retry; dismiss drops a running scan; only a busy
-// refusal is retried when its holders exit; an older rescan never overwrites a newer; live rescans.
+// Exits while a scan or an eject runs, dismiss, non-busy refusals, overlapping and live rescans.
 TEST_F(EjectorTest, RetriesRescansAndLiveRescanKeepToTheirPlace)
 {
     busyWith({blocker(801, "bash")});

@@ -89,8 +89,7 @@ TEST(FlushEstimate, TheEndAndTheTexts)
         EXPECT_EQ(FlushEstimate::timeText(seconds), text);
 }
 
-// A stick's eject sampled twice a second until its unmount returns, a failed one, then an NFS
-// share measured by what it sends to the server and targets without counters that show no progress.
+// A stick's eject sampled twice a second, a failed one, then shares and a target without counters.
 TEST(FlushWatch, SamplesWhileEjectingAndEndsWithTheEject)
 {
     constexpr quint64 MB = 1 << 20;  // whole sectors and kilobytes, as the kernel counts

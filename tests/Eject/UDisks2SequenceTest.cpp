@@ -35,8 +35,7 @@ QVariant object(const QString& relative)
 }
 QString blockPath(const QString& name) { return QStringLiteral("block_devices/") + QString(name).replace('-', "_2d"); }
 
-// udisks2's object manager as a test scripts it: the objects of one layout, the requests made of it
-// in order ("block_devices/sdb1 Filesystem.Unmount"), refusals and what a request changes.
+// udisks2's object manager: one layout's objects, the requests in order, refusals and their effects.
 class ScriptedUDisks final : public QDBusVirtualObject {
 public:
     UDisks2Service::ManagedObjects objects;
@@ -124,8 +123,7 @@ protected:
 
 } // namespace
 
-// Each layout is taken down top first and stops at a refusal; some refusals and unanswered
-// requests are no failure.
+// Each layout is taken down top first and stops at a refusal; some refusals are no failure.
 TEST_F(UDisks2Sequence, EveryLayoutIsTakenDownTopFirstAndStopsAtARefusal)
 {
     const QString loopUnmount = QStringLiteral("block_devices/loop0 Filesystem.Unmount"), loopDelete = QStringLiteral("block_devices/loop0 Loop.Delete");

@@ -69,6 +69,49 @@ protected:
 
 } // namespace
 
+// An app's icon is read off the main thread within its limit, never from the drive the app holds.
+TEST(AppIcon, AnIconFileIsReadOffTheMainThreadWithinItsLimitAndNeverFromTheHeldDrive)
+{
+    QTemporaryDir dir;
+    QImage(16, 16, QImage::Format_ARGB32).save(dir.filePath("app.png"));
+    // A blocker of an app whose desktop entry names `icon`, holding `held`.
+    const auto appBlocker = [&](const QString& name, const QString& icon, const QString& held) {
+        QFile entry(dir.filePath(name + ".desktop"));
+        EXPECT_TRUE(entry.open(QIODevice::WriteOnly));
+        entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%1\nIcon=%2\n").arg(name, icon).toUtf8());
+        Blocker b = blocker(4242, name, {{Reason::openFile, held}});
+        b.app = OwningApp{.pid = 4242, .name = name, .bundleIdentifier = name, .bundlePath = entry.fileName(), .startTime = {}};
+        b.isAppProcess = true;
+        return b;
+    };
+    const QObject context;
+    int readies = 0;
+    const auto ready = [&] { ++readies; };
+
+    EXPECT_EQ(AppIcon::of(appBlocker("held", dir.filePath("app.png"), dir.filePath("doc.txt")), &context, ready), std::nullopt);
+    const Blocker local = appBlocker("local", dir.filePath("app.png"), "/proc/self/status");
+    EXPECT_EQ(AppIcon::of(local, &context, ready), std::nullopt);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readies == 1; }, 5s));
+    const auto icon = AppIcon::of(local, &context, ready);
+    ASSERT_TRUE(icon.has_value());
+    EXPECT_FALSE(icon->isNull());
+    EXPECT_EQ(readies, 1);
+
+    // A file whose open never returns (a dead share): given up after its limit, not read twice.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("stuck.png")).constData(), 0600), 0);
+    const Blocker stuck = appBlocker("stuck", dir.filePath("stuck.png"), "/proc/self/status");
+    StallMeter stalls;
+    EXPECT_EQ(AppIcon::of(stuck, &context, ready), std::nullopt);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return readies == 2; }, 5s)) << "the read was never given up";
+    EXPECT_GE(stalls.elapsed(), 1400);
+    EXPECT_EQ(AppIcon::of(stuck, &context, ready), std::nullopt);
+    EXPECT_FALSE(TestEnvironment::waitUntil([&] { return readies > 2; }, 200ms)) << "a second read was started";
+    EXPECT_LT(stalls.stop(), 50) << "longest main-thread stall in ms";
+    // Let the reading thread go.
+    if (const int writer = ::open(QFile::encodeName(dir.filePath("stuck.png")).constData(), O_WRONLY | O_NONBLOCK); writer >= 0)
+        ::close(writer);
+}
+
 // Firefox itself, one of its helpers, a shell with three uses, an image attached from the drive,
 // a swap file and a sandbox's private copy of the mount.
 TEST_F(BlockersViewTest, WhosUsingThisLooksFirstThenListsImagesAndProcessesWithTheirRemedies)
@@ -99,8 +142,7 @@ TEST_F(BlockersViewTest, WhosUsingThisLooksFirstThenListsImagesAndProcessesWithT
     EXPECT_LT(names.indexOf("disk.img"), names.indexOf("Firefox"));
     EXPECT_LT(names.indexOf("Firefox"), names.indexOf("Web Content"));
     EXPECT_LT(names.indexOf("bash"), names.indexOf("/media/usb/swapfile"));  // other holders after the processes
-    // The app: a subtitle from the pid, and quit; a helper: the app it belongs to, and terminate;
-    // other holders: what they are and what can be done, with no button.
+    // The app: its pid, and quit; a helper: its app, and terminate; other holders: what to do, no button.
     expectShown({"pid 300 · open file", "/media/usb/photos/cat.jpg", "in Firefox · pid 301 · working directory",
                  "Terminate Firefox, pid 301…", "pid 302 · working directory", "Used as swap space",
                  "Turning it off (swapoff) needs an administrator.",
@@ -164,9 +206,7 @@ TEST_F(BlockersViewTest, TerminateKillRetryAndForceEject)
     EXPECT_EQ(processes->signals_, (QList<std::pair<qint32, int>>{{501, SIGTERM}, {501, SIGKILL}}));
     EXPECT_FALSE(view()->confirmation().has_value());
 
-    // Waiting again: a rescan that still lists the process keeps the question, one without it
-    // takes it away; nor is a process that has gone offered for termination (its pid may be
-    // another's soon).
+    // A rescan that still lists the process keeps the question, one without it takes it away.
     ASSERT_TRUE(press("Terminate bash, pid 501…"));
     ASSERT_TRUE(press("terminate"));
     rescan();
@@ -212,8 +252,7 @@ TEST_F(BlockersViewTest, WhileAnEjectRunsOnlyCloseWorksAndWhileAScanRunsForceEje
     settle();
     ASSERT_TRUE(tree.isEnabled("retry"));
 
-    // A new scan runs over the listed holders: their buttons wait with the others, but a forced
-    // eject need not wait for the scan.
+    // While a scan runs the holders' buttons wait, but a forced eject need not.
     scanGate = ScanGate::make();
     ejector->inspect(usb);
     settle();
@@ -232,49 +271,4 @@ TEST_F(BlockersViewTest, WhileAnEjectRunsOnlyCloseWorksAndWhileAScanRunsForceEje
         clock.advance(1s);
         return !ejector->isEjecting(usb.id);
     }, 10s));
-}
-
-// An app's icon file is read off the main thread within its time limit, and never from the drive
-// the app holds (nor is a theme icon of that name looked up).
-TEST(AppIcon, AnIconFileIsReadOffTheMainThreadWithinItsLimitAndNeverFromTheHeldDrive)
-{
-    QTemporaryDir dir;
-    QImage(16, 16, QImage::Format_ARGB32).save(dir.filePath("app.png"));
-    // A blocker of an app whose desktop entry names `icon`, holding `held`.
-    const auto appBlocker = [&](const QString& name, const QString& icon, const QString& held) {
-        QFile entry(dir.filePath(name + ".desktop"));
-        EXPECT_TRUE(entry.open(QIODevice::WriteOnly));
-        entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%1\nIcon=%2\n").arg(name, icon).toUtf8());
-        Blocker b = blocker(4242, name, {{Reason::openFile, held}});
-        b.app = OwningApp{.pid = 4242, .name = name, .bundleIdentifier = name, .bundlePath = entry.fileName(), .startTime = {}};
-        b.isAppProcess = true;
-        return b;
-    };
-    const QObject context;
-    int readies = 0;
-    const auto ready = [&] { ++readies; };
-
-    EXPECT_EQ(AppIcon::of(appBlocker("held", dir.filePath("app.png"), dir.filePath("doc.txt")), &context, ready), std::nullopt);
-    const Blocker local = appBlocker("local", dir.filePath("app.png"), "/proc/self/status");
-    EXPECT_EQ(AppIcon::of(local, &context, ready), std::nullopt);
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readies == 1; }, 5s));
-    const auto icon = AppIcon::of(local, &context, ready);
-    ASSERT_TRUE(icon.has_value());
-    EXPECT_FALSE(icon->isNull());
-    EXPECT_EQ(readies, 1);
-
-    // A file whose open never returns (as on a share whose server stopped answering): given up
-    // after its limit, never waited for, and not read twice.
-    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("stuck.png")).constData(), 0600), 0);
-    const Blocker stuck = appBlocker("stuck", dir.filePath("stuck.png"), "/proc/self/status");
-    StallMeter stalls;
-    EXPECT_EQ(AppIcon::of(stuck, &context, ready), std::nullopt);
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return readies == 2; }, 5s)) << "the read was never given up";
-    EXPECT_GE(stalls.elapsed(), 1400);
-    EXPECT_EQ(AppIcon::of(stuck, &context, ready), std::nullopt);
-    EXPECT_FALSE(TestEnvironment::waitUntil([&] { return readies > 2; }, 200ms)) << "a second read was started";
-    EXPECT_LT(stalls.stop(), 50) << "longest main-thread stall in ms";
-    // Let the reading thread go.
-    if (const int writer = ::open(QFile::encodeName(dir.filePath("stuck.png")).constData(), O_WRONLY | O_NONBLOCK); writer >= 0)
-        ::close(writer);
 }

@@ -118,8 +118,7 @@ private:
     std::vector<std::shared_ptr<OneShot<bool>>> m_waiters;
 };
 
-// The real Ejector over scripted udisks2, hand-ended processes, a scripted blocker scan and a
-// manual clock: "/media/usb" on sdb (target "12") and "/media/card" on sdc (target "13").
+// The real Ejector over these fakes and a manual clock: "/media/usb" on sdb ("12"), "/media/card" on sdc ("13").
 class EjectorRig {
 public:
     EjectorRig()

@@ -19,9 +19,8 @@
 
 namespace mallowby::test {
 
-// An ejector whose unmounts wait for release(), and a flush watch over it reading a scripted
-// meminfo, a fixture stick's (sdb) counters through the real registry, and a scripted mountstats
-// with an NFS share (/mnt/nfs) and a FUSE share (/mnt/fuse) that counts nothing.
+// An ejector whose unmounts wait for release(); a flush watch reading scripted meminfo and mountstats
+// (NFS /mnt/nfs, FUSE /mnt/fuse, which counts nothing) and a fixture stick's (sdb) counters.
 class FlushRig {
 public:
     static constexpr quint64 MB = 1'000'000;
