@@ -8,7 +8,6 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 #include <optional>
 
 namespace mallowby::test {
@@ -19,19 +18,20 @@ class AccessibleTree {
 public:
     explicit AccessibleTree(QWidget* root) : m_root(QAccessible::queryAccessibleInterface(root)) {}
 
-    // The first element (depth first) with this name, and this role when one is given.
+    // The first element (depth first) with this name (any name when empty), and this role when one is given.
     QAccessibleInterface* find(const QString& name, std::optional<QAccessible::Role> role = std::nullopt) const
     {
         return findIn(m_root, name, role);
     }
-    QAccessibleInterface* first(QAccessible::Role role) const
-    {
-        return find(m_root, [&](QAccessibleInterface* e) { return e->role() == role; });
-    }
-    static QAccessibleInterface* findIn(QAccessibleInterface* within, const QString& name,
+    static QAccessibleInterface* findIn(QAccessibleInterface* from, const QString& name,
                                         std::optional<QAccessible::Role> role = std::nullopt)
     {
-        return find(within, [&](QAccessibleInterface* e) { return e->text(QAccessible::Name) == name && (!role || e->role() == *role); });
+        if (!from || ((name.isEmpty() || from->text(QAccessible::Name) == name) && (!role || from->role() == *role)))
+            return from;
+        for (int i = 0; i < from->childCount(); ++i)
+            if (QAccessibleInterface* found = findIn(from->child(i), name, role))
+                return found;
+        return nullptr;
     }
 
     // Performs an enabled element's first action (press or toggle) and waits for the click it
@@ -48,16 +48,6 @@ public:
     static bool shown(QAccessibleInterface* element) { return element && !element->state().invisible; }
 
 private:
-    static QAccessibleInterface* find(QAccessibleInterface* from, const std::function<bool(QAccessibleInterface*)>& matches)
-    {
-        if (!from || matches(from))
-            return from;
-        for (int i = 0; i < from->childCount(); ++i)
-            if (QAccessibleInterface* found = find(from->child(i), matches))
-                return found;
-        return nullptr;
-    }
-
     QAccessibleInterface* m_root;
 };
 
