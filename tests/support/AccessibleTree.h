@@ -16,20 +16,13 @@ namespace mallowby::test {
 // through the actions their accessible interfaces offer.
 class AccessibleTree {
 public:
-    explicit AccessibleTree(QWidget* root) : m_root(QAccessible::queryAccessibleInterface(root)) {}
-
-    // The first element (depth first) with this name (any name when empty), and this role when one is given.
-    QAccessibleInterface* find(const QString& name, std::optional<QAccessible::Role> role = std::nullopt) const
-    {
-        return findIn(m_root, name, role);
-    }
-    static QAccessibleInterface* findIn(QAccessibleInterface* from, const QString& name,
-                                        std::optional<QAccessible::Role> role = std::nullopt)
+    // The first element at or below `from` (depth first) with this name (any name when empty), and this role when given.
+    static QAccessibleInterface* find(QAccessibleInterface* from, const QString& name, std::optional<QAccessible::Role> role = std::nullopt)
     {
         if (!from || ((name.isEmpty() || from->text(QAccessible::Name) == name) && (!role || from->role() == *role)))
             return from;
         for (int i = 0; i < from->childCount(); ++i)
-            if (QAccessibleInterface* found = findIn(from->child(i), name, role))
+            if (QAccessibleInterface* found = find(from->child(i), name, role))
                 return found;
         return nullptr;
     }
@@ -46,9 +39,6 @@ public:
     }
     static bool checked(QAccessibleInterface* element) { return element && element->state().checked; }
     static bool shown(QAccessibleInterface* element) { return element && !element->state().invisible; }
-
-private:
-    QAccessibleInterface* m_root;
 };
 
 } // namespace mallowby::test
