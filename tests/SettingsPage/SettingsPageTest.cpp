@@ -116,16 +116,18 @@ TEST_F(SettingsPage, EveryControlChangesItsSettingAndTheChangesSurviveARestartOf
     showPage();
     QApplication::setActiveWindow(view.get());
     qobject_cast<QWidget*>(segment("style", "icon")->object())->setFocus();
-    QStringList reached;
     QList<QWidget*> visited;
     for (QWidget* focus; (focus = QApplication::focusWidget()) && !visited.contains(focus) && visited.size() < 80;) {
         visited << focus;
-        reached << (qobject_cast<QComboBox*>(focus) ? "the volume pop-up" : QAccessible::queryAccessibleInterface(focus)->text(QAccessible::Name));
         QTest::keyClick(focus, Qt::Key_Tab);
     }
-    for (const char* name : {"icon", "the volume pop-up", "external", "internal", "5 %", "20 %", "Phosphor Green", "System",
-                             "launch at login", "copy diagnostics", "check automatically (daily)", "download automatically", "check now"})
-        EXPECT_TRUE(reached.contains(QString::fromUtf8(name))) << name << " not reached: " << reached.join(", ").toStdString();
+    QList<QWidget*> controls{view->findChild<QComboBox*>()};
+    for (QAbstractButton* button : view->findChildren<QAbstractButton*>())
+        controls << button;
+    for (QWidget* shown : controls)
+        EXPECT_TRUE(visited.contains(shown) || !shown->isVisibleTo(view.get()))
+            << QAccessible::queryAccessibleInterface(shown)->text(QAccessible::Name).toStdString() << " not reached by Tab";
+    EXPECT_GT(controls.size(), 30);
 
     // Switches are pressed once, each flipping its default; by a key when one is given.
     const QList<std::tuple<const char*, const char*, const char*, QVariant, std::optional<Qt::Key>>> rows{
@@ -143,7 +145,6 @@ TEST_F(SettingsPage, EveryControlChangesItsSettingAndTheChangesSurviveARestartOf
         {nullptr, "transfer finished (1 GB or more)", "notifyTransferFinished", "true", {}},
         {nullptr, "Amber", "accent", "amber", {}}};
     for (const auto& [picker, label, key, value, by] : rows) {
-        EXPECT_TRUE(reached.contains(label)) << label << " not reached by Tab";
         if (by)
             type(segment(picker, label), {*by});
         else
