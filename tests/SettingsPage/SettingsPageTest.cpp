@@ -66,8 +66,7 @@ void type(QAccessibleInterface* control, const QList<Qt::Key>& keys, const QStri
 
 QColor textColour(QAccessibleInterface* label) { return qobject_cast<QLabel*>(label->object())->palette().color(QPalette::WindowText); }
 
-// The settings page over the stack the tray item works on, with a scripted notification service,
-// the updater's settings and the autostart entry in the test's folder.
+// The settings page over the tray item's stack, the updater's settings and the autostart entry in the test's folder.
 class SettingsPage : public TrayRig {
 protected:
     // Starts the stack and shows the page, on other preferences when given.
@@ -153,8 +152,7 @@ TEST_F(SettingsPage, EveryControlChangesItsSettingAndTheChangesSurviveARestartOf
     }
     EXPECT_FALSE(AccessibleTree::checked(control("Phosphor Green"))) << "accent swatches are one choice";
 
-    // The volume picker names what the automatic choice would take, and the pin that is away;
-    // the automatic entry removes the pin, choosing a volume pins it.
+    // The volume picker names the automatic choice and the pin that is away; Home unpins, a volume pins.
     QAccessibleInterface* picker = control({}, QAccessible::ComboBox);
     const QList<Volume> volumes = store->volumes();
     ASSERT_TRUE(volumes.size() == 2 && volumes[0].id == volumeAt("/run/media/me/STICK")->id);
@@ -199,9 +197,8 @@ TEST_F(SettingsPage, EveryControlChangesItsSettingAndTheChangesSurviveARestartOf
     view.reset();  // before the preferences it reads
 }
 
-// The gigabyte field stores a value when submitted, at least 1, stepping in tens; notification switches ask for
-// permission unless denied, the warning shows while denied and one is on; launch at login snaps back with the error
-// when its entry cannot be written; the copy confirmation lasts 3 s from the last click; showing the page reads again.
+// The gigabyte field, the notification switches and their warning, launch at login and its error, the copy
+// confirmation (3 s from the last click), the update controls; showing the page reads each again.
 TEST_F(SettingsPage, EditorsSwitchesAndButtonsWithTheirEffects)
 {
     settings->setValue("lowSpaceThreshold", "percent:15");

@@ -12,8 +12,7 @@
 
 namespace mallowby::test {
 
-// Finds and operates widgets the way assistive technology does: by accessible name and role,
-// through the actions their accessible interfaces offer.
+// Finds and operates widgets the way assistive technology does: by accessible name and role, through their actions.
 class AccessibleTree {
 public:
     // The first element at or below `from` (depth first) with this name (any name when empty), and this role when given.
@@ -27,8 +26,7 @@ public:
         return nullptr;
     }
 
-    // Performs an enabled element's first action (press or toggle) and waits for the click it
-    // starts (a button pressed this way clicks after its short press animation).
+    // Performs an enabled element's first action and waits for the click it starts (after the press animation).
     static bool press(QAccessibleInterface* element)
     {
         if (!element || element->state().disabled || !element->actionInterface() || element->actionInterface()->actionNames().isEmpty())
