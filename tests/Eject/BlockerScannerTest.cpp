@@ -1,6 +1,6 @@
 #include "Eject/BlockerScanner.h"
 #include "Platform/DeviceUsers.h"
-#include "Platform/Linux/DesktopApplications.h"
+#include "Platform/RunningApplications.h"
 
 #include "support/TestEnvironment.h"
 
@@ -48,7 +48,7 @@ public:
     {
         QList<Listed> listed;
         for (auto it = table.cbegin(); it != table.cend(); ++it)
-            descending ? listed.prepend({it.key(), it->own}) : listed.append({it.key(), it->own});
+            listed.insert(descending ? 0 : listed.size(), {it.key(), it->own});
         return listed;
     }
     std::optional<QString> executablePath(qint32 pid) const override { return table.value(pid).exe; }
@@ -94,35 +94,31 @@ public:
 };
 
 const ScanTarget usb{{target}, {QStringLiteral("/media/usb")}, {QStringLiteral("sdb1")}};
+const File there{"/media/usb", target};
 
-class BlockerScannerTest : public ::testing::Test {
-protected:
-    BlockerReport scan(std::shared_ptr<const RunningApplications> apps = nullptr, QList<ImageBlocker> images = {},
-                       std::shared_ptr<const DeviceUsers> devices = nullptr)
-    {
-        return BlockerScanner(processes, std::move(apps), [images] { return images; }, std::move(devices)).scanBlocking(usb);
+// "name:pid reason path; reason path", a blocker a line, in the report's order.
+QStringList lines(const BlockerReport& report)
+{
+    QStringList list;
+    for (const Blocker& b : report.blockers) {
+        QStringList uses;
+        for (const Blocker::Use& use : b.uses)
+            uses << Blocker::reasonText(use.reason) + ' ' + use.path;
+        list << QStringLiteral("%1:%2 %3").arg(b.processName).arg(b.pid).arg(uses.join("; "));
     }
-    // "name:pid reason path; reason path", a blocker a line, in the report's order.
-    static QStringList lines(const BlockerReport& report)
-    {
-        QStringList list;
-        for (const Blocker& b : report.blockers) {
-            QStringList uses;
-            for (const Blocker::Use& use : b.uses)
-                uses << Blocker::reasonText(use.reason) + ' ' + use.path;
-            list << QStringLiteral("%1:%2 %3").arg(b.processName).arg(b.pid).arg(uses.join("; "));
-        }
-        return list;
-    }
-
-    std::shared_ptr<FakeProcesses> processes = std::make_shared<FakeProcesses>();
-    const File there{"/media/usb", target};
-};
+    return list;
+}
 
 } // namespace
 
-TEST_F(BlockerScannerTest, UsesAreFoundByMountInTheirOrderAndOnlyTheCheapPassRunsWhenItFindsSome)
+// One process table after another: uses, mapped files, order, owning apps, other holders, other users.
+TEST(BlockerScanner, FindsEveryUseNamesItsOwnerAndEveryOtherHolder)
 {
+    auto processes = std::make_shared<FakeProcesses>();
+    const auto scan = [&](std::shared_ptr<const RunningApplications> apps = nullptr, QList<ImageBlocker> images = {},
+                          std::shared_ptr<const DeviceUsers> devices = nullptr) {
+        return BlockerScanner(processes, std::move(apps), [images] { return images; }, std::move(devices)).scanBlocking(usb);
+    };
     processes->table[10] = {"/usr/bin/bash", "bash", 1, {}, File{"/media/usb/photos", target}, {}};
     // A file on a subvolume matches by its mount; a duplicate is kept.
     processes->table[11] = {"/media/usb/tools/run", "run", 1,
@@ -140,10 +136,10 @@ TEST_F(BlockerScannerTest, UsesAreFoundByMountInTheirOrderAndOnlyTheCheapPassRun
                                           "open file /media/usb/a.txt; open file /media/usb/a.txt",
                                           "vim:14 open file /media/usb/notes"}));
     EXPECT_EQ(report.images, (QList<ImageBlocker>{{"/media/usb/disk.img", "loop3"}}));
-    EXPECT_EQ(std::tuple(report.processCount, report.scannedMappedFiles, processes->mapWalks), std::tuple(6, false, 0));
-    EXPECT_EQ(report.blockers[2].startTime, 1100u);
+    EXPECT_EQ(std::tuple(report.processCount, report.scannedMappedFiles, processes->mapWalks, report.blockers[2].startTime),
+              std::tuple(6, false, 0, std::optional<quint64>(1100))) << "the mapped-file pass only when the first finds nothing";
 
-    // The mapped-file pass runs only when the first finds nothing, and says so even when it finds nothing too.
+    // The mapped-file pass runs when the first finds nothing, and says so even when it finds nothing too.
     processes->table = {{20, {"/usr/bin/viewer", "viewer", 1, {}, std::nullopt,
                               {{"/usr/lib/libc.so.6", other}, {"/media/usb/lib.so", target}, {"/media/usb/lib.so", target}, {"/media/usb/doc.pdf", target}}}}};
     const auto mapped = scan();
@@ -151,83 +147,64 @@ TEST_F(BlockerScannerTest, UsesAreFoundByMountInTheirOrderAndOnlyTheCheapPassRun
     EXPECT_EQ(lines(mapped), QStringList{"viewer:20 mapped file /media/usb/lib.so; mapped file /media/usb/doc.pdf"});
     processes->table.clear();
     EXPECT_TRUE(scan().scannedMappedFiles);
-}
 
-TEST_F(BlockerScannerTest, NamesAndOrder)
-{
-    processes->table[42] = {std::nullopt, "kworker-ish", 1, {}, there, {}};
-    processes->table[41] = {std::nullopt, std::nullopt, 1, {}, there, {}};
-    processes->table[50] = {"/usr/bin/Zeta", "Zeta", 1, {}, there, {}};
-    processes->table[44] = {"/usr/bin/zeta", "zeta", 1, {}, there, {}};
-    processes->table[43] = {"/usr/bin/alpha", "alpha", 1, {}, there, {}};
-    // Equal keys are ordered by pid whatever order the processes were listed in.
-    for (const bool descending : {false, true}) {
+    // By name, then pid, whatever order the processes were listed in.
+    processes->table = {{42, {std::nullopt, "kworker-ish", 1, {}, there, {}}}, {41, {std::nullopt, std::nullopt, 1, {}, there, {}}},
+                        {50, {"/usr/bin/Zeta", "Zeta", 1, {}, there, {}}},    {44, {"/usr/bin/zeta", "zeta", 1, {}, there, {}}},
+                        {43, {"/usr/bin/alpha", "alpha", 1, {}, there, {}}}};
+    for (const bool descending : {true, false}) {
         processes->descending = descending;
-        QStringList order = lines(scan()).replaceInStrings(" working directory /media/usb", "");
-        EXPECT_EQ(order, (QStringList{"alpha:43", "kworker-ish:42", "pid 41:41", "zeta:44", "Zeta:50"})) << descending;
+        EXPECT_EQ(lines(scan()).replaceInStrings(" working directory /media/usb", ""),
+                  (QStringList{"alpha:43", "kworker-ish:42", "pid 41:41", "zeta:44", "Zeta:50"})) << descending;
     }
-}
 
-TEST_F(BlockerScannerTest, TheOwningAppIsTheNearestRegularAppAncestor)
-{
-    processes->table[100] = {"/usr/bin/editor", "editor", 1, {}, std::nullopt, {}};
-    processes->table[101] = {"/usr/bin/helper", "helper", 100, {}, std::nullopt, {}};  // a hidden app of its own
-    processes->table[102] = {"/usr/bin/worker", "worker", 101, {}, there, {}};
-    processes->table[103] = {"/usr/bin/helper", "helper", 101, {}, there, {}};
-    processes->table[200] = {"/usr/bin/daemon", "daemon", 1, {}, there, {}};  // only a hidden record
-    processes->table[300] = {"/usr/bin/loop", "loop", 300, {}, there, {}};     // its own parent
+    // The owning app is the nearest regular app ancestor; 103 has a record of its own, though not a regular one.
+    processes->table = {{100, {"/usr/bin/editor", "editor", 1, {}, std::nullopt, {}}},
+                        {101, {"/usr/bin/helper", "helper", 100, {}, std::nullopt, {}}},  // a hidden app of its own
+                        {102, {"/usr/bin/worker", "worker", 101, {}, there, {}}},
+                        {103, {"/usr/bin/helper", "helper", 101, {}, there, {}}},
+                        {200, {"/usr/bin/daemon", "daemon", 1, {}, there, {}}},  // only a hidden record
+                        {300, {"/usr/bin/loop", "loop", 300, {}, there, {}}}};   // its own parent
     auto apps = std::make_shared<FakeApps>();
-    apps->records[100] = {100, QStringLiteral("Editor"), QStringLiteral("org.example.Editor"), QStringLiteral("/x/org.example.Editor.desktop"), std::nullopt, true};
-    apps->records[101] = {101, QStringLiteral("Helper"), std::nullopt, std::nullopt, std::nullopt, false};
-    apps->records[103] = {103, QStringLiteral("Helper"), std::nullopt, std::nullopt, std::nullopt, false};
-    apps->records[200] = {200, std::nullopt, std::nullopt, QStringLiteral("/x/org.example.Daemon.desktop"), std::nullopt, false};
+    apps->records = {{100, {100, "Editor", "org.example.Editor", "/x/org.example.Editor.desktop", std::nullopt, true}},
+                     {101, {101, "Helper", std::nullopt, std::nullopt, std::nullopt, false}},
+                     {103, {103, "Helper", std::nullopt, std::nullopt, std::nullopt, false}},
+                     {200, {200, std::nullopt, std::nullopt, "/x/org.example.Daemon.desktop", std::nullopt, false}}};
     QMap<qint32, std::pair<std::optional<OwningApp>, bool>> byPid;
     for (const Blocker& b : scan(apps).blockers)
         byPid.insert(b.pid, {b.app, b.isAppProcess});
     const OwningApp editor{100, "Editor", QStringLiteral("org.example.Editor"), QStringLiteral("/x/org.example.Editor.desktop"), 10000};
-    // 103 has a record of its own, though not a regular one.
     EXPECT_EQ(byPid, (QMap<qint32, std::pair<std::optional<OwningApp>, bool>>{
                          {102, {editor, false}},
                          {103, {editor, true}},
                          {200, {OwningApp{200, "org.example.Daemon", std::nullopt, QStringLiteral("/x/org.example.Daemon.desktop"), 20000}, true}},
                          {300, {std::nullopt, false}}}));
 
-    // The editor's helper child (1001) in the fixture session belongs to the editor (1000).
-    processes->table = {{1000, {"/usr/bin/example-editor", "editor", 1, {}, std::nullopt, {}}},
-                        {1001, {"/usr/libexec/example-editor-helper", "editor (helper)", 1000, {{"/media/usb/f", target}}, std::nullopt, {}}}};
-    const auto report = scan(std::make_shared<DesktopApplications>(TestEnvironment::dataPath("proc-desktop"),
-                                                                   QStringList{TestEnvironment::dataPath("xdg")}, QStringLiteral("en_US")));
-    ASSERT_EQ(report.blockers.size(), 1);
-    EXPECT_EQ(std::tuple(report.blockers[0].app->name, report.blockers[0].app->pid, report.blockers[0].isAppProcess),
-              std::tuple(QStringLiteral("Example Editor"), 1000, false));
-}
-
-TEST_F(BlockerScannerTest, EveryOtherHolderIsNamedWithoutABlocker)
-{
+    // Submounts, bind mounts, namespaces, swap, stacked devices, exports and other users' processes.
     processes->namespaces["mnt:[1]"] += {{8, other, "/media/usb/inner", "/", "/dev/sdc1", "ext4", true},
                                          {9, target, "/srv/photos", "/photos", "/dev/sdb1", "ext4", true},
                                          {10, other, "/media/usb2", "/", "/dev/sdd1", "ext4", true}};
     processes->namespaces["mnt:[2]"] = {{20, target, "/media/usb", "/", "/dev/sdb1", "ext4", false}};  // private
     processes->namespaces["mnt:[3]"] = {{30, target, "/media/usb", "/", "/dev/sdb1", "ext4", true}};   // slave, idle
     processes->namespaces["mnt:[4]"] = {{40, target, "/media/usb", "/", "/dev/sdb1", "ext4", true}};   // slave, busy
-    processes->table[60] = {"/usr/bin/bwrap", "bwrap", 1, {}, std::nullopt, {}, std::nullopt, true, true, "mnt:[2]"};
-    processes->table[61] = {"/usr/bin/sleep", "sleep", 1, {}, std::nullopt, {}, std::nullopt, true, true, "mnt:[3]"};
-    processes->table[62] = {"/usr/bin/sh", "sh", 1, {}, File{"/media/usb", other, 40}, {}, std::nullopt, true, true, "mnt:[4]"};
-    processes->table[70] = {"/usr/bin/rsync", "rsync", 1, {{"/media/usb/a", target, drive}}, std::nullopt, {}, std::nullopt, false};
-    processes->table[71] = {std::nullopt, "cron", 1, {}, std::nullopt, {}, std::nullopt, false, false};
-    const auto report = scan(nullptr, {}, std::make_shared<FakeDevices>());
-    EXPECT_EQ(lines(report), QStringList{"sh:62 working directory /media/usb"}) << "found through its namespace's mount";
+    const FakeProcesses::Process cron{std::nullopt, "cron", 1, {}, std::nullopt, {}, std::nullopt, false, false};
+    processes->table = {{60, {"/usr/bin/bwrap", "bwrap", 1, {}, std::nullopt, {}, std::nullopt, true, true, "mnt:[2]"}},
+                        {61, {"/usr/bin/sleep", "sleep", 1, {}, std::nullopt, {}, std::nullopt, true, true, "mnt:[3]"}},
+                        {62, {"/usr/bin/sh", "sh", 1, {}, File{"/media/usb", other, 40}, {}, std::nullopt, true, true, "mnt:[4]"}},
+                        {70, {"/usr/bin/rsync", "rsync", 1, {{"/media/usb/a", target, drive}}, std::nullopt, {}, std::nullopt, false}},
+                        {71, cron}};
+    const auto held = scan(nullptr, {}, std::make_shared<FakeDevices>());
+    EXPECT_EQ(lines(held), QStringList{"sh:62 working directory /media/usb"}) << "found through its namespace's mount";
     QStringList holders;
-    for (const SystemHolder& holder : report.holders)
+    for (const SystemHolder& holder : held.holders)
         holders << holder.summary();
     EXPECT_EQ(holders, (QStringList{"submount /media/usb/inner [\"/dev/sdc1\"]", "bind-mount /srv/photos [\"/photos\"]",
                                     "namespace mnt:[2] private [\"bwrap (60)\"]", "namespace mnt:[4] propagated [\"sh (62)\"]",
                                     "swap /media/usb/swapfile []", "swap /dev/sdb2 []", "stacked-device thin [\"dm-4\"]",
                                     "nfs-export /media/usb/share []", "other-users 1 [\"rsync (70)\"]"}));
-    EXPECT_EQ(report.holders.last().title(), "1 process of other users is using it");
-
+    EXPECT_EQ(held.holders.last().title(), "1 process of other users is using it");
     // Unreadable processes of other users are named only when nothing certain was found.
-    processes->table = {{71, processes->table[71]}, {72, processes->table[71]}};
+    processes->table = {{71, cron}, {72, cron}};
     processes->namespaces = {{"mnt:[1]", {{drive, target, "/media/usb", "/", "/dev/sdb1", "ext4", true}}}};
     const auto unsure = scan();
     ASSERT_EQ(unsure.holders.size(), 1);
@@ -235,7 +212,7 @@ TEST_F(BlockerScannerTest, EveryOtherHolderIsNamedWithoutABlocker)
     EXPECT_FALSE(unsure.isEmpty());
 }
 
-TEST_F(BlockerScannerTest, WithinIsAPathPrefixOnComponentBoundaries)
+TEST(BlockerScanner, WithinIsAPathPrefixOnComponentBoundaries)
 {
     for (const auto& [path, root, within] : std::vector<std::tuple<QString, QString, bool>>{
              {"/media/usb", "/media/usb", true}, {"/media/usb/a", "/media/usb", true}, {"/media/usb2/a", "/media/usb", false},
@@ -243,19 +220,18 @@ TEST_F(BlockerScannerTest, WithinIsAPathPrefixOnComponentBoundaries)
         EXPECT_EQ(BlockerScanner::isWithin(path, root), within) << path.toStdString();
 }
 
-TEST_F(BlockerScannerTest, AtItsDeadlineAScanReportsWhatItFoundMarkedIncomplete)
+TEST(BlockerScanner, AtItsDeadlineAScanReportsWhatItFoundMarkedIncomplete)
 {
-    processes->table[10] = {"/usr/bin/bash", "bash", 1, {}, there, {}};
-    processes->table[11] = {"/usr/bin/cat", "cat", 1, {{"/media/usb/a", target}}, std::nullopt, {}};
-    processes->table[12] = {"/usr/bin/less", "less", 1, {{"/media/usb/b", target}}, std::nullopt, {}};
-    auto calm = std::make_shared<FakeProcesses>();
-    calm->table = processes->table;
-    processes->stuck = 11;
+    auto stuck = std::make_shared<FakeProcesses>(), calm = std::make_shared<FakeProcesses>();
+    calm->table = {{10, {"/usr/bin/bash", "bash", 1, {}, there, {}}}, {11, {"/usr/bin/cat", "cat", 1, {{"/media/usb/a", target}}, std::nullopt, {}}},
+                   {12, {"/usr/bin/less", "less", 1, {{"/media/usb/b", target}}, std::nullopt, {}}}};
+    stuck->table = calm->table;
+    stuck->stuck = 11;
     // Stuck on one process: what it found by then; in time: complete.
-    for (const auto& [table, deadline, incomplete, blockers] : {std::tuple(processes, 200, true, 1), std::tuple(calm, 2000, false, 3)}) {
+    for (const auto& [table, deadline, incomplete, blockers] : {std::tuple(stuck, 200, true, 1), std::tuple(calm, 2000, false, 3)}) {
         const auto report = TestEnvironment::await(BlockerScanner(table, nullptr, {}, nullptr, std::chrono::milliseconds(deadline)).scan(usb),
                                                    std::chrono::seconds(10));
-        *processes->released = true;
+        *stuck->released = true;
         ASSERT_TRUE(report.has_value());
         EXPECT_EQ(std::tuple(report->incomplete, report->blockers.size()), std::tuple(incomplete, blockers)) << deadline;
     }

@@ -31,17 +31,13 @@ TEST(DesktopApplications, TheRecordOfEachProcess)
 {
     // "id" of the record, "id (hidden)" for one not regular, "" for none.
     const std::vector<std::pair<qint32, QString>> rows{
-        {1000, "org.example.Editor"},           // an app service
-        {1001, ""},                             // its child
-        {2000, "org.gnome.Terminal"},           // launcher prefix on the scope
-        {2001, ""},                             //
-        {3000, "org.mozilla.firefox"},          // Flatpak
-        {4000, "viewer"},                       // no unit: the entry's program, as written
-        {4001, ""},                             // the same program as its parent
-        {5000, "org.example.Daemon (hidden)"},  //
-        {6000, "org.example.My-Tool"},          // escaped unit name
-        {7000, "org.example.Editor"},           // cgroup v1: the program named by its file name
-        {99999, ""},
+        {1000, "org.example.Editor"}, {1001, ""},                 // an app service and its child
+        {2000, "org.gnome.Terminal"}, {2001, ""},                 // launcher prefix on the scope
+        {3000, "org.mozilla.firefox"},                            // Flatpak
+        {4000, "viewer"}, {4001, ""},                             // no unit: the entry's program, as written; the same program as its parent
+        {5000, "org.example.Daemon (hidden)"},
+        {6000, "org.example.My-Tool"},                            // escaped unit name
+        {7000, "org.example.Editor"}, {99999, ""},                // cgroup v1: the program named by its file name
     };
     const auto apps = fixture();
     for (const auto& [pid, expected] : rows) {

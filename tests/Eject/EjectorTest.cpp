@@ -10,14 +10,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-BlockerReport report(QList<Blocker> blockers, qint64 processCount = 0)
-{
-    BlockerReport r;
-    r.blockers = std::move(blockers);
-    r.processCount = processCount;
-    return r;
-}
-
 class EjectorTest : public ::testing::Test, protected EjectorRig {
 protected:
     // Starts an eject that may stay under way; its answer lands in the returned slot.
@@ -84,27 +76,52 @@ TEST_F(EjectorTest, OutcomesOfAnEjectAndTheLog)
     EXPECT_EQ(disks->calls, (QStringList{"unmount sdc", "unmount sdb", "eject sdb"}));
 }
 
-TEST_F(EjectorTest, BusyScansWatchesAndRetriesOnceEveryBlockerHasExited)
+// Busy: scan, await the holders a rescan finds, retry when the last exits, and three more times.
+TEST_F(EjectorTest, ABusyEjectWaitsForItsHoldersAndRetries)
 {
     busyWith({blocker(501, "bash"), blocker(502, "vim")});
     nextReport.processCount = 40;
     EXPECT_EQ(run(ejector->eject(usb, false)), false);
     EXPECT_EQ(scanned, (QList<ScanTarget>{{{0x810}, {"/media/usb"}, {"sdb"}}}));
-    EXPECT_EQ(ejector->status("12")->report, nextReport);
-    EXPECT_EQ(ejector->lastScan(), Ejector::ScanSummary::of(nextReport));
+    EXPECT_EQ(std::pair(ejector->status("12")->report, ejector->lastScan()), std::pair(std::optional(nextReport), std::optional(Ejector::ScanSummary::of(nextReport))));
     EXPECT_EQ(state(), "idle busy | awaits 501,502 | 1 scans | unmount sdb");
-    disks->unmountAnswers.remove("sdb");
     processes->exit(501);
     settle();
     EXPECT_EQ(state(), "idle busy | awaits 502 | 1 scans | unmount sdb");
-    processes->exit(502);
-    EXPECT_TRUE(reaches("none | awaits  | 1 scans | unmount sdb, unmount sdb, eject sdb")) << state().toStdString();
+    nextReport.blockers = {blocker(822, "vim")};
+    run(ejector->rescan("12"));
+    settle();
+    EXPECT_EQ(state(), "idle busy | awaits 822 | 2 scans | unmount sdb") << "a rescan awaits only the holders it finds";
+
+    nextReport.blockers.clear();
+    processes->exit(822);
+    settle();
+    for (const auto& [by, expected] : std::vector<std::pair<std::chrono::milliseconds, qsizetype>>{{0ms, 2}, {999ms, 2}, {1ms, 3}, {1s, 4}, {10s, 4}}) {
+        advance(by);
+        EXPECT_EQ(disks->calls.count("unmount sdb"), expected) << "still busy, nobody found: after " << by.count() << " ms more";
+    }
+    disks->calls.clear();
+    scanned.clear();
+    nextReport.blockers = {blocker(823, "cp")};
+    run(ejector->rescan("12"));
+    settle();
+    EXPECT_EQ(state(), "idle busy | awaits 823 | 1 scans | ");
+    // The holder lets go as the panel rescans: its exit watch goes with the old report.
+    disks->unmountAnswers.remove("sdb");
+    nextReport.blockers.clear();
+    run(ejector->rescan("12"));
+    EXPECT_TRUE(reaches("none | awaits  | 2 scans | unmount sdb, eject sdb")) << "waiting for a process that let go: " << state().toStdString();
+    EXPECT_FALSE(ejector->isWatching("12"));
+    // No status: nothing to retry or rescan.
+    EXPECT_EQ(run(ejector->retry("12", true)), false);
+    run(ejector->rescan("12"));
+    EXPECT_EQ(state(), "none | awaits  | 2 scans | unmount sdb, eject sdb");
 }
 
 TEST_F(EjectorTest, ABlockerGoneBeforeItsWatchIsCaughtByTheProbeAfterTheEjectAnswered)
 {
     busyWith({});
-    queued = {report({blocker(601, "short-lived")})};
+    queued = {BlockerReport{.blockers = {blocker(601, "short-lived")}, .images = {}, .holders = {}}};
     processes->gone.insert(601);
     QString whenAnswered;
     [](Ejector& e, EjectTarget t, std::function<QString()> state, QString& seen) -> QCoro::Task<> {
@@ -117,21 +134,8 @@ TEST_F(EjectorTest, ABlockerGoneBeforeItsWatchIsCaughtByTheProbeAfterTheEjectAns
     EXPECT_EQ(disks->calls.count("unmount sdb"), 2);
 }
 
-TEST_F(EjectorTest, StillBusyWithNobodyFoundIsRetriedThreeTimesOneSecondApart)
-{
-    busyWith({blocker(701, "cp")});
-    run(ejector->eject(usb, false));
-    nextReport.blockers.clear();
-    processes->exit(701);
-    settle();
-    for (const auto& [by, expected] : std::vector<std::pair<std::chrono::milliseconds, qsizetype>>{{0ms, 2}, {999ms, 2}, {1ms, 3}, {1s, 4}, {10s, 4}}) {
-        advance(by);
-        EXPECT_EQ(disks->calls.count("unmount sdb"), expected) << "after " << by.count() << " ms more";
-    }
-    EXPECT_TRUE(state().startsWith("idle busy"));
-}
-
-TEST_F(EjectorTest, TheLastExitWhileScanningOrEjectingStartsNoRetryAndDismissDropsAScan)
+// Exits while a scan or an eject runs, dismiss, non-busy refusals, overlapping and live rescans.
+TEST_F(EjectorTest, RetriesRescansAndLiveRescanKeepToTheirPlace)
 {
     busyWith({blocker(801, "bash")});
     run(ejector->eject(usb, false));
@@ -153,64 +157,17 @@ TEST_F(EjectorTest, TheLastExitWhileScanningOrEjectingStartsNoRetryAndDismissDro
     std::exchange(disks->gate, nullptr)->complete(true);
     settle();
     EXPECT_EQ(state(), "idle busy | awaits 812 | 4 scans | unmount sdb, unmount sdb") << "only the user's retry";
-
-    // Dismissed while a scan runs: the report goes, the summary stays.
     scanGate = ScanGate::make();
     ejector->inspect(usb);
     ejector->dismiss("12");
     std::exchange(scanGate, nullptr)->complete(true);
     settle();
-    EXPECT_EQ(state(), "none | awaits  | 5 scans | unmount sdb, unmount sdb");
+    EXPECT_EQ(state(), "none | awaits  | 5 scans | unmount sdb, unmount sdb") << "dismissed while a scan runs";
     EXPECT_FALSE(ejector->isWatching("12"));
     EXPECT_EQ(ejector->lastScan()->blockerCount, 1);
-}
 
-TEST_F(EjectorTest, LiveRescanTicksEveryTwoSecondsAndSkipsWhileOneRuns)
-{
-    disks->unmountAnswers["sdb"] = Dissent{Dissent::notPermitted, std::nullopt};
-    run(ejector->eject(usb, false));
-    ejector->setLiveRescan("12", true);
-    nextReport.processCount = 7;
-    for (const auto& [by, expected] : std::vector<std::pair<std::chrono::milliseconds, qsizetype>>{{1999ms, 0}, {1ms, 1}, {2s, 2}}) {
-        advance(by);
-        EXPECT_EQ(scanned.size(), expected) << "after " << by.count() << " ms more";
-    }
-    EXPECT_EQ(ejector->status("12")->report->processCount, 7);
-    // A scan stuck on a slow machine: the ticks meanwhile do nothing.
-    scanGate = ScanGate::make();
-    advance(8s);
-    EXPECT_EQ(scanned.size(), 3);
-    std::exchange(scanGate, nullptr)->complete(true);
-    settle();
-    advance(2s);
-    EXPECT_EQ(scanned.size(), 4);
-    ejector->setLiveRescan("12", false);
-    advance(10s);
-    EXPECT_EQ(scanned.size(), 4);
-}
-
-TEST_F(EjectorTest, RescanOfAnExistingStatusAwaitsOnlyTheHoldersItFinds)
-{
-    EXPECT_EQ(run(ejector->retry("12", true)), false);  // no status: nothing to retry or rescan
-    run(ejector->rescan("12"));
-    EXPECT_EQ(state(), "none | awaits  | 0 scans | ");
-    busyWith({blocker(821, "bash")});
-    run(ejector->eject(usb, false));
-    nextReport.blockers = {blocker(822, "vim")};
-    run(ejector->rescan("12"));
-    settle();
-    EXPECT_EQ(state(), "idle busy | awaits 822 | 2 scans | unmount sdb");
-    // The holder lets go as the panel rescans: its exit watch goes with the old report.
-    disks->unmountAnswers.remove("sdb");
-    nextReport.blockers.clear();
-    run(ejector->rescan("12"));
-    EXPECT_TRUE(reaches("none | awaits  | 3 scans | unmount sdb, unmount sdb, eject sdb"))
-        << "still waiting for a process that no longer holds the drive: " << state().toStdString();
-    EXPECT_FALSE(ejector->isWatching("12"));
-}
-
-TEST_F(EjectorTest, OnlyABusyRefusalIsRetriedWhenItsHoldersExitAndAnOlderRescanNeverOverwritesANewer)
-{
+    disks->calls.clear();
+    scanned.clear();
     disks->unmountAnswers["sdb"] = Dissent{Dissent::notPermitted, QStringLiteral("cancelled")};
     run(ejector->eject(usb, false));
     nextReport.blockers = {blocker(851, "bash")};
@@ -218,9 +175,9 @@ TEST_F(EjectorTest, OnlyABusyRefusalIsRetriedWhenItsHoldersExitAndAnOlderRescanN
     processes->exit(851);
     settle();
     EXPECT_EQ(state(), "idle not permitted (cancelled) | awaits  | 1 scans | unmount sdb") << "an eject the user did not ask for";
-
     // Two rescans overlap and the later one answers first (a held scan takes its report as it ends).
-    queued = {report({}, 2), report({}, 1)};
+    queued = {BlockerReport{.blockers = {}, .images = {}, .processCount = 2, .holders = {}},
+              BlockerReport{.blockers = {}, .images = {}, .processCount = 1, .holders = {}}};
     scanGate = ScanGate::make();
     ejector->rescan("12");
     const auto held = std::exchange(scanGate, nullptr);
@@ -228,9 +185,28 @@ TEST_F(EjectorTest, OnlyABusyRefusalIsRetriedWhenItsHoldersExitAndAnOlderRescanN
     held->complete(true);
     settle();
     EXPECT_EQ(ejector->status("12")->report->processCount, 2) << "the older report overwrote the newer";
+
+    // Live rescans tick every two seconds, and do nothing while a scan is stuck.
+    ejector->setLiveRescan("12", true);
+    nextReport.processCount = 7;
+    for (const auto& [by, expected] : std::vector<std::pair<std::chrono::milliseconds, qsizetype>>{{1999ms, 3}, {1ms, 4}, {2s, 5}}) {
+        advance(by);
+        EXPECT_EQ(scanned.size(), expected) << "live rescan after " << by.count() << " ms more";
+    }
+    EXPECT_EQ(ejector->status("12")->report->processCount, 7);
+    scanGate = ScanGate::make();
+    advance(8s);
+    EXPECT_EQ(scanned.size(), 6);
+    std::exchange(scanGate, nullptr)->complete(true);
+    settle();
+    advance(2s);
+    EXPECT_EQ(scanned.size(), 7);
+    ejector->setLiveRescan("12", false);
+    advance(10s);
+    EXPECT_EQ(scanned.size(), 7);
 }
 
-TEST_F(EjectorTest, EjectingAnImageOnTheDriveRescansTheDrive)
+TEST_F(EjectorTest, EjectingAnImageOnTheDriveRescansTheDriveAndSignals)
 {
     const ImageBlocker image{QStringLiteral("/media/usb/disk.img"), QStringLiteral("loop7")};
     busyWith({});
@@ -242,22 +218,18 @@ TEST_F(EjectorTest, EjectingAnImageOnTheDriveRescansTheDrive)
     EXPECT_EQ(state(), "idle busy | awaits  | 2 scans | unmount sdb, unmount loop7, eject loop7");
     EXPECT_TRUE(ejector->status("12")->report->images.isEmpty());
     EXPECT_EQ(ejector->status("loop7"), nullptr) << "an image eject keeps no status of its own";
-
     // A refused one answers false and changes nothing.
     disks->unmountAnswers["loop8"] = Dissent{Dissent::busy, std::nullopt};
     const auto logged = ejector->log().size();
     EXPECT_EQ(run(ejector->ejectImage(ImageBlocker{QStringLiteral("/media/usb/b.img"), QStringLiteral("loop8")}, "12")), false);
-    EXPECT_EQ(scanned.size(), 2);
-    EXPECT_EQ(ejector->log().size(), logged);
-}
+    EXPECT_EQ(std::pair(scanned.size(), ejector->log().size()), std::pair(qsizetype(2), logged));
 
-TEST_F(EjectorTest, SignalsAndQuit)
-{
+    // Quit reaches only an app itself, not a plain process nor an app's child.
     Blocker shell = blocker(42, "bash");
     EXPECT_TRUE(ejector->signal(shell, false) && ejector->signal(shell, true));
-    EXPECT_FALSE(ejector->quit(shell));  // not an app
+    EXPECT_FALSE(ejector->quit(shell));
     shell.app = OwningApp{40, QStringLiteral("Terminal"), std::nullopt, std::nullopt, std::nullopt};
-    EXPECT_FALSE(ejector->quit(shell));  // an app's child, not the app itself
+    EXPECT_FALSE(ejector->quit(shell));
     shell.isAppProcess = true;
     EXPECT_TRUE(ejector->quit(shell));
     EXPECT_EQ(processes->signals_, (QList<std::pair<qint32, int>>{{42, SIGTERM}, {42, SIGKILL}, {40, SIGTERM}}));
@@ -278,14 +250,13 @@ TEST_F(EjectorTest, AnEjectUnderWayOutlivesDismissAndAnswersOnlyWithItsOwnResult
     EXPECT_EQ(state(), "ejecting | awaits  | 0 scans | unmount sdb") << "one request per target while one runs";
     std::exchange(disks->gate, nullptr)->complete(true);
     ASSERT_TRUE(answered(first));
-    EXPECT_EQ(*first, true);
-    EXPECT_EQ(ended, (QList<std::pair<QString, bool>>{{"12", true}}));
+    EXPECT_EQ(std::pair(**first, ended), std::pair(true, QList<std::pair<QString, bool>>{{"12", true}}));
     EXPECT_EQ(state(), "none | awaits  | 0 scans | unmount sdb, eject sdb");
 }
 
 TEST_F(EjectorTest, AForcedEjectPowersOffOnlyOnceNoProcessHoldsTheLazilyUnmountedFileSystem)
 {
-    queued = {report({blocker(861, "cp")})};
+    queued = {BlockerReport{.blockers = {blocker(861, "cp")}, .images = {}, .holders = {}}};
     disks->held = true;
     const auto ejected = start(usb, true);
     settle();

@@ -1,10 +1,15 @@
+#include "Popover/Blockers/AppIcon.h"
 #include "Popover/Blockers/BlockersView.h"
 #include "Popover/Cards/EjectStatusView.h"
 
 #include "AccessibleTree.h"
 #include "support/AccessibleTree.h"
 #include "support/EjectorRig.h"
+#include "support/StallMeter.h"
 
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -12,36 +17,17 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace mallowby;
 using namespace mallowby::test;
 using namespace std::chrono_literals;
 
 namespace {
 
-Blocker process(qint32 pid, const QString& name, QList<Blocker::Use> uses = {{Blocker::Reason::workingDirectory, "/media/usb"}})
-{
-    Blocker b = blocker(pid, name);
-    b.uses = std::move(uses);
-    return b;
-}
-
-// Firefox itself, one of its helpers, a shell with three uses, an image attached from the drive,
-// a swap file and a sandbox's private copy of the mount.
-BlockerReport crowdedReport()
-{
-    const OwningApp firefox{.pid = 300, .name = "Firefox", .bundleIdentifier = "firefox", .bundlePath = {}, .startTime = {}};
-    Blocker app = process(300, "firefox", {{Blocker::Reason::openFile, "/media/usb/photos/cat.jpg"}});
-    app.app = firefox, app.isAppProcess = true;
-    Blocker helper = process(301, "Web Content");
-    helper.app = firefox;
-    const Blocker shell = process(302, "bash", {{Blocker::Reason::workingDirectory, "/media/usb/src"},
-                                                {Blocker::Reason::openFile, "/media/usb/src/notes.txt"},
-                                                {Blocker::Reason::mappedFile, "/media/usb/lib/libx.so"}});
-    const QList<SystemHolder> holders{{.kind = SystemHolder::Kind::swap, .subject = "/media/usb/swapfile"},
-                                      {.kind = SystemHolder::Kind::mountNamespace, .subject = "mnt:[4026532]",
-                                       .users = {"app-flatpak-org.example.Viewer.scope", "viewer (900)"}, .keepsAlive = true}};
-    return BlockerReport{{app, helper, shell}, {ImageBlocker{"/media/usb/images/disk.img", "loop3"}}, true, 80, {}, holders};
-}
+using Reason = Blocker::Reason;
 
 // The panel where a drive card puts it: in the card's status area, which follows the ejector.
 class BlockersViewTest : public ::testing::Test, protected EjectorRig {
@@ -54,7 +40,6 @@ protected:
         QObject::connect(ejector.get(), &Ejector::statusesChanged, status, &EjectStatusView::refresh);
         host.show();
     }
-
     // The panel the card shows, if any.
     BlockersView* view() const
     {
@@ -62,14 +47,6 @@ protected:
             if (panel->isVisible())
                 return panel;
         return nullptr;
-    }
-    // An eject refused as busy, with these holders found.
-    void failBusy(const BlockerReport& report)
-    {
-        disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
-        nextReport = report;
-        run(ejector->eject(usb, false));
-        settle();
     }
     void rescan(std::optional<QList<Blocker>> blockers = std::nullopt)
     {
@@ -92,6 +69,51 @@ protected:
 
 } // namespace
 
+// An app's icon is read off the main thread within its limit, never from the drive the app holds.
+TEST(AppIcon, AnIconFileIsReadOffTheMainThreadWithinItsLimitAndNeverFromTheHeldDrive)
+{
+    QTemporaryDir dir;
+    QImage(16, 16, QImage::Format_ARGB32).save(dir.filePath("app.png"));
+    // A blocker of an app whose desktop entry names `icon`, holding `held`.
+    const auto appBlocker = [&](const QString& name, const QString& icon, const QString& held) {
+        QFile entry(dir.filePath(name + ".desktop"));
+        EXPECT_TRUE(entry.open(QIODevice::WriteOnly));
+        entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%1\nIcon=%2\n").arg(name, icon).toUtf8());
+        Blocker b = blocker(4242, name, {{Reason::openFile, held}});
+        b.app = OwningApp{.pid = 4242, .name = name, .bundleIdentifier = name, .bundlePath = entry.fileName(), .startTime = {}};
+        b.isAppProcess = true;
+        return b;
+    };
+    const QObject context;
+    int readies = 0;
+    const auto ready = [&] { ++readies; };
+
+    EXPECT_EQ(AppIcon::of(appBlocker("held", dir.filePath("app.png"), dir.filePath("doc.txt")), &context, ready), std::nullopt);
+    const Blocker local = appBlocker("local", dir.filePath("app.png"), "/proc/self/status");
+    EXPECT_EQ(AppIcon::of(local, &context, ready), std::nullopt);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return readies == 1; }, 5s));
+    const auto icon = AppIcon::of(local, &context, ready);
+    ASSERT_TRUE(icon.has_value());
+    EXPECT_FALSE(icon->isNull());
+    EXPECT_EQ(readies, 1);
+
+    // A file whose open never returns (a dead share): given up after its limit, not read twice.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("stuck.png")).constData(), 0600), 0);
+    const Blocker stuck = appBlocker("stuck", dir.filePath("stuck.png"), "/proc/self/status");
+    StallMeter stalls;
+    EXPECT_EQ(AppIcon::of(stuck, &context, ready), std::nullopt);
+    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return readies == 2; }, 5s)) << "the read was never given up";
+    EXPECT_GE(stalls.elapsed(), 1400);
+    EXPECT_EQ(AppIcon::of(stuck, &context, ready), std::nullopt);
+    EXPECT_FALSE(TestEnvironment::waitUntil([&] { return readies > 2; }, 200ms)) << "a second read was started";
+    EXPECT_LT(stalls.stop(), 50) << "longest main-thread stall in ms";
+    // Let the reading thread go.
+    if (const int writer = ::open(QFile::encodeName(dir.filePath("stuck.png")).constData(), O_WRONLY | O_NONBLOCK); writer >= 0)
+        ::close(writer);
+}
+
+// Firefox itself, one of its helpers, a shell with three uses, an image attached from the drive,
+// a swap file and a sandbox's private copy of the mount.
 TEST_F(BlockersViewTest, WhosUsingThisLooksFirstThenListsImagesAndProcessesWithTheirRemedies)
 {
     EXPECT_EQ(view(), nullptr);
@@ -104,15 +126,23 @@ TEST_F(BlockersViewTest, WhosUsingThisLooksFirstThenListsImagesAndProcessesWithT
     expectShown({"force eject…"}, false);
     EXPECT_FALSE(tree.isEnabled("eject"));
 
-    nextReport = crowdedReport();
+    const OwningApp firefox{.pid = 300, .name = "Firefox", .bundleIdentifier = "firefox", .bundlePath = {}, .startTime = {}};
+    Blocker app = blocker(300, "firefox", {{Reason::openFile, "/media/usb/photos/cat.jpg"}}), helper = blocker(301, "Web Content");
+    app.app = helper.app = firefox;
+    app.isAppProcess = true;
+    const Blocker shell = blocker(302, "bash", {{Reason::workingDirectory, "/media/usb/src"}, {Reason::openFile, "/media/usb/src/notes.txt"},
+                                                {Reason::mappedFile, "/media/usb/lib/libx.so"}});
+    const QList<SystemHolder> holders{{.kind = SystemHolder::Kind::swap, .subject = "/media/usb/swapfile"},
+                                      {.kind = SystemHolder::Kind::mountNamespace, .subject = "mnt:[4026532]",
+                                       .users = {"app-flatpak-org.example.Viewer.scope", "viewer (900)"}, .keepsAlive = true}};
+    nextReport = BlockerReport{{app, helper, shell}, {ImageBlocker{"/media/usb/images/disk.img", "loop3"}}, true, 80, {}, holders};
     std::exchange(scanGate, nullptr)->complete(true);
     ASSERT_TRUE(TestEnvironment::waitUntil([&] { return tree.names().contains("disk.img"); }, 10s));
     const QStringList names = tree.names();
     EXPECT_LT(names.indexOf("disk.img"), names.indexOf("Firefox"));
     EXPECT_LT(names.indexOf("Firefox"), names.indexOf("Web Content"));
     EXPECT_LT(names.indexOf("bash"), names.indexOf("/media/usb/swapfile"));  // other holders after the processes
-    // The app: a subtitle from the pid, and quit; a helper: the app it belongs to, and terminate;
-    // other holders: what they are and what can be done, with no button.
+    // The app: its pid, and quit; a helper: its app, and terminate; other holders: what to do, no button.
     expectShown({"pid 300 · open file", "/media/usb/photos/cat.jpg", "in Firefox · pid 301 · working directory",
                  "Terminate Firefox, pid 301…", "pid 302 · working directory", "Used as swap space",
                  "Turning it off (swapoff) needs an administrator.",
@@ -146,9 +176,13 @@ TEST_F(BlockersViewTest, WhosUsingThisLooksFirstThenListsImagesAndProcessesWithT
     EXPECT_FALSE(ejector->hasLiveRescan(usb.id));
 }
 
-TEST_F(BlockersViewTest, TerminateLeadsToKillWhichGoesAwayWhenTheProcessLeavesTheReport)
+// A busy eject: terminate, kill, a question that goes with its process, Return retries, force eject asks first.
+TEST_F(BlockersViewTest, TerminateKillRetryAndForceEject)
 {
-    failBusy({.blockers = {process(501, "bash")}, .images = {}, .processCount = 10, .holders = {}});
+    disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
+    nextReport = {.blockers = {blocker(501, "bash")}, .images = {}, .processCount = 10, .holders = {}};
+    run(ejector->eject(usb, false));
+    settle();
     ASSERT_NE(view(), nullptr);
     expectShown({"Couldn't eject", "Files on the drive are in use.", "Still mounted: usb"});
     expectShown({"1 more"}, false);  // a single use has no disclosure
@@ -172,31 +206,24 @@ TEST_F(BlockersViewTest, TerminateLeadsToKillWhichGoesAwayWhenTheProcessLeavesTh
     EXPECT_EQ(processes->signals_, (QList<std::pair<qint32, int>>{{501, SIGTERM}, {501, SIGKILL}}));
     EXPECT_FALSE(view()->confirmation().has_value());
 
-    // Waiting again: a rescan that still lists the process keeps the question, one without it
-    // takes it away; nor is a process that has gone offered for termination (its pid may be
-    // another's soon).
+    // A rescan that still lists the process keeps the question, one without it takes it away.
     ASSERT_TRUE(press("Terminate bash, pid 501…"));
     ASSERT_TRUE(press("terminate"));
     rescan();
     expectShown({waiting});
-    rescan(QList{process(502, "vim", {{Blocker::Reason::openFile, "/media/usb/a.txt"}})});
+    rescan(QList{blocker(502, "vim", {{Reason::openFile, "/media/usb/a.txt"}})});
     expectShown({waiting}, false);
     expectShown({"retry", "vim"});
     ASSERT_TRUE(press("Terminate vim, pid 502…"));
-    rescan(QList{process(503, "less")});
+    rescan(QList{blocker(503, "less")});
     EXPECT_FALSE(view()->confirmation().has_value());
     EXPECT_FALSE(press("terminate"));
-}
 
-TEST_F(BlockersViewTest, ForceEjectAsksFirstAndReturnRetries)
-{
-    failBusy({.blockers = {process(601, "cp", {{Blocker::Reason::openFile, "/media/usb/big.iso"}})}, .images = {}, .processCount = 10, .holders = {}});
     // Return is the panel's default action: retry, refused again.
     view()->setFocus();
     QTest::keyClick(view(), Qt::Key_Return);
     settle();
     EXPECT_EQ(disks->calls.count("unmount sdb"), 2);
-
     ASSERT_TRUE(press("force eject…"));
     expectShown({"Force eject? Apps with files open on the drive may lose or damage them. "
                  "It is switched off, and can be unplugged, only once they have closed those files."});
@@ -220,13 +247,12 @@ TEST_F(BlockersViewTest, WhileAnEjectRunsOnlyCloseWorksAndWhileAScanRunsForceEje
     EXPECT_TRUE(tree.isEnabled("close"));
     EXPECT_FALSE(tree.isEnabled("eject"));
     disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
-    nextReport = {.blockers = {process(701, "bash")}, .images = crowdedReport().images, .processCount = 10, .holders = {}};
+    nextReport = {.blockers = {blocker(701, "bash")}, .images = {ImageBlocker{"/media/usb/images/disk.img", "loop3"}}, .processCount = 10, .holders = {}};
     std::exchange(disks->gate, nullptr)->complete(true);
     settle();
     ASSERT_TRUE(tree.isEnabled("retry"));
 
-    // A new scan runs over the listed holders: their buttons wait with the others, but a forced
-    // eject need not wait for the scan.
+    // While a scan runs the holders' buttons wait, but a forced eject need not.
     scanGate = ScanGate::make();
     ejector->inspect(usb);
     settle();

@@ -8,34 +8,25 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 #include <optional>
 
 namespace mallowby::test {
 
-// Finds and operates widgets the way assistive technology does: by accessible name and role,
-// through the actions their accessible interfaces offer.
+// Finds and operates widgets the way assistive technology does: by accessible name and role, through their actions.
 class AccessibleTree {
 public:
-    explicit AccessibleTree(QWidget* root) : m_root(QAccessible::queryAccessibleInterface(root)) {}
-
-    // The first element (depth first) with this name, and this role when one is given.
-    QAccessibleInterface* find(const QString& name, std::optional<QAccessible::Role> role = std::nullopt) const
+    // The first element at or below `from` (depth first) with this name (any name when empty), and this role when given.
+    static QAccessibleInterface* find(QAccessibleInterface* from, const QString& name, std::optional<QAccessible::Role> role = std::nullopt)
     {
-        return findIn(m_root, name, role);
-    }
-    QAccessibleInterface* first(QAccessible::Role role) const
-    {
-        return find(m_root, [&](QAccessibleInterface* e) { return e->role() == role; });
-    }
-    static QAccessibleInterface* findIn(QAccessibleInterface* within, const QString& name,
-                                        std::optional<QAccessible::Role> role = std::nullopt)
-    {
-        return find(within, [&](QAccessibleInterface* e) { return e->text(QAccessible::Name) == name && (!role || e->role() == *role); });
+        if (!from || ((name.isEmpty() || from->text(QAccessible::Name) == name) && (!role || from->role() == *role)))
+            return from;
+        for (int i = 0; i < from->childCount(); ++i)
+            if (QAccessibleInterface* found = find(from->child(i), name, role))
+                return found;
+        return nullptr;
     }
 
-    // Performs an enabled element's first action (press or toggle) and waits for the click it
-    // starts (a button pressed this way clicks after its short press animation).
+    // Performs an enabled element's first action and waits for the click it starts (after the press animation).
     static bool press(QAccessibleInterface* element)
     {
         if (!element || element->state().disabled || !element->actionInterface() || element->actionInterface()->actionNames().isEmpty())
@@ -46,19 +37,6 @@ public:
     }
     static bool checked(QAccessibleInterface* element) { return element && element->state().checked; }
     static bool shown(QAccessibleInterface* element) { return element && !element->state().invisible; }
-
-private:
-    static QAccessibleInterface* find(QAccessibleInterface* from, const std::function<bool(QAccessibleInterface*)>& matches)
-    {
-        if (!from || matches(from))
-            return from;
-        for (int i = 0; i < from->childCount(); ++i)
-            if (QAccessibleInterface* found = find(from->child(i), matches))
-                return found;
-        return nullptr;
-    }
-
-    QAccessibleInterface* m_root;
 };
 
 } // namespace mallowby::test

@@ -10,42 +10,41 @@
 #include "support/ManualClock.h"
 #include "support/TestEnvironment.h"
 
-#include <QCoreApplication>
 #include <QTimer>
 
 #include <vector>
 
 namespace mallowby::test {
 
-// udisks2 as scripted by the test: an answer per disk, and requests that can be held open.
+// udisks2 as scripted by the test: an answer per disk; while `gate` is set, unmounts wait for it.
 class FakeDisks final : public DiskService {
 public:
     QHash<QString, std::optional<Dissent>> unmountAnswers;
     QStringList calls;
-    std::shared_ptr<OneShot<bool>> gate;  // when set, unmounts wait for it
-    bool held = false;                     // a file system unmounted lazily still holds the disks
+    std::shared_ptr<OneShot<bool>> gate;
+    bool held = false;  // a file system unmounted lazily still holds the disks
 
     QCoro::Task<std::optional<Dissent>> unmountDisk(QString bsdName, bool force) override
     {
-        calls << QStringLiteral("unmount ") + bsdName + (force ? QStringLiteral(" force") : QString());
+        calls << "unmount " + bsdName + (force ? " force" : "");
         if (auto waitFor = gate)
             co_await *waitFor;
         co_return force ? std::nullopt : unmountAnswers.value(bsdName);
     }
     QCoro::Task<std::optional<Dissent>> ejectDisk(QString bsdName) override
     {
-        calls << QStringLiteral("eject ") + bsdName;
+        calls << "eject " + bsdName;
         co_return std::nullopt;
     }
     QCoro::Task<bool> isReleased(QString) override { co_return !held; }
     QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount mount, bool) override
     {
-        calls << QStringLiteral("unmount share ") + mount.path;
+        calls << "unmount share " + mount.path;
         co_return std::nullopt;
     }
 };
 
-// Every /dev/NAME is its own whole disk with driver ID taken from the test's table.
+// Every /dev/NAME in `ids` is its own whole disk.
 class FakeRegistry final : public BlockRegistry {
 public:
     QHash<QString, quint64> ids;
@@ -93,17 +92,12 @@ public:
     }
 };
 
-inline Blocker blocker(qint32 pid, const QString& name)
+inline Blocker blocker(qint32 pid, const QString& name, QList<Blocker::Use> uses = {{Blocker::Reason::workingDirectory, "/media/usb"}})
 {
-    Blocker b;
-    b.pid = pid;
-    b.processName = name;
-    b.uses = {{Blocker::Reason::workingDirectory, QStringLiteral("/media/usb")}};
-    return b;
+    return Blocker{.pid = pid, .processName = name, .executablePath = {}, .app = {}, .isAppProcess = false, .uses = std::move(uses), .startTime = {}};
 }
 
-// Holds every scan that starts while it is set (the ejector's and the blockers panel's may
-// overlap) until opened; each then goes on, on a later turn of the event loop.
+// Holds every scan that starts while it is set until opened; each then goes on on a later turn.
 class ScanGate {
 public:
     static std::shared_ptr<ScanGate> make() { return std::make_shared<ScanGate>(); }
@@ -124,9 +118,7 @@ private:
     std::vector<std::shared_ptr<OneShot<bool>>> m_waiters;
 };
 
-// The real Ejector over scripted udisks2, a registry of two drives, hand-ended processes, a
-// scripted blocker scan and a manual clock: "/media/usb" on sdb (target "12") and "/media/card"
-// on sdc (target "13").
+// The real Ejector over these fakes and a manual clock: "/media/usb" on sdb ("12"), "/media/card" on sdc ("13").
 class EjectorRig {
 public:
     EjectorRig()
@@ -138,8 +130,7 @@ public:
             scanned.append(target);
             if (auto held = scanGate)
                 co_await held->wait();
-            // A copy: QCoro moves from an lvalue handed to co_return.
-            co_return queued.isEmpty() ? BlockerReport(nextReport) : queued.takeFirst();
+            co_return queued.isEmpty() ? BlockerReport(nextReport) : queued.takeFirst();  // a copy: QCoro moves from an lvalue
         };
         auto client = std::make_shared<DiskArbitrationClient>(DiskArbitrationClient::Platform{volumes.table, registry, disks});
         ejector = std::make_unique<Ejector>(Ejector::Platform{client, scan, processes}, clock);
@@ -151,13 +142,12 @@ public:
     {
         return TestEnvironment::await(std::move(task), std::chrono::seconds(2));
     }
-    bool run(QCoro::Task<> task)
+    void run(QCoro::Task<> task)
     {
-        return run([](QCoro::Task<> t) -> QCoro::Task<bool> {
-                   co_await std::move(t);
-                   co_return true;
-               }(std::move(task)))
-            .has_value();
+        run([](QCoro::Task<> t) -> QCoro::Task<bool> {
+            co_await std::move(t);
+            co_return true;
+        }(std::move(task)));
     }
     // Lets queued events and resumed tasks run.
     static void settle() { TestEnvironment::waitUntil([] { return false; }, std::chrono::milliseconds(20)); }
@@ -173,8 +163,8 @@ public:
     std::shared_ptr<ScanGate> scanGate;
     std::unique_ptr<Ejector> ejector;
 
-    const EjectTarget usb{QStringLiteral("12"), QStringLiteral("USB Stick"), VolumeKind::external, {BlockDevice{12, "sdb"}}, std::nullopt};
-    const EjectTarget card{QStringLiteral("13"), QStringLiteral("Card"), VolumeKind::external, {BlockDevice{13, "sdc"}}, std::nullopt};
+    const EjectTarget usb{"12", "USB Stick", VolumeKind::external, {BlockDevice{12, "sdb"}}, std::nullopt};
+    const EjectTarget card{"13", "Card", VolumeKind::external, {BlockDevice{13, "sdc"}}, std::nullopt};
 };
 
 } // namespace mallowby::test

@@ -19,15 +19,12 @@
 
 namespace mallowby::test {
 
-// An ejector whose unmounts wait until the test lets them answer, and a flush watch over it that
-// reads a scripted meminfo file, the counters of a fixture USB stick (sdb) through the real
-// block registry, and a scripted mountstats file with an NFS share (/mnt/nfs) and a FUSE share
-// (/mnt/fuse), which keeps no count.
+// An ejector whose unmounts wait for release(); a flush watch reading scripted meminfo and mountstats
+// (NFS /mnt/nfs, FUSE /mnt/fuse, which counts nothing) and a fixture stick's (sdb) counters.
 class FlushRig {
 public:
     static constexpr quint64 MB = 1'000'000;
 
-    // udisks2 as scripted: every unmount waits until released and then gives the answer.
     class HeldDisks final : public DiskService {
     public:
         std::optional<Dissent> unmountAnswer;
@@ -68,7 +65,6 @@ public:
         write("meminfo", QStringLiteral("MemTotal: 24684544 kB\nDirty: %1 kB\nWriteback: %2 kB\nWritebackTmp: 7 kB\n").arg(kB / 2).arg(kB - kB / 2));
     }
     void setWritten(quint64 bytes) { tree.setCounters(QStringLiteral("sdb"), {0, bytes}); }
-    // What the NFS share has written to its server.
     void setShareWritten(quint64 bytes)
     {
         write("mountstats", QStringLiteral("device server:/export mounted on /mnt/nfs with fstype nfs4 statvers=1.1\n\tbytes:\t0 %1 0 0 0 %1 0 0\n"
@@ -76,13 +72,12 @@ public:
                                 .arg(bytes));
     }
     static EjectTarget share(const QString& path) { return EjectTarget{path, path.section('/', -1), VolumeKind::network, {}, path}; }
-    // Starts the eject; its result lands in `ejected`.
+    // The result lands in `ejected`.
     void eject(const EjectTarget& target)
     {
         [](Ejector& e, EjectTarget t, std::shared_ptr<std::optional<bool>> out) -> QCoro::Task<> { *out = co_await e.eject(t, false); }(
             *ejector, target, ejected);
     }
-    // Every unmount under way returns.
     void release()
     {
         for (const auto& gate : std::exchange(disks->gates, {}))
