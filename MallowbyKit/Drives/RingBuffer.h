@@ -33,10 +33,13 @@ public:
     {
         const qsizetype capacity = m_storage.size();
         const qsizetype k = std::clamp<qsizetype>(count, 0, capacity);
-        QList<T> result;
-        result.reserve(k);
-        for (qsizetype i = 0; i < k; ++i)
-            result.append(m_storage[(m_head + capacity - k + i) % capacity]);
+        QList<T> result(k);
+        if (k == 0)
+            return result;
+        // Two runs of the storage: from the oldest wanted to the end, then from the start.
+        const qsizetype start = (m_head + capacity - k) % capacity, first = std::min(k, capacity - start);
+        const auto from = m_storage.cbegin();
+        std::copy(from, from + (k - first), std::copy(from + start, from + start + first, result.begin()));
         return result;
     }
 

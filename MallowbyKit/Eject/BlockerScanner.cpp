@@ -13,7 +13,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace mallowby {
 
@@ -47,6 +50,42 @@ void sortBlockers(QList<Blocker>& blockers)
 
 // Time the work item gets past the deadline to finish by itself.
 constexpr std::chrono::milliseconds deadlineGrace{150};
+
+// Fewer processes than this are read by one thread alone.
+constexpr qsizetype parallelFrom = 64;
+
+// Reads items 0..count-1 with `read` on this thread and one more (reading procfs is system calls,
+// two of which run at once), and hands each result to `use` in item order as soon as it and all
+// before it are read; `use` runs on either thread, never on both at once. No item is taken once
+// `late()`. Returns whether every item was read.
+template<typename Read, typename Use, typename Late>
+bool readInOrder(qsizetype count, const Read& read, const Use& use, const Late& late)
+{
+    using Result = std::invoke_result_t<Read, qsizetype>;
+    std::vector<std::optional<Result>> results(static_cast<size_t>(count));
+    std::atomic<qsizetype> next{0};
+    std::mutex lock;
+    qsizetype used = 0;  // under `lock`
+    const auto work = [&] {
+        while (!late()) {
+            const qsizetype i = next.fetch_add(1);
+            if (i >= count)
+                return;
+            Result result = read(i);
+            std::lock_guard guard(lock);
+            results[size_t(i)] = std::move(result);
+            for (; used < count && results[size_t(used)]; ++used)
+                use(used, std::move(*results[size_t(used)]));
+        }
+    };
+    std::thread helper;
+    if (count >= parallelFrom)
+        helper = std::thread(work);
+    work();
+    if (helper.joinable())
+        helper.join();
+    return used == count;
+}
 
 } // namespace
 
@@ -163,33 +202,36 @@ BlockerReport BlockerScanner::run(const ScanTarget& target, Progress* progress) 
             others.users.append(QStringLiteral("%1 (%2)").arg(blocker.processName).arg(process.pid));
         }
     };
-    for (const ProcessTable::Listed& process : processes) {
-        if ((report.incomplete = late()))
-            break;
-        bool readable = true;
-        auto blocker = inspect(process.pid, target, mounts, readable);
-        if (!readable && !process.ownUser) {
+    const auto read = [&](qsizetype i) { return m_processes->holdings(processes[i].pid, mounts); };
+    const auto use = [&](qsizetype i, ProcessTable::Holdings holdings) {
+        const ProcessTable::Listed& process = processes[i];
+        if (!holdings.readable && !process.ownUser) {
             unread.count += 1;
             if (const QString name = nameOf(process.pid); !unread.users.contains(name))
                 unread.users.append(name);
-            continue;
+            return;
         }
+        auto blocker = inspect(process.pid, holdings, target, mounts);
         if (!blocker)
-            continue;
+            return;
         // An image file in use is shown as the image, not as a process.
         blocker->uses.removeIf([&](const Blocker::Use& use) { return withinAny(use.path, imagePaths); });
         if (!blocker->uses.isEmpty())
             found(process, std::move(*blocker));
-    }
+    };
+    report.incomplete = !readInOrder(processes.size(), read, use, late);
 
     if (holding.isEmpty() && report.images.isEmpty() && !report.incomplete) {
         report.scannedMappedFiles = true;
-        for (const ProcessTable::Listed& process : processes) {
-            if ((report.incomplete = late()))
-                break;
-            if (auto blocker = inspectMappedFiles(process.pid, target))
-                found(process, std::move(*blocker));
-        }
+        const auto readMaps = [&](qsizetype i) {
+            return std::make_pair(m_processes->startTime(processes[i].pid),
+                                  m_processes->mappedFiles(processes[i].pid, target.devices, mappedRegionLimit));
+        };
+        const auto useMaps = [&](qsizetype i, std::pair<std::optional<quint64>, QList<ProcessTable::FileRef>> read) {
+            if (auto blocker = inspectMappedFiles(processes[i].pid, read.first, read.second, target))
+                found(processes[i], std::move(*blocker));
+        };
+        report.incomplete = !readInOrder(processes.size(), readMaps, useMaps, late);
     }
 
     // A copy that goes with the unmount holds the drive only while something in it is busy.
@@ -240,14 +282,15 @@ QList<SystemHolder> BlockerScanner::mountHolders(const ScanTarget& target, const
         return holders;
     QHash<QString, QList<qint32>> members;
     QStringList order;
-    for (const ProcessTable::Listed& process : processes) {
-        const auto name = m_processes->mountNamespace(process.pid);
+    const auto read = [&](qsizetype i) { return m_processes->mountNamespace(processes[i].pid); };
+    const auto use = [&](qsizetype i, const std::optional<QString>& name) {
         if (!name || *name == *ownNamespace)
-            continue;
+            return;
         if (!members.contains(*name))
             order.append(*name);
-        members[*name].append(process.pid);
-    }
+        members[*name].append(processes[i].pid);
+    };
+    readInOrder(processes.size(), read, use, [] { return false; });
     for (const QString& name : std::as_const(order)) {
         const QList<qint32> pids = members.value(name);
         bool mounted = false, propagates = true;
@@ -299,11 +342,9 @@ QList<SystemHolder> BlockerScanner::deviceHolders(const ScanTarget& target, cons
     return holders;
 }
 
-std::optional<Blocker> BlockerScanner::inspect(qint32 pid, const ScanTarget& target, const ProcessTable::Mounts& mounts,
-                                               bool& readable) const
+std::optional<Blocker> BlockerScanner::inspect(qint32 pid, const ProcessTable::Holdings& holdings, const ScanTarget& target,
+                                               const ProcessTable::Mounts& mounts) const
 {
-    const ProcessTable::Holdings holdings = m_processes->holdings(pid, mounts);
-    readable = holdings.readable;
     QList<Blocker::Use> uses;
     for (const auto& file : holdings.openFiles)
         if (mounts.contains(file))
@@ -320,12 +361,13 @@ std::optional<Blocker> BlockerScanner::inspect(qint32 pid, const ScanTarget& tar
     return describe(pid, executable, std::move(uses), holdings.startTime);
 }
 
-std::optional<Blocker> BlockerScanner::inspectMappedFiles(qint32 pid, const ScanTarget& target) const
+std::optional<Blocker> BlockerScanner::inspectMappedFiles(qint32 pid, std::optional<quint64> startTime,
+                                                          const QList<ProcessTable::FileRef>& regions,
+                                                          const ScanTarget& target) const
 {
-    const auto startTime = m_processes->startTime(pid);
     QList<Blocker::Use> uses;
     QSet<QString> seen;
-    for (const auto& region : m_processes->mappedFiles(pid, target.devices, mappedRegionLimit)) {
+    for (const auto& region : regions) {
         if (!target.devices.contains(region.device) || seen.contains(region.path))
             continue;
         seen.insert(region.path);

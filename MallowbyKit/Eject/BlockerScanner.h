@@ -51,8 +51,10 @@ public:
 private:
     struct Progress;
     BlockerReport run(const ScanTarget& target, Progress* progress) const;
-    std::optional<Blocker> inspect(qint32 pid, const ScanTarget& target, const ProcessTable::Mounts& mounts, bool& readable) const;
-    std::optional<Blocker> inspectMappedFiles(qint32 pid, const ScanTarget& target) const;
+    std::optional<Blocker> inspect(qint32 pid, const ProcessTable::Holdings& holdings, const ScanTarget& target,
+                                   const ProcessTable::Mounts& mounts) const;
+    std::optional<Blocker> inspectMappedFiles(qint32 pid, std::optional<quint64> startTime,
+                                              const QList<ProcessTable::FileRef>& regions, const ScanTarget& target) const;
     Blocker describe(qint32 pid, std::optional<QString> executablePath, QList<Blocker::Use> uses,
                      std::optional<quint64> startTime) const;
     QString nameOf(qint32 pid) const;

@@ -1,7 +1,10 @@
 #include "Popover/PopoverWindow.h"
 
+#include "Popover/Controls/PopoverTheme.h"
+
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -89,17 +92,14 @@ QPoint PopoverWindow::placement(const QSize& size, const QRect& anchor, const QR
     return {x, y};
 }
 
-void PopoverWindow::paintEvent(QPaintEvent*)
+void PopoverWindow::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     QColor background = palette().color(QPalette::Window);
     background.setAlphaF(0.92f);
     QColor border = palette().color(QPalette::WindowText);
     border.setAlphaF(0.15f);
-    painter.setPen(QPen(border, 1));
-    painter.setBrush(background);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
+    PopoverTheme::paintPanel(painter, rect(), event->region(), background, border, 10);
 }
 
 void PopoverWindow::keyPressEvent(QKeyEvent* event)

@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 
@@ -283,10 +284,11 @@ ProcessTable::Holdings ProcfsProcessTable::holdings(qint32 pid, const Mounts& mo
     const Descriptor process(::open((m_root + '/' + QByteArray::number(pid)).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!process.isValid())
         return holdings;
-    if (const auto text = linkText(process.get(), "exe"))
-        holdings.executablePath = withoutDeleted(*text);
-    if (const auto exe = statLink(process.get(), "exe"))
-        holdings.executableThere = mounts.contains(*exe);
+    const auto exe = statLink(process.get(), "exe");
+    // A kernel thread (or a zombie) has no program, and no files or folders of its own.
+    if (!exe && errno == ENOENT)
+        return holdings;
+    holdings.executableThere = exe && mounts.contains(*exe);
     holdings.workingDirectory = fileOfLink(process.get(), "cwd", mounts);
     holdings.rootDirectory = fileOfLink(process.get(), "root", mounts);
 
@@ -304,9 +306,15 @@ ProcessTable::Holdings ProcfsProcessTable::holdings(qint32 pid, const Mounts& mo
     holdings.openFiles.reserve(numbered.size());
     for (auto& [fd, file] : numbered)
         holdings.openFiles.append(std::move(file));
-    // Through the same directory: a descriptor of it keeps naming this process, so a pid reused
-    // meanwhile gives no start time rather than another process's.
-    if (holdings.executableThere || holdings.workingDirectory || holdings.rootDirectory || !holdings.openFiles.isEmpty())
+    // The program's path names a holder, and says whether it lies there when its file could not be
+    // looked at. Through the same directory: a descriptor of it keeps naming this process, so a pid
+    // reused meanwhile gives no start time rather than another process's.
+    const bool holds =
+        holdings.executableThere || holdings.workingDirectory || holdings.rootDirectory || !holdings.openFiles.isEmpty();
+    if (holds || !exe)
+        if (const auto text = linkText(process.get(), "exe"))
+            holdings.executablePath = withoutDeleted(*text);
+    if (holds)
         holdings.startTime = startTimeOf(fieldsOfStat(readFileAt(process.get(), "stat", 4096)));
     return holdings;
 }

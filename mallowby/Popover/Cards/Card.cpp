@@ -2,6 +2,7 @@
 
 #include "Popover/Controls/PopoverTheme.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -22,10 +23,9 @@ void Card::setHighlighted(bool highlighted)
     update();
 }
 
-void Card::paintEvent(QPaintEvent*)
+void Card::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     QColor border;
     if (m_highlighted) {
         border = QColor::fromRgba(PopoverTheme::orange);
@@ -34,10 +34,7 @@ void Card::paintEvent(QPaintEvent*)
         border = PopoverTheme::color(palette(), PopoverTheme::Tone::accent);
         border.setAlphaF(PopoverTheme::increasedContrast() ? 0.5f : 0.18f);
     }
-    painter.setPen(QPen(border, 1));
-    painter.setBrush(PopoverTheme::fill(palette(), 0.05));
-    // The border lies inside the rectangle.
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
+    PopoverTheme::paintPanel(painter, rect(), event->region(), PopoverTheme::fill(palette(), 0.05), border, 10);
 }
 
 } // namespace mallowby

@@ -53,7 +53,7 @@ void drawSeries(QPainter& painter, const QList<double>& values, double scale, co
     gradient.setColorAt(0, far);
     gradient.setColorAt(1, near);
     painter.fillPath(area, gradient);
-    painter.strokePath(line, QPen(color, 1.5, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    painter.strokePath(line, QPen(color, 1.5, Qt::SolidLine, Qt::FlatCap, Qt::BevelJoin));
 }
 
 // The whole picture (from 0) or its newest points, in the painter's clip.
@@ -102,17 +102,20 @@ double TraceView::scaleFor(double scale) const
     const double pixels = m_mirror ? height() / 2.0 : double(height());
     if (!(scale > 0) || pixels < 4)
         return scale;
-    // Kept while the highest value lies within one pixel of the edge; else set half a pixel above it.
+    // Kept while the highest value lies within one pixel of the edge. A rising peak is set a pixel
+    // below the edge, so that a steady rise draws the whole picture once per pixel; a falling one
+    // half a pixel below, so that it may move both ways.
     if (m_scale >= scale && scale >= m_scale * (1 - 1 / pixels))
         return m_scale;
-    return scale / (1 - 0.5 / pixels);
+    return scale / (1 - (scale > m_scale ? 1.0 : 0.5) / pixels);
 }
 
 void TraceView::set(const Series& values, double scale, const std::optional<Series>& mirror)
 {
-    const bool step = shiftedByOne(values, mirror);
-    if (!step && values == m_values && mirror == m_mirror && scaleFor(scale) == m_scale)
+    // Equal series are also a step (of a flat line): the same picture either way.
+    if (values == m_values && mirror == m_mirror && scaleFor(scale) == m_scale)
         return;
+    const bool step = shiftedByOne(values, mirror);
     const double before = m_scale;
     m_values = values;
     m_mirror = mirror;

@@ -9,6 +9,9 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLineF>
+#include <QPainter>
+#include <QRegion>
 #include <QWidget>
 
 #include <algorithm>
@@ -113,6 +116,35 @@ QColor PopoverTheme::color(const QPalette& palette, Tone tone)
 QColor PopoverTheme::fill(const QPalette& palette, double opacity)
 {
     return withAlpha(palette.color(QPalette::Text), opacity);
+}
+
+void PopoverTheme::paintPanel(QPainter& painter, const QRect& rect, const QRegion& exposed, const QColor& fill,
+                              const QColor& border, double radius)
+{
+    // Pixels wholly inside the border's inner edge, with half a pixel to spare for antialiasing:
+    // the rectangle inset by 1.5 with corners of radius - 1 around the outline's own centres.
+    const QRectF plain = QRectF(rect).adjusted(1.5, 1.5, -1.5, -1.5);
+    const double inner = radius - 1;
+    const auto inside = [&](QPointF p) {
+        const QPointF centre(std::clamp(p.x(), plain.left() + inner, plain.right() - inner),
+                             std::clamp(p.y(), plain.top() + inner, plain.bottom() - inner));
+        return QLineF(p, centre).length() <= inner;
+    };
+    const bool clear = inner > 0 && plain.width() > 2 * inner && plain.height() > 2 * inner && !exposed.isEmpty()
+                       && std::all_of(exposed.begin(), exposed.end(), [&](const QRect& part) {
+                              const QRectF edges(part);
+                              return inside(edges.topLeft()) && inside(edges.topRight()) && inside(edges.bottomLeft())
+                                     && inside(edges.bottomRight());
+                          });
+    if (clear) {
+        for (const QRect& part : exposed)
+            painter.fillRect(part, fill);
+        return;
+    }
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(border, 1));
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
 }
 
 QColor PopoverTheme::accentColor(Accent accent)

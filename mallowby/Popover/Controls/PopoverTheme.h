@@ -11,6 +11,9 @@
 #include <QString>
 
 class QLabel;
+class QPainter;
+class QRect;
+class QRegion;
 class QWidget;
 
 namespace mallowby {
@@ -36,6 +39,12 @@ public:
     static void setAccent(QWidget* root, Accent accent);
     // An accent's colour; `system` is the desktop's highlight.
     static QColor accentColor(Accent accent);
+
+    // A rounded panel in `rect`: `fill` within a one-pixel `border` that lies inside the rectangle.
+    // When every part of `exposed` lies clear of the border and the corners, only those parts are
+    // filled: the same pixels, without rasterising the outline for each changed figure on a card.
+    static void paintPanel(QPainter& painter, const QRect& rect, const QRegion& exposed, const QColor& fill,
+                           const QColor& border, double radius);
 
     // The widget's text, button text and foreground in `tone`, kept when the palette around it changes.
     static void setTone(QWidget* widget, Tone tone);
