@@ -1,7 +1,14 @@
 #include "TrayDesktop.h"
 
+#include "MenuBar/StatusNotifierItem.h"
+
+#include "support/AppProcess.h"
 #include "support/LoopImage.h"
 
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QImage>
 #include <QScopeGuard>
 
 #include <gtest/gtest.h>
@@ -166,4 +173,84 @@ TEST(Tray, ClicksAndKeysAHeldImageAndQuittingWithAHungShare)
         EXPECT_EQ(desktop.app().exitCode(), 0);
         EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !desktop.trayIcon().has_value(); }, 3s)) << "the icon stayed in the tray";
     }
+}
+
+// The app in a real xfce4-panel: its StatusNotifierItem registers with the panel's status tray,
+// which asks for the square face, opens the popover on a left click and draws the exported menu.
+TEST(XfcePanel, TheItemRegistersSquareAndItsClicksReachThePopoverAndQuit)
+{
+    TrayDesktop desktop(TrayDesktop::Host::xfce);
+    if (desktop.missing())
+        GTEST_SKIP() << desktop.missing()->toStdString();
+    if (desktop.failure())
+        GTEST_SKIP() << "the panel cannot start here: " << desktop.failure()->toStdString();
+    desktop.startApp();
+    QDBusConnection bus = desktop.bus();
+    const auto get = [&](const QString& service, const QString& path, const QString& interface, const QString& property) {
+        const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get")
+                                            << interface << property);
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    };
+    QString service;
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] {
+        service = get("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems")
+                      .toStringList().value(0).section('/', 0, 0);
+        return !service.isEmpty();
+    }, 20s)) << "the item never registered with the panel";
+    mallowby::StatusNotifierItem::Pixmaps pixmaps;
+    get(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "IconPixmap").value<QDBusArgument>() >> pixmaps;
+    ASSERT_FALSE(pixmaps.isEmpty());
+    for (const auto& pixmap : pixmaps)
+        EXPECT_EQ(pixmap.width, pixmap.height) << "xfce4-panel gets the square face";
+
+    // The item sits at the right end of the panel.
+    const auto panel = desktop.panel();
+    ASSERT_TRUE(panel);
+    const QPoint item(panel->geometry.right() - panel->geometry.height() / 2, panel->geometry.center().y());
+    desktop.click(item, 1);
+    ASSERT_TRUE(desktop.waitForWindow(true)) << "no popover";
+    EXPECT_LE(desktop.appWindow(true)->geometry.top(), panel->geometry.bottom() + 12) << "the popover is not at the panel";
+    desktop.key("Escape");
+    ASSERT_TRUE(desktop.waitForWindow(true, false));
+
+    // The panel draws the exported menu in a window of its own; its last item quits the app.
+    const auto panelWindows = [&] { return desktop.search({"--class", "."}).size(); };
+    const qsizetype before = panelWindows();
+    desktop.click(item, 3);
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return panelWindows() > before; }, 10s)) << "the panel drew no menu";
+    desktop.key("Up");
+    desktop.key("Return");
+    EXPECT_TRUE(desktop.app().waitForFinished(10000)) << "Quit from the panel's menu did not end the app";
+}
+
+// Without a tray the image is drawn at scale 2: a bar of 22 points is 44 pixels high, its width
+// covering the pinned drive's name over its free space, the trace and the two rate lines.
+TEST(SnapshotMode, ThePinnedImageIsDrawnWithItsFreeSpaceAndTheRates)
+{
+    if (const auto missing = TestEnvironment::missingForLoopDevices())
+        GTEST_SKIP() << missing->toStdString();
+    LoopImage image("Snapshots", 64);
+    ASSERT_TRUE(image.isReady() && image.mount()) << image.error().toStdString();
+    const QString uuid = TestEnvironment::run("blkid", {"-o", "value", "-s", "UUID", image.device()}).out.trimmed().toUpper();
+    ASSERT_FALSE(uuid.isEmpty());
+    QTemporaryDir folder;
+    const QString snapshot = folder.filePath("tray.png");
+    AppProcess process({{"MALLOWBY_SNAPSHOT", snapshot}},
+                       QStringLiteral("[General]\nmenuBarStyle=spaceActivity\npinnedVolumeID=%1\n").arg(uuid).toUtf8());
+    // Ink in the left third, the middle and the right quarter; the first image may come before the
+    // figures are read, and the one after them replaces it.
+    QImage png;
+    const auto inkBetween = [&](double from, double to) {
+        for (int x = int(png.width() * from); x < int(png.width() * to); ++x)
+            for (int y = 0; y < png.height(); ++y)
+                if (qAlpha(png.pixel(x, y)) > 0)
+                    return true;
+        return false;
+    };
+    const bool drawn = TestEnvironment::waitUntil([&] {
+        png = QImage(snapshot);
+        return png.height() == 44 && png.width() % 2 == 0 && inkBetween(0, 1 / 3.0) && inkBetween(1 / 3.0, 0.75) && inkBetween(0.75, 1);
+    }, 20s);
+    process.stop();
+    EXPECT_TRUE(drawn) << "no full snapshot at " << snapshot.toStdString() << ": " << png.width() << "×" << png.height();
 }
