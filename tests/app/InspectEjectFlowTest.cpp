@@ -12,7 +12,8 @@ TEST(InspectEjectFlow, PrintedLines)
     const Blocker shell{.pid = 501, .processName = "bash", .app = std::nullopt,
                         .uses = {{Blocker::Reason::workingDirectory, "/media/usb"}, {Blocker::Reason::openFile, "/media/usb/a b.txt"}}};
     Blocker app = shell, odd = shell;
-    app.app = OwningApp{.pid = 500, .name = "Terminal"}, app.isAppProcess = true;
+    app.app = OwningApp{.pid = 500, .name = "Terminal"};
+    app.isAppProcess = true;
     // Quotes, backslashes and line breaks stay one well-formed list.
     odd.uses = {{Blocker::Reason::openFile, "/media/usb/say \"hi\", \\ bye"}, {Blocker::Reason::openFile, "/media/usb/two\nlines\ttab"}};
     const std::vector<std::pair<QString, QString>> rows{

@@ -50,8 +50,10 @@ protected:
     // Ends every holder and undoes every step, latest first.
     void release()
     {
-        for (auto& holder : std::exchange(holders, {}))
-            holder->kill(), holder->waitForFinished(5000);
+        for (auto& holder : std::exchange(holders, {})) {
+            holder->kill();
+            holder->waitForFinished(5000);
+        }
         for (; !undo.empty(); undo.pop_back())
             undo.back()();
     }

@@ -146,7 +146,10 @@ TEST_F(E2E, OneImageThroughTheStoreTheDumpsTheReportTheNoticeAndABusyEject)
         if (writing)
             writer.start();
     });
-    const auto stopWriting = [&] { writing = false, writer.waitForFinished(10000); };
+    const auto stopWriting = [&] {
+        writing = false;
+        writer.waitForFinished(10000);
+    };
     const auto stop = qScopeGuard(stopWriting);
     writer.start("dd", directWrite(path + "/data", 16));
     elapsed.restart();

@@ -46,9 +46,17 @@ static int hang_getattr(const char* path, struct stat* st, struct fuse_file_info
     return root || isProgram(path) ? 0 : -ENOENT;
 }
 
-static int hang_readlink(const char* path, char* buffer, size_t size) { return waitIfStalled(), -EINVAL; }
+static int hang_readlink(const char* path, char* buffer, size_t size)
+{
+    waitIfStalled();
+    return -EINVAL;
+}
 
-static int hang_open(const char* path, struct fuse_file_info* fi) { return waitIfStalled(), isProgram(path) ? 0 : -ENOENT; }
+static int hang_open(const char* path, struct fuse_file_info* fi)
+{
+    waitIfStalled();
+    return isProgram(path) ? 0 : -ENOENT;
+}
 
 static int hang_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info* fi)
 {

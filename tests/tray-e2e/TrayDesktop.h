@@ -90,8 +90,10 @@ public:
         m_app.setProcessEnvironment(environment);
         m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_answers.clear();
-        if (m_host == Host::xfce)
-            return m_app.start(TestEnvironment::mallowbyBinary(), {}), std::nullopt;
+        if (m_host == Host::xfce) {
+            m_app.start(TestEnvironment::mallowbyBinary(), {});
+            return std::nullopt;  // its icon is the panel's
+        }
         m_app.start("dbus-run-session", {"--config-file=" + TestEnvironment::dataPath("session-bus.conf"), "--", TestEnvironment::mallowbyBinary()});
         std::optional<Window> last;
         const bool settled = TestEnvironment::waitUntil([&] {
@@ -240,8 +242,10 @@ private:
         QProcess process;
         process.setProcessEnvironment(environment);
         process.start(program, arguments);
-        if (!process.waitForFinished(15000))
-            return end(process), TestEnvironment::Result{};
+        if (!process.waitForFinished(15000)) {
+            end(process);
+            return {};
+        }
         return {.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 .out = QString::fromUtf8(process.readAllStandardOutput()), .err = QString::fromUtf8(process.readAllStandardError())};
     }
