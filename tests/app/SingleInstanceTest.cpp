@@ -56,34 +56,25 @@ TEST_F(SingleInstanceTest, TheFirstOwnsTheNameALaterOneReachesItAndOtherModesRun
     EXPECT_EQ(activated.count(), 1);
 }
 
-// The program as a user starts it, on one session bus: a second launch hands over and exits 0,
-// a launch after the owner quit owns the name, and a silent owner is an error.
-TEST_F(SingleInstanceTest, ASecondLaunchHandsOverAndExitsZeroAndASilentOwnerIsAnError)
+// The program as a user starts it, on one session bus (a second launch handing over: the tray
+// walk): a launch after the owner quit owns the name, and a silent owner is an error.
+TEST_F(SingleInstanceTest, ALaunchAfterTheOwnerQuitOwnsTheNameAndASilentOwnerIsAnError)
 {
     const QList<std::pair<QString, QString>> session{{"DBUS_SESSION_BUS_ADDRESS", bus.address()}};
     const auto owned = [&] { return bus.hasOwner(SingleInstance::serviceName); };
-    AppProcess first(session);
-    ASSERT_TRUE(TestEnvironment::waitUntil(owned, 15s)) << "the first launch never took the name";
-    AppProcess second(session);
-    ASSERT_TRUE(second.process().waitForFinished(15000));
-    EXPECT_EQ(second.process().exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.process().exitCode(), 0);
-    EXPECT_EQ(second.lines(), QStringList{SingleInstance::handedOverLine});
-    EXPECT_EQ(first.process().state(), QProcess::Running);
-
-    first.stop();
-    AppProcess third(session);
-    ASSERT_TRUE(TestEnvironment::waitUntil(owned, 15s));
-    EXPECT_FALSE(third.process().waitForFinished(1000)) << "the third launch ended instead of running";
-    third.stop();
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !owned(); }, 15s));
-
+    for (int launch = 0; launch < 2; ++launch) {
+        AppProcess app(session);
+        ASSERT_TRUE(TestEnvironment::waitUntil(owned, 15s)) << "launch " << launch << " never took the name";
+        EXPECT_EQ(app.process().state(), QProcess::Running);
+        app.stop();
+        ASSERT_TRUE(TestEnvironment::waitUntil([&] { return !owned(); }, 15s));
+    }
     QDBusConnection squatter = bus.connect();
     ASSERT_TRUE(squatter.registerService(SingleInstance::serviceName));
-    AppProcess fourth(session);
+    AppProcess silent(session);
     // Spinning the loop, not blocking: the squatter's connection lives in this process.
-    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return fourth.process().state() == QProcess::NotRunning; }, 20s));
-    EXPECT_EQ(fourth.process().exitCode(), 1);
-    EXPECT_EQ(fourth.lines(), QStringList());
-    EXPECT_TRUE(QString::fromUtf8(fourth.process().readAllStandardError()).contains("did not answer"));
+    ASSERT_TRUE(TestEnvironment::waitUntil([&] { return silent.process().state() == QProcess::NotRunning; }, 20s));
+    EXPECT_EQ(silent.process().exitCode(), 1);
+    EXPECT_EQ(silent.lines(), QStringList());
+    EXPECT_TRUE(QString::fromUtf8(silent.process().readAllStandardError()).contains("did not answer"));
 }

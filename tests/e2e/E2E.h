@@ -30,8 +30,8 @@ namespace mallowby::test {
 using namespace std::chrono_literals;
 
 // The world every end-to-end test shares: root, loop devices and udisks2; a fresh ext4 image of
-// `megabytes` (0: none) on a loop device, mounted and known to udisks2, named after this run;
-// processes holding it; steps undone at the end; the app as a user runs it (AppProcess).
+// `megabytes` (0: none) on a loop device, mounted and known to udisks2; holders of it; steps
+// undone at the end; the app as a user runs it (AppProcess).
 class E2E : public ::testing::Test {
 protected:
     explicit E2E(int megabytes = 160) : megabytes(megabytes) {}
@@ -43,9 +43,7 @@ protected:
         if (megabytes == 0)
             return;
         image = std::make_unique<LoopImage>(label, megabytes);
-        ASSERT_TRUE(image->isReady()) << image->error().toStdString();
-        ASSERT_TRUE(image->mount()) << image->error().toStdString();
-        ASSERT_TRUE(image->waitForUdisks());
+        ASSERT_TRUE(image->isReady() && image->mount() && image->waitForUdisks()) << image->error().toStdString();
     }
     void TearDown() override { release(); }
 
@@ -56,10 +54,8 @@ protected:
             holder->kill();
             holder->waitForFinished(5000);
         }
-        while (!undo.empty()) {
+        for (; !undo.empty(); undo.pop_back())
             undo.back()();
-            undo.pop_back();
-        }
     }
 
     // Starts a program in `directory` and waits until it runs as `command` (past a wrapper that execs it).
@@ -97,20 +93,18 @@ protected:
         return ended;
     }
 
-    // A volume dump's row for a mount path.
-    static const QStringList* rowAt(const QList<QStringList>& rows, const QString& path)
-    {
-        const auto row = std::find_if(rows.cbegin(), rows.cend(), [&](const QStringList& r) { return r.size() == 9 && r[8] == path; });
-        return row == rows.cend() ? nullptr : &*row;
-    }
-
-    // A dump's lines as tab-separated fields, header first.
+    // A dump's lines as tab-separated fields, header first; a volume dump's row for a mount path.
     static QList<QStringList> table(const QStringList& lines)
     {
         QList<QStringList> rows;
         for (const QString& line : lines)
             rows << line.split('\t');
         return rows;
+    }
+    static const QStringList* rowAt(const QList<QStringList>& rows, const QString& path)
+    {
+        const auto row = std::find_if(rows.cbegin(), rows.cend(), [&](const QStringList& r) { return r.size() == 9 && r[8] == path; });
+        return row == rows.cend() ? nullptr : &*row;
     }
 
     const QString label = QStringLiteral("E2E%1").arg(QCoreApplication::applicationPid());
@@ -136,12 +130,6 @@ protected:
             GTEST_SKIP() << missing->toStdString();
     }
 };
-
-// dd writing `megabytes` to a file past the page cache.
-inline QStringList directWrite(const QString& file, int megabytes)
-{
-    return {"if=/dev/zero", "of=" + file, "bs=1M", QStringLiteral("count=%1").arg(megabytes), "oflag=direct", "conv=notrunc", "status=none"};
-}
 
 // Every mount of the file system mounted at `path`, as the ejector gathers a drive's mounts.
 inline std::optional<ScanTarget> targetAt(const QString& path)

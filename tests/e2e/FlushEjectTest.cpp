@@ -23,7 +23,7 @@ QByteArray checksum(const QString& path)
 {
     QFile file(path);
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result().toHex() : QByteArray();
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
 }
 
 qint64 sectorsWritten(const QString& device)
@@ -62,8 +62,7 @@ TEST_F(FlushEject, AnEjectRightAfterALargeWriteReportsTheFlushAndTheDataArrivesI
     ASSERT_EQ(step({"losetup", "--direct-io=on", image->device()}), QString());
     ASSERT_TRUE(throttle(image->device(), rate));
     undo.push_back([&] { throttle(image->device(), 0); });
-    // Every Unmount request to udisks2 for this device.
-    QProcess monitor;
+    QProcess monitor;  // every Unmount request to udisks2 for this device
     monitor.start("dbus-monitor", {"--system", "type='method_call',interface='org.freedesktop.UDisks2.Filesystem',member='Unmount',path='"
                                                    "/org/freedesktop/UDisks2/block_devices/" + image->device().mid(5) + "'"});
     ASSERT_TRUE(monitor.waitForStarted());
@@ -79,10 +78,7 @@ TEST_F(FlushEject, AnEjectRightAfterALargeWriteReportsTheFlushAndTheDataArrivesI
                    "[General]\nnotifyTransferFinished=true\n");
     QDir::setCurrent(shellDirectory);
 
-    struct Progress {
-        qint64 bytesLeft, rate, at;  // at: ms since the eject began
-    };
-    QList<Progress> progress;
+    QList<std::array<qint64, 3>> progress;  // bytes left, rate, ms since the eject began
     const QRegularExpression flushing("^flushing: (\\d+) bytes left, (\\d+) B/s$");
     qsizetype seen = 0;
     qint64 sectors = sectorsWritten(image->device()), lastWriteAt = 0, unpluggableAt = -1, closedAt = -1, askedAt = -1;
@@ -114,7 +110,7 @@ TEST_F(FlushEject, AnEjectRightAfterALargeWriteReportsTheFlushAndTheDataArrivesI
             if (read())
                 return true;
             // Once the flush shows: "close" pressed on the panel halfway, the card looked at every 2 s.
-            if (!progress.isEmpty() && closedAt < 0 && clock.elapsed() - progress.first().at > (longFlush ? 60'000 : 3'000)) {
+            if (!progress.isEmpty() && closedAt < 0 && clock.elapsed() - progress.first()[2] > (longFlush ? 60'000 : 3'000)) {
                 closedAt = clock.elapsed();
                 app.process().write("press close\n");
             }
@@ -143,12 +139,11 @@ TEST_F(FlushEject, AnEjectRightAfterALargeWriteReportsTheFlushAndTheDataArrivesI
     EXPECT_GE(unpluggableAt, lastWriteAt) << "\"can be unplugged\" came before the last write";
     // Falling amounts at the drive's own (throttled) rate.
     ASSERT_GE(progress.size(), 4) << lines.join('\n').toStdString();
-    EXPECT_TRUE(!longFlush || endedAt - progress.first().at > 150'000) << "the flush outlasted no D-Bus timeout";
-    EXPECT_GE(progress.first().bytesLeft, 300 * MB);
-    EXPECT_LE(progress.last().bytesLeft, progress.first().bytesLeft - 150 * MB);
+    EXPECT_TRUE(!longFlush || endedAt - progress.first()[2] > 150'000) << "the flush outlasted no D-Bus timeout";
+    EXPECT_GE(progress.first()[0], 300 * MB);
+    EXPECT_LE(progress.last()[0], progress.first()[0] - 150 * MB);
     QList<qint64> rates;
-    for (const Progress& p : std::as_const(progress))
-        rates.append(p.rate);
+    std::transform(progress.cbegin(), progress.cend(), std::back_inserter(rates), [](const auto& p) { return p[1]; });
     std::sort(rates.begin(), rates.end());
     EXPECT_GT(rates[rates.size() / 2], rate / 2);
     EXPECT_LT(rates[rates.size() / 2], rate * 2);

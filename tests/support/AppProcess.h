@@ -17,12 +17,10 @@ public:
     explicit AppProcess(const QList<std::pair<QString, QString>>& environment, const QByteArray& settings = {});
     ~AppProcess() { stop(); }
 
-    // A path in the app's private home folder.
     QString homePath(const QString& relative) const { return m_home.filePath(relative); }
     // Asks the app to quit, and kills it when it does not within 5 seconds.
     void stop();
-    // The lines printed so far.
-    QStringList lines();
+    QStringList lines();  // printed so far
     // Waits until some printed line satisfies the condition; answers that line, or an empty text.
     QString waitForLine(const std::function<bool(const QString&)>& condition, std::chrono::milliseconds timeout);
     QProcess& process() { return m_process; }

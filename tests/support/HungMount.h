@@ -17,14 +17,12 @@ public:
     explicit HungMount(const QString& argument = {});
     ~HungMount() { abort(); }
 
-    // Why it cannot be mounted here (not root, no FUSE), or none.
-    static std::optional<QString> missing();
+    static std::optional<QString> missing();  // why it cannot be mounted here (not root, no FUSE)
 
     bool isMounted() const;
     QString path() const { return m_path; }
     QString error() const { return m_error; }
-    // From now on every request to it waits forever.
-    void stall();
+    void stall();  // from now on every request to it waits forever
     // Aborts the connection: every call waiting on the mount returns, and the mount goes.
     void abort();
 

@@ -16,8 +16,7 @@ public:
     LoopImage(const LoopImage&) = delete;
     LoopImage& operator=(const LoopImage&) = delete;
 
-    // False when something failed; error() says what.
-    bool isReady() const { return m_error.isEmpty(); }
+    bool isReady() const { return m_error.isEmpty(); }  // else error() says what failed
     const QString& error() const { return m_error; }
     const QString& imagePath() const { return m_image; }
     const QString& device() const { return m_device; }  // "/dev/loopN"
@@ -25,8 +24,7 @@ public:
 
     bool mount();
     bool unmount();
-    // Waits until udisks2 has taken in the loop device; false after 10 seconds.
-    bool waitForUdisks() const;
+    bool waitForUdisks() const;  // until udisks2 has taken in the loop device; false after 10 s
     // What the kernel says now, whoever changed it.
     bool isInMountTable() const;
     bool isAttached() const;

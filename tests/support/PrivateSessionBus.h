@@ -43,9 +43,7 @@ public:
             return QStringLiteral("/usr/bin/python3 is missing");  // dbusmock runs on the system Python
         return std::nullopt;
     }
-
     QDBusConnection connection() const { return *m_connection; }
-    // For programs started on this bus (DBUS_SESSION_BUS_ADDRESS).
     const QString& address() const { return m_bus.address(); }
 
     // dbusmock's notification daemon; its errors go to the test's error stream.
@@ -53,7 +51,7 @@ public:
     QString daemonError() { return QStringLiteral("see the error stream"); }
     void stopDaemon() { m_bus.stopMocks(); }
 
-    // The Notify calls the daemon has received so far, oldest first.
+    // The calls the daemon has received so far, oldest first.
     QList<NotifyCall> notifyCalls() const
     {
         QList<NotifyCall> calls;
@@ -62,8 +60,6 @@ public:
                 calls.append({a[1].toUInt(), a[3].toString(), a[4].toString(), qdbus_cast<QVariantMap>(a[6].value<QDBusArgument>())});
         return calls;
     }
-
-    // The ids of the notices the program closed, oldest first.
     QList<uint> closeCalls() const
     {
         QList<uint> ids;
@@ -76,30 +72,25 @@ public:
     bool slowDown() const
     {
         const char* code = "import time\ntime.sleep(0.3)\nif args[1]:\n    ret = args[1]\nelse:\n    ret = self.next_id\n    self.next_id += 1\n";
-        return call(mockInterface, "AddMethod", {daemonName, "Notify", "susssasa{sv}i", "u", code}).type() == QDBusMessage::ReplyMessage;
+        return call("org.freedesktop.DBus.Mock", "AddMethod", {daemonName, "Notify", "susssasa{sv}i", "u", code}).type() == QDBusMessage::ReplyMessage;
     }
-
     // Closes a notice as a user dismissing it would.
     void close(uint id) const { call(daemonName, "CloseNotification", {id}); }
 
 private:
-    static inline const QString mockInterface = QStringLiteral("org.freedesktop.DBus.Mock");
-
     QDBusMessage call(const QString& interface, const QString& method, const QVariantList& arguments) const
     {
         QDBusMessage message = QDBusMessage::createMethodCall(daemonName, "/org/freedesktop/Notifications", interface, method);
         message.setArguments(arguments);
         return m_connection->call(message);
     }
-
-    // The arguments of every call of a method the daemon has received, oldest first.
     QList<QVariantList> methodCalls(const QString& method) const
     {
-        const QDBusMessage reply = call(mockInterface, "GetMethodCalls", {method});
+        const QDBusMessage reply = call("org.freedesktop.DBus.Mock", "GetMethodCalls", {method});
         QList<QVariantList> calls;
+        const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
             return calls;
-        const QDBusArgument list = reply.arguments().first().value<QDBusArgument>();
         list.beginArray();
         while (!list.atEnd()) {
             quint64 time = 0;

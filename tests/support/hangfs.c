@@ -18,10 +18,7 @@ static char* program;
 static off_t programSize;
 static volatile sig_atomic_t stalled;
 
-static void stall(int signal)
-{
-    stalled = 1;
-}
+static void stall(int signal) { stalled = 1; }
 
 static void waitIfStalled(void)
 {
@@ -36,21 +33,17 @@ static void* hang_init(struct fuse_conn_info* conn, struct fuse_config* cfg)
     return NULL;
 }
 
+static int isProgram(const char* path) { return program && strcmp(path, "/prog") == 0; }
+
 static int hang_getattr(const char* path, struct stat* st, struct fuse_file_info* fi)
 {
     waitIfStalled();
     memset(st, 0, sizeof *st);
-    if (strcmp(path, "/") == 0) {
-        st->st_mode = S_IFDIR | 0755;
-        st->st_nlink = 2;
-        return 0;
-    }
-    if (!program || strcmp(path, "/prog") != 0)
-        return -ENOENT;
-    st->st_mode = S_IFREG | 0755;
-    st->st_nlink = 1;
-    st->st_size = programSize;
-    return 0;
+    const int root = strcmp(path, "/") == 0;
+    st->st_mode = root ? S_IFDIR | 0755 : S_IFREG | 0755;
+    st->st_nlink = root ? 2 : 1;
+    st->st_size = root ? 0 : programSize;
+    return root || isProgram(path) ? 0 : -ENOENT;
 }
 
 static int hang_readlink(const char* path, char* buffer, size_t size)
@@ -62,7 +55,7 @@ static int hang_readlink(const char* path, char* buffer, size_t size)
 static int hang_open(const char* path, struct fuse_file_info* fi)
 {
     waitIfStalled();
-    return program && strcmp(path, "/prog") == 0 ? 0 : -ENOENT;
+    return isProgram(path) ? 0 : -ENOENT;
 }
 
 static int hang_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info* fi)

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QHash>
 #include <QProcess>
 #include <QRect>
 #include <QStandardPaths>
@@ -28,10 +27,9 @@ struct Window {
     bool operator==(const Window&) const = default;
 };
 
-// An X server of its own (Xvfb) with a tray host, and the app started in it with its own settings
-// folders. The host is trayer's XEmbed tray, the app under a private session bus (no
-// StatusNotifierWatcher), or xfce4-panel with its status tray (StatusNotifierItem, on a session
-// bus the panel and the app share). Everything is ended on destruction.
+// A headless X display (Xvfb) with a tray host, and the app started in it with its own settings
+// folders: trayer's XEmbed tray (the app under a private session bus), or xfce4-panel's status
+// tray on a session bus the panel and the app share. Everything is ended on destruction.
 class TrayDesktop {
 public:
     enum class Host { trayer, xfce };
@@ -50,8 +48,8 @@ public:
         QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         m_environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
         m_environment.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
-        // -displayfd: a free display, whose number is printed once the server takes clients;
-        // -noreset: no reset when the last client leaves, which drops those connecting.
+        // -displayfd: a free display, printed once the server takes clients; -noreset: no reset
+        // when the last client leaves.
         m_xvfb.setProcessEnvironment(m_environment);
         m_xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"});
         if (!m_xvfb.waitForStarted() || !TestEnvironment::waitUntil([&] { return m_xvfb.canReadLine(); }, 10s)) {
@@ -83,7 +81,7 @@ public:
     QProcess& app() { return m_app; }
 
     // Starts the app and answers its icon once it has taken its width (it widens when its first
-    // image is drawn): the same in two looks 300 ms apart.
+    // image is drawn): the same in two looks 300 ms apart. In xfce the icon is the panel's.
     std::optional<QRect> startApp(const QList<std::pair<QString, QString>>& extra = {})
     {
         QProcessEnvironment environment = m_environment;
@@ -91,12 +89,12 @@ public:
             environment.insert(key, value);
         m_app.setProcessEnvironment(environment);
         m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_answers.clear();
         if (m_host == Host::xfce) {
             m_app.start(TestEnvironment::mallowbyBinary(), {});
-            return std::nullopt;  // its item is the panel's to draw
+            return std::nullopt;  // its icon is the panel's
         }
-        m_app.start("dbus-run-session", {"--config-file=" + TestEnvironment::dataPath("session-bus.conf"), "--",
-                                         TestEnvironment::mallowbyBinary()});
+        m_app.start("dbus-run-session", {"--config-file=" + TestEnvironment::dataPath("session-bus.conf"), "--", TestEnvironment::mallowbyBinary()});
         std::optional<Window> last;
         const bool settled = TestEnvironment::waitUntil([&] {
             const auto now = trayIcon();
@@ -110,9 +108,7 @@ public:
     // The app first (the session ends with it), then the session runner if need be.
     void stopApp()
     {
-        if (m_app.state() == QProcess::NotRunning)
-            return;
-        for (qint64 child : childrenOf(m_app.processId()))
+        for (qint64 child : m_app.state() == QProcess::NotRunning ? QList<qint64>{} : childrenOf(m_app.processId()))
             ::kill(pid_t(child), SIGTERM);
         if (!m_app.waitForFinished(5000))
             end(m_app);
@@ -120,17 +116,15 @@ public:
     // The app's own process under the session bus runner, or 0.
     qint64 appPid()
     {
-        for (qint64 child : childrenOf(m_app.processId())) {
-            QFile comm(QStringLiteral("/proc/%1/comm").arg(child));
-            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "mallowby")
+        for (qint64 child : childrenOf(m_app.processId()))
+            if (QFile comm(QStringLiteral("/proc/%1/comm").arg(child)); comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "mallowby")
                 return child;
-        }
         return 0;
     }
 
     // Asks an app started with MALLOWBY_ACCESSIBILITY_DRIVER a command and answers its reply's
-    // fields after the driver's tag (none when it did not answer within 5 seconds). Untagged
-    // lines are not the driver's: services the session bus started share the app's output.
+    // fields after the driver's tag (none within 5 s). Untagged lines are not the driver's:
+    // services the session bus started share the app's output.
     QStringList ask(const QString& command)
     {
         static const QString tag = "mallowby-driver\t";
@@ -145,42 +139,35 @@ public:
         }, 5s);
         return line.startsWith(tag) ? line.mid(tag.size()).split('\t') : QStringList();
     }
-    // The accessible names of everything the app shows; presses a control by its accessible name
-    // (true when the app found it enabled).
     QStringList accessibleNames() { return ask("names").mid(1); }
+    // Presses a control by its accessible name: true when the app found it enabled.
     bool press(const QString& name) { return ask("press " + name).value(0) == "pressed"; }
-    // Writes a line into the app's output as a process sharing it would (the AT-SPI registry a
-    // desktop portal starts on the session bus announces itself there).
+    // Writes a line into the app's output as a process sharing it would.
     void writeToAppOutput(const QByteArray& line)
     {
-        QFile out(QStringLiteral("/proc/%1/fd/1").arg(m_app.processId()));
-        if (out.open(QIODevice::WriteOnly | QIODevice::Append))
+        if (QFile out(QStringLiteral("/proc/%1/fd/1").arg(m_app.processId())); out.open(QIODevice::WriteOnly | QIODevice::Append))
             out.write(line + '\n');
     }
 
-    // Starts the program once more in the app's session (its display and session bus) and waits
-    // for it to end. dbus-run-session hands its bus to the app only: it is read from the app.
+    // Starts the program once more in the app's session (its display, and the session bus that
+    // dbus-run-session handed to the app only) and waits for it to end.
     TestEnvironment::Result launchAgain()
     {
         QProcessEnvironment environment = m_environment;
         QFile environ(QStringLiteral("/proc/%1/environ").arg(appPid()));
-        if (environ.open(QIODevice::ReadOnly))
-            for (const QByteArray& entry : environ.readAll().split('\0'))
-                if (entry.startsWith("DBUS_SESSION_BUS_ADDRESS="))
-                    environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(entry.mid(25)));
-        if (!environment.contains("DBUS_SESSION_BUS_ADDRESS"))
-            return {};
-        return run(environment, TestEnvironment::mallowbyBinary(), {}, 15000);
+        for (const QByteArray& entry : environ.open(QIODevice::ReadOnly) ? environ.readAll().split('\0') : QByteArrayList())
+            if (entry.startsWith("DBUS_SESSION_BUS_ADDRESS="))
+                environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(entry.mid(25)));
+        return environment.contains("DBUS_SESSION_BUS_ADDRESS") ? run(environment, TestEnvironment::mallowbyBinary(), {}) : TestEnvironment::Result{};
     }
-    TestEnvironment::Result x(const QString& program, const QStringList& arguments) { return run(m_environment, program, arguments, 10000); }
 
     // The viewable windows that xdotool finds with these search options.
     QList<Window> search(const QStringList& options)
     {
         QList<Window> found;
-        for (const QString& id : x("xdotool", QStringList{"search", "--onlyvisible"} + options).out.split('\n', Qt::SkipEmptyParts)) {
+        for (const QString& id : xdotool(QStringList{"search", "--onlyvisible"} + options).split('\n', Qt::SkipEmptyParts)) {
             QHash<QString, int> fields;
-            for (const QString& line : x("xdotool", {"getwindowgeometry", "--shell", id}).out.split('\n', Qt::SkipEmptyParts))
+            for (const QString& line : xdotool({"getwindowgeometry", "--shell", id}).split('\n', Qt::SkipEmptyParts))
                 fields.insert(line.section('=', 0, 0), line.section('=', 1).toInt());
             if (fields.contains("WIDTH"))
                 found.append({id, QRect(fields.value("X"), fields.value("Y"), fields.value("WIDTH"), fields.value("HEIGHT"))});
@@ -201,11 +188,9 @@ public:
     // The app's viewable windows other than the icon: the popover (340 wide), or a menu.
     QList<Window> appWindows()
     {
-        QList<Window> result;
         const auto icon = trayIcon();
-        for (const Window& window : search({"--classname", "^mallowby$"}))
-            if (window.geometry.width() > 10 && window.geometry.height() > 10 && (!icon || window.id != icon->id))
-                result.append(window);
+        QList<Window> result = search({"--classname", "^mallowby$"});
+        result.removeIf([&](const Window& w) { return w.geometry.width() <= 10 || w.geometry.height() <= 10 || (icon && w.id == icon->id); });
         return result;
     }
     std::optional<Window> appWindow(bool popover)
@@ -225,15 +210,11 @@ public:
         if (m_lastClick.isValid() && m_lastClick.elapsed() < 600)
             QThread::msleep(600 - m_lastClick.elapsed());
         m_lastClick.start();
-        QStringList arguments{"mousemove", QString::number(at.x()), QString::number(at.y())};
-        if (!modifier.isEmpty())
-            arguments << "keydown" << modifier;
-        arguments << "click" << QString::number(button);
-        if (!modifier.isEmpty())
-            arguments << "keyup" << modifier;
-        x("xdotool", arguments);
+        const QStringList down = modifier.isEmpty() ? QStringList() : QStringList{"keydown", modifier};
+        const QStringList up = modifier.isEmpty() ? QStringList() : QStringList{"keyup", modifier};
+        xdotool(QStringList{"mousemove", QString::number(at.x()), QString::number(at.y())} + down + QStringList{"click", QString::number(button)} + up);
     }
-    void key(const QString& name) { x("xdotool", {"key", name}); }
+    void key(const QString& name) { xdotool({"key", name}); }
 
     // The session bus the xfce panel and the app share.
     QDBusConnection bus()
@@ -252,24 +233,23 @@ public:
 private:
     static void end(QProcess& process)
     {
-        if (process.state() == QProcess::NotRunning)
-            return;
         process.terminate();
         if (!process.waitForFinished(5000))
             process.kill(), process.waitForFinished(5000);
     }
-    static TestEnvironment::Result run(const QProcessEnvironment& environment, const QString& program, const QStringList& arguments, int timeout)
+    static TestEnvironment::Result run(const QProcessEnvironment& environment, const QString& program, const QStringList& arguments)
     {
         QProcess process;
         process.setProcessEnvironment(environment);
         process.start(program, arguments);
-        if (!process.waitForStarted(5000) || !process.waitForFinished(timeout)) {
-            process.kill(), process.waitForFinished(5000);
+        if (!process.waitForFinished(15000)) {
+            end(process);
             return {};
         }
         return {.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 .out = QString::fromUtf8(process.readAllStandardOutput()), .err = QString::fromUtf8(process.readAllStandardError())};
     }
+    QString xdotool(const QStringList& arguments) { return run(m_environment, "xdotool", arguments).out; }
 
     // A session bus, and xfce4-panel with one top panel: a spacer and the status tray at its right end.
     void startPanel()
@@ -307,12 +287,11 @@ private:
     }
 
     Host m_host;
-    QProcess m_bus;
     std::optional<QString> m_missing, m_failure;
     QString m_display, m_answers;
     QTemporaryDir m_home;
     QProcessEnvironment m_environment;
-    QProcess m_xvfb, m_tray, m_app;
+    QProcess m_xvfb, m_tray, m_bus, m_app;
     QElapsedTimer m_lastClick;
 };
 

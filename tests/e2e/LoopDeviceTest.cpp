@@ -2,8 +2,13 @@
 
 #include "Eject/DiskArbitrationClient.h"
 #include "Platform/BlockRegistry.h"
+#include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxPlatform.h"
 #include "Platform/Linux/UDisks2Service.h"
+
+#include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
 
 using namespace mallowby;
 using namespace mallowby::test;
@@ -70,42 +75,33 @@ TEST_F(E2EBare, AnImageMountedWithTheLoopOptionEjectsAsASuccess)
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !QFile::exists("/sys/block/" + bsdName + "/loop/backing_file"); }, 5s));
 }
 
-// The app's inspect and eject modes on the image, idle and held: what it prints, and that a
-// busy drive ejects by itself once its holder ends.
-TEST_F(E2E, TheInspectAndEjectModesReportTheHoldersAndEject)
+// A device removed gives no counters, and its name, attached again, does not open the old one.
+TEST_F(E2EBare, ARemovedDeviceGivesNoCountersAndItsNameNoLongerOpensIt)
 {
-    const QRegularExpression scan("^scan: (\\d+) processes, ([0-9.e-]+) seconds$");
-    const auto printed = [](const char* prefix) { return [prefix](const QString& line) { return line.startsWith(prefix); }; };
-    {
-        AppProcess inspect({{"MALLOWBY_INSPECT", image->mountPath()}});
-        const QString line = inspect.waitForLine(printed("scan:"), 15s);
-        const auto match = scan.match(line);
-        ASSERT_TRUE(match.hasMatch()) << inspect.lines().join('\n').toStdString();
-        EXPECT_GT(match.captured(1).toInt(), 1);
-        EXPECT_GT(match.captured(2).toDouble(), 0.0);
-        EXPECT_EQ(inspect.lines(), QStringList{line}) << "an idle drive has no holders, and inspecting ejects nothing";
-        EXPECT_TRUE(image->isInMountTable());
-    }
-    QProcess& holder = hold("/bin/sleep", {"300"}, image->mountPath());
-    AppProcess busy({{"MALLOWBY_EJECT", image->mountPath()}});
-    const QString holderLine = busy.waitForLine(printed(qPrintable(QString::number(holder.processId()) + ' ')), 15s);
-    ASSERT_FALSE(holderLine.isEmpty()) << busy.lines().join('\n').toStdString();
-    EXPECT_EQ(holderLine, QStringLiteral("%1 sleep - false [\"working directory %2\"]").arg(holder.processId()).arg(image->mountPath()));
-    EXPECT_EQ(busy.lines().filter(QRegularExpression("^ejected: ")), QStringList{"ejected: false busy"});
-    EXPECT_EQ(busy.lines().filter(scan).size(), 1);
-    EXPECT_TRUE(image->isInMountTable());
-    release();
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !image->isInMountTable() && !image->isAttached(); }, 10s));
-    EXPECT_EQ(busy.process().state(), QProcess::Running);
-    image->markEjected();
-}
-
-TEST_F(E2E, TheEjectModeEjectsAnIdleImage)
-{
-    AppProcess app({{"MALLOWBY_EJECT", image->mountPath()}});
-    ASSERT_FALSE(app.waitForLine([](const QString& line) { return line.startsWith("scan:"); }, 15s).isEmpty()) << app.lines().join('\n').toStdString();
-    EXPECT_EQ(app.lines(), (QStringList{"ejected: true -", "scan: 0 processes, 0.0 seconds"}));
-    EXPECT_FALSE(image->isInMountTable());
-    EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !image->isAttached(); }, 5s));
-    image->markEjected();
+    const int control = ::open("/dev/loop-control", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(control, 0);
+    int number = -1;
+    for (int i = 200; i < 250 && number < 0; ++i)
+        if (!QFileInfo::exists(QStringLiteral("/sys/class/block/loop%1").arg(i)) && ::ioctl(control, LOOP_CTL_ADD, i) >= 0)
+            number = i;
+    ASSERT_GE(number, 0) << "no loop device number free to add";
+    const QString name = QStringLiteral("loop%1").arg(number);
+    // udev may still have it open for a moment after it appeared.
+    const auto remove = [&] { return TestEnvironment::waitUntil([&] { return ::ioctl(control, LOOP_CTL_REMOVE, number) >= 0 || errno != EBUSY; }, 5s); };
+    const LinuxBlockRegistry registry;
+    const auto members = registry.members(name);
+    ASSERT_EQ(members.size(), 1);
+    auto driver = registry.open(members.first());
+    ASSERT_NE(driver, nullptr);
+    EXPECT_TRUE(driver->counters().has_value());
+    ASSERT_TRUE(remove());
+    EXPECT_EQ(driver->counters(), std::nullopt);
+    ASSERT_GE(::ioctl(control, LOOP_CTL_ADD, number), 0);
+    const auto again = registry.members(name);
+    ASSERT_EQ(again.size(), 1);
+    EXPECT_NE(again.first().driverID, members.first().driverID);
+    EXPECT_EQ(registry.open(members.first()), nullptr);
+    EXPECT_NE(registry.open(again.first()), nullptr);
+    remove();
+    ::close(control);
 }
