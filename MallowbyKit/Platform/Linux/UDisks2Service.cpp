@@ -6,13 +6,16 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
+#include "Support/FilePath.h"
 #include "Support/OneShot.h"
 
 #include <QCoro/QCoroTimer>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <limits>
+#include <memory>
 #include <thread>
 
 #include <fcntl.h>
@@ -367,13 +370,30 @@ QCoro::Task<std::optional<Dissent>> UDisks2Service::unmountShare(VolumeStore::Mo
             arguments << QStringLiteral("-l");
     }
     arguments << QStringLiteral("--") << mount.path;
+    const QString executable = QStandardPaths::findExecutable(program);
+    if (executable.isEmpty())
+        co_return Dissent{Dissent::unknownError, QStringLiteral("%1 could not be started").arg(program)};
+    // The arguments as the bytes they stand for: QProcess hands text over as UTF-8, which a mount
+    // point that is not (a Latin-1 label, say) would lose, so the child starts the command itself.
+    auto bytes = std::make_shared<std::vector<QByteArray>>();
+    bytes->push_back(FilePath::encode(executable));
+    for (const QString& argument : std::as_const(arguments))
+        bytes->push_back(FilePath::encode(argument));
+    auto argv = std::make_shared<std::vector<char*>>();
+    for (QByteArray& argument : *bytes)
+        argv->push_back(argument.data());
+    argv->push_back(nullptr);
 
     // On the heap, and never destroyed while it runs: the destructor of a running QProcess waits
     // for it, and a child stuck on a dead server outlives its SIGKILL.
     auto* process = new QProcess;
     process->setWorkingDirectory(QStringLiteral("/"));
+    process->setChildProcessModifier([bytes, argv] {
+        ::execv(argv->front(), argv->data());
+        ::_exit(127);
+    });
     auto coProcess = qCoro(process);
-    const bool started = co_await coProcess.start(program, arguments);
+    const bool started = co_await coProcess.start(executable, arguments);
     if (!started) {
         process->deleteLater();
         co_return Dissent{Dissent::unknownError, QStringLiteral("%1 could not be started").arg(program)};
