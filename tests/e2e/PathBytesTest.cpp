@@ -1,3 +1,8 @@
+#include "Platform/Linux/LinuxMountTable.h"
+#include "Platform/Linux/UDisks2Service.h"
+#include "Support/FilePath.h"
+#include "Volumes/VolumeStore.h"
+
 #include "support/LoopImage.h"
 #include "support/TestEnvironment.h"
 
@@ -19,6 +24,7 @@
 
 extern char** environ;
 
+using namespace mallowby;
 using namespace mallowby::test;
 using namespace std::chrono_literals;
 
@@ -91,7 +97,8 @@ bool isMountPoint(const QByteArray& path)
 } // namespace
 
 // A drive mounted at a path that is not UTF-8 (a Latin-1 label): its figures are read, the scan
-// names what holds it, it ejects idle as an image does, and the path is printed as the same bytes.
+// names what holds it, it ejects idle as an image does, and the path is printed as the same bytes;
+// a share mounted there unmounts.
 TEST(PathBytes, ALatin1MountPointHasFiguresHoldersAndEjects)
 {
     if (const auto missing = TestEnvironment::missingForEjects())
@@ -129,4 +136,14 @@ TEST(PathBytes, ALatin1MountPointHasFiguresHoldersAndEjects)
     EXPECT_TRUE(TestEnvironment::waitUntil([&] { return !image.isAttached(); }, 5s));
     if (!image.isAttached())
         image.markEjected();
+
+    // A share mounted there unmounts through its command, given the path's bytes.
+    ASSERT_EQ(::mount("share", path.constData(), "tmpfs", 0, nullptr), 0) << strerror(errno);
+    const auto mounts = VolumeStore::Mount::current(LinuxMountTable(), true);
+    const auto share = std::find_if(mounts.cbegin(), mounts.cend(), [&](const auto& m) { return FilePath::encode(m.path) == path; });
+    ASSERT_NE(share, mounts.cend());
+    const auto dissent = TestEnvironment::await(UDisks2Service().unmountShare(*share, false), 10s);
+    ASSERT_TRUE(dissent.has_value());
+    EXPECT_EQ(*dissent, std::nullopt) << dissent->value().message.value_or(QString()).toStdString();
+    EXPECT_FALSE(isMountPoint(path));
 }
