@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -79,8 +80,13 @@ bool readInOrder(qsizetype count, const Read& read, const Use& use, const Late& 
         }
     };
     std::thread helper;
-    if (count >= parallelFrom)
-        helper = std::thread(work);
+    if (count >= parallelFrom) {
+        try {
+            helper = std::thread(work);
+        } catch (const std::system_error&) {
+            // No thread to spare: this one reads them all.
+        }
+    }
     work();
     if (helper.joinable())
         helper.join();
@@ -224,8 +230,9 @@ BlockerReport BlockerScanner::run(const ScanTarget& target, Progress* progress) 
     if (holding.isEmpty() && report.images.isEmpty() && !report.incomplete) {
         report.scannedMappedFiles = true;
         const auto readMaps = [&](qsizetype i) {
-            return std::make_pair(m_processes->startTime(processes[i].pid),
-                                  m_processes->mappedFiles(processes[i].pid, target.devices, mappedRegionLimit));
+            // The start time first: a pid reused meanwhile then has another.
+            const auto startTime = m_processes->startTime(processes[i].pid);
+            return std::make_pair(startTime, m_processes->mappedFiles(processes[i].pid, target.devices, mappedRegionLimit));
         };
         const auto useMaps = [&](qsizetype i, std::pair<std::optional<quint64>, QList<ProcessTable::FileRef>> read) {
             if (auto blocker = inspectMappedFiles(processes[i].pid, read.first, read.second, target))
