@@ -7,7 +7,7 @@
 #include "Platform/MountTable.h"
 #include "Platform/Linux/Sysfs.h"
 
-#include "support/SilentNotificationServer.h"
+#include "support/ScriptedNotificationServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -183,7 +183,7 @@ void PopoverWorld::start(const QHash<QString, QString>& environment)
         m_clock);
     m_preferences = std::make_unique<Preferences>(*m_settings);
     m_notifier = std::make_unique<Notifier>(*m_store, *m_drives, *m_preferences,
-                                            std::make_shared<test::SilentNotificationServer>(), m_clock, LaunchEnvironment({}));
+                                            std::make_shared<test::ScriptedNotificationServer>(), m_clock, LaunchEnvironment({}));
     m_updater = std::make_unique<Updater>(
         Updater::Configuration{QUrl(), m_dir.filePath(QStringLiteral("updates.conf")), QStringLiteral("0.1.0")}, m_clock);
     settle();

@@ -8,6 +8,7 @@
 #include "support/FlushRig.h"
 #include "support/Printers.h"
 #include "support/PrivateSessionBus.h"
+#include "support/ScriptedNotificationServer.h"
 #include "support/TestEnvironment.h"
 #include "support/TestWorld.h"
 
@@ -25,37 +26,6 @@ using Authorization = NotificationServer::Authorization;
 using Notice = NotificationServer::Notice;
 constexpr qint64 GB = TestWorld::GB;
 const QString backup = QStringLiteral("/run/media/me/Backup");
-
-// A notification server that records what it is asked, with the status the test sets.
-class FakeServer final : public NotificationServer {
-public:
-    QCoro::Task<Authorization> authorization() override
-    {
-        ++reads;
-        const Authorization answer = status;
-        if (delay)
-            co_await Clock::system().sleep(*delay);
-        co_return answer;
-    }
-    QCoro::Task<bool> requestAuthorization() override
-    {
-        ++requests;
-        status = answer;
-        co_return answer == Authorization::authorized;
-    }
-    void post(const Notice& notice) override { posted.append(notice); }
-    void withdraw(const QString& identifier) override { withdrawn << identifier; }
-    std::optional<QStringList> settingsCommand() const override { return std::nullopt; }
-    void setOnServerChanged(std::function<void()> callback) override { serverChanged = std::move(callback); }
-
-    Authorization status = Authorization::authorized;
-    Authorization answer = Authorization::authorized;  // to a request
-    std::optional<std::chrono::milliseconds> delay;     // of a read of the status
-    std::function<void()> serverChanged;
-    int reads = 0, requests = 0;
-    QList<Notice> posted;
-    QStringList withdrawn;
-};
 
 // The world over a USB stick (Backup, 500 GB, 100 free), the internal NVMe disk (/, 1 TB, 400
 // free) and an NFS share (100 GB, 50 free), with a notifier posting to a fake server.
@@ -94,7 +64,11 @@ protected:
     }
 
     TestWorld world;
-    std::shared_ptr<FakeServer> server = std::make_shared<FakeServer>();
+    std::shared_ptr<ScriptedNotificationServer> server = [] {
+        auto server = std::make_shared<ScriptedNotificationServer>();
+        server->status = server->answer = Authorization::authorized;
+        return server;
+    }();
     const Drive stick = [] {
         Drive d;
         d.id = "3";

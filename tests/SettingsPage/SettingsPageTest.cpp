@@ -6,6 +6,7 @@
 
 #include "support/AccessibleTree.h"
 #include "support/AppProcess.h"
+#include "support/ScriptedNotificationServer.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -24,24 +25,6 @@ namespace {
 
 using Authorization = NotificationServer::Authorization;
 using Piece = MenuBarRenderer::Piece;
-
-// The desktop's notification service as a test sets it; a request is granted.
-class ScriptedNotificationServer final : public NotificationServer {
-public:
-    QCoro::Task<Authorization> authorization() override { co_return status; }
-    QCoro::Task<bool> requestAuthorization() override
-    {
-        ++requests;
-        status = Authorization::authorized;
-        co_return true;
-    }
-    void post(const Notice&) override {}
-    std::optional<QStringList> settingsCommand() const override { return command; }
-
-    Authorization status = Authorization::denied;
-    int requests = 0;
-    std::optional<QStringList> command;
-};
 
 QStringList entries(QAccessibleInterface* combo)
 {
@@ -99,7 +82,11 @@ protected:
     }
     QList<Piece> trayPieces() const { return controller->lastRender() ? controller->lastRender()->layout.pieces : QList<Piece>{}; }
 
-    std::shared_ptr<ScriptedNotificationServer> server = std::make_shared<ScriptedNotificationServer>();
+    std::shared_ptr<ScriptedNotificationServer> server = [] {
+        auto server = std::make_shared<ScriptedNotificationServer>();
+        server->answer = Authorization::authorized;  // a request is granted
+        return server;
+    }();
     const QString autostart = dir.filePath("autostart/mallowby.desktop");
     std::unique_ptr<SettingsView> view;
     int messages = 0, copies = 0;

@@ -9,7 +9,7 @@
 #include "Platform/Linux/LinuxProcessControl.h"
 
 #include "support/ScriptedDisks.h"
-#include "support/SilentNotificationServer.h"
+#include "support/ScriptedNotificationServer.h"
 #include "support/TestEnvironment.h"
 #include "support/TestWorld.h"
 
@@ -126,7 +126,7 @@ protected:
     std::unique_ptr<Preferences>& preferences = world.preferences;
     std::unique_ptr<Notifier>& notifier = world.notifier;
     std::shared_ptr<ScriptedDisks> disks = std::make_shared<ScriptedDisks>();
-    std::shared_ptr<NotificationServer> notificationServer = std::make_shared<SilentNotificationServer>();
+    std::shared_ptr<NotificationServer> notificationServer = std::make_shared<ScriptedNotificationServer>();
     std::unique_ptr<Ejector> ejector;
     std::unique_ptr<Updater> updater;
     std::unique_ptr<StatusItemController> controller;
