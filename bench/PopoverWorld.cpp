@@ -153,12 +153,12 @@ void PopoverWorld::setCounters(const QString& disk, IOCounters counters)
 
 void PopoverWorld::refuse(const QString& disk, Dissent dissent)
 {
-    m_disks->refusals.insert(disk, dissent);
+    m_disks->answers.insert(disk, dissent);
 }
 
 void PopoverWorld::hangShares()
 {
-    m_disks->hangShares = true;
+    m_disks->holdShares = true;
 }
 
 void PopoverWorld::start(const QHash<QString, QString>& environment)

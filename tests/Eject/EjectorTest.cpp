@@ -23,7 +23,7 @@ protected:
     bool answered(const std::shared_ptr<std::optional<bool>>& out) { return TestEnvironment::waitUntil([&] { return out->has_value(); }, 2s); }
     void busyWith(QList<Blocker> blockers)
     {
-        disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
+        disks->answers["sdb"] = Dissent{Dissent::busy, std::nullopt};
         nextReport.blockers = std::move(blockers);
     }
     void advance(std::chrono::milliseconds by)
@@ -55,7 +55,7 @@ TEST_F(EjectorTest, OutcomesOfAnEjectAndTheLog)
              {Dissent{Dissent::exclusiveAccess, std::nullopt}, "idle exclusive access | awaits  | 0 scans | unmount sdb"},
              {Dissent{Dissent::notPermitted, QStringLiteral("x")}, "idle not permitted (x) | awaits  | 0 scans | unmount sdb"}}) {
         disks->calls.clear();
-        disks->unmountAnswers["sdb"] = answer;
+        disks->answers["sdb"] = answer;
         EXPECT_EQ(run(ejector->eject(usb, false)), !answer) << expected.toStdString();
         EXPECT_EQ(state(), expected);
     }
@@ -70,7 +70,7 @@ TEST_F(EjectorTest, OutcomesOfAnEjectAndTheLog)
               std::tuple(20, QStringLiteral("1"), QStringLiteral("20"), VolumeKind::external, EjectFailure::notPermitted(QStringLiteral("x"))));
 
     // One after another; a refusal does not stop the rest.
-    disks->unmountAnswers = {{"sdc", Dissent{Dissent::exclusiveAccess, std::nullopt}}};
+    disks->answers = {{"sdc", Dissent{Dissent::exclusiveAccess, std::nullopt}}};
     disks->calls.clear();
     EXPECT_EQ(run(ejector->ejectAll({card, usb})), (Ejector::EjectAllResult{{"USB Stick"}, {"13"}}));
     EXPECT_EQ(disks->calls, (QStringList{"unmount sdc", "unmount sdb", "eject sdb"}));
@@ -107,7 +107,7 @@ TEST_F(EjectorTest, ABusyEjectWaitsForItsHoldersAndRetries)
     settle();
     EXPECT_EQ(state(), "idle busy | awaits 823 | 1 scans | ");
     // The holder lets go as the panel rescans: its exit watch goes with the old report.
-    disks->unmountAnswers.remove("sdb");
+    disks->answers.remove("sdb");
     nextReport.blockers.clear();
     run(ejector->rescan("12"));
     EXPECT_TRUE(reaches("none | awaits  | 2 scans | unmount sdb, eject sdb")) << "waiting for a process that let go: " << state().toStdString();
@@ -149,12 +149,13 @@ TEST_F(EjectorTest, RetriesRescansAndLiveRescanKeepToTheirPlace)
     nextReport.blockers = {blocker(811, "bash")};
     run(ejector->rescan("12"));
     EXPECT_EQ(state(), "idle busy | awaits 811 | 3 scans | unmount sdb");
-    disks->gate = OneShot<bool>::make();
+    disks->holdDisks = true;
     ejector->retry("12", false);
     processes->exit(811);
     settle();
     nextReport.blockers = {blocker(812, "bash")};
-    std::exchange(disks->gate, nullptr)->complete(true);
+    disks->holdDisks = false;
+    disks->release();
     settle();
     EXPECT_EQ(state(), "idle busy | awaits 812 | 4 scans | unmount sdb, unmount sdb") << "only the user's retry";
     scanGate = ScanGate::make();
@@ -168,7 +169,7 @@ TEST_F(EjectorTest, RetriesRescansAndLiveRescanKeepToTheirPlace)
 
     disks->calls.clear();
     scanned.clear();
-    disks->unmountAnswers["sdb"] = Dissent{Dissent::notPermitted, QStringLiteral("cancelled")};
+    disks->answers["sdb"] = Dissent{Dissent::notPermitted, QStringLiteral("cancelled")};
     run(ejector->eject(usb, false));
     nextReport.blockers = {blocker(851, "bash")};
     run(ejector->rescan("12"));
@@ -219,7 +220,7 @@ TEST_F(EjectorTest, EjectingAnImageOnTheDriveRescansTheDriveAndSignals)
     EXPECT_TRUE(ejector->status("12")->report->images.isEmpty());
     EXPECT_EQ(ejector->status("loop7"), nullptr) << "an image eject keeps no status of its own";
     // A refused one answers false and changes nothing.
-    disks->unmountAnswers["loop8"] = Dissent{Dissent::busy, std::nullopt};
+    disks->answers["loop8"] = Dissent{Dissent::busy, std::nullopt};
     const auto logged = ejector->log().size();
     EXPECT_EQ(run(ejector->ejectImage(ImageBlocker{QStringLiteral("/media/usb/b.img"), QStringLiteral("loop8")}, "12")), false);
     EXPECT_EQ(std::pair(scanned.size(), ejector->log().size()), std::pair(qsizetype(2), logged));
@@ -239,7 +240,7 @@ TEST_F(EjectorTest, AnEjectUnderWayOutlivesDismissAndAnswersOnlyWithItsOwnResult
 {
     QList<std::pair<QString, bool>> ended;
     QObject::connect(ejector.get(), &Ejector::ejectEnded, [&](const QString& id, bool ejected) { ended.append({id, ejected}); });
-    disks->gate = OneShot<bool>::make();
+    disks->holdDisks = true;
     const auto first = start(usb);
     // "close" on the panel, then eject, retry and inspect again while udisks2 still works.
     ejector->dismiss("12");
@@ -248,7 +249,8 @@ TEST_F(EjectorTest, AnEjectUnderWayOutlivesDismissAndAnswersOnlyWithItsOwnResult
     run(ejector->inspect(usb));
     EXPECT_TRUE(ended.isEmpty());
     EXPECT_EQ(state(), "ejecting | awaits  | 0 scans | unmount sdb") << "one request per target while one runs";
-    std::exchange(disks->gate, nullptr)->complete(true);
+    disks->holdDisks = false;
+    disks->release();
     ASSERT_TRUE(answered(first));
     EXPECT_EQ(std::pair(**first, ended), std::pair(true, QList<std::pair<QString, bool>>{{"12", true}}));
     EXPECT_EQ(state(), "none | awaits  | 0 scans | unmount sdb, eject sdb");
@@ -257,7 +259,7 @@ TEST_F(EjectorTest, AnEjectUnderWayOutlivesDismissAndAnswersOnlyWithItsOwnResult
 TEST_F(EjectorTest, AForcedEjectPowersOffOnlyOnceNoProcessHoldsTheLazilyUnmountedFileSystem)
 {
     queued = {BlockerReport{.blockers = {blocker(861, "cp")}, .images = {}, .holders = {}}};
-    disks->held = true;
+    disks->stillHeld = true;
     const auto ejected = start(usb, true);
     settle();
     EXPECT_EQ(ejector->status("12")->awaitedHolders, 1);
@@ -265,7 +267,7 @@ TEST_F(EjectorTest, AForcedEjectPowersOffOnlyOnceNoProcessHoldsTheLazilyUnmounte
     advance(1s);  // cp has gone; the device is still closing
     EXPECT_EQ(ejector->status("12")->awaitedHolders, 0);
     EXPECT_FALSE(ejected->has_value());
-    disks->held = false;
+    disks->stillHeld = false;
     clock.advance(1s);
     ASSERT_TRUE(answered(ejected));
     EXPECT_EQ(*ejected, true);

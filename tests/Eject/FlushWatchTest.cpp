@@ -130,14 +130,14 @@ TEST(FlushWatch, SamplesWhileEjectingAndEndsWithTheEject)
     EXPECT_EQ(ended, QStringList{"12 ejected 0 left"});
     EXPECT_EQ(clock.pendingTimers(), 0u) << "sampling once nothing ejects";
 
-    rig.disks->unmountAnswer = Dissent{Dissent::notPermitted, QStringLiteral("policy")};
+    rig.disks->answers["sdb"] = Dissent{Dissent::notPermitted, QStringLiteral("policy")};
     rig.eject(rig.stick);
     ASSERT_TRUE(rig.watch->estimate("12"));
     answered(false);
     EXPECT_EQ(ended.last(), "12 failed 0 left");
     EXPECT_FALSE(rig.watch->estimate("12"));
     rig.ejector->dismiss("12");
-    rig.disks->unmountAnswer.reset();
+    rig.disks->answers.clear();
 
     // A FUSE share counts nothing, and a drive that vanished cannot be opened: no rate, no time.
     EjectTarget gone = rig.stick;

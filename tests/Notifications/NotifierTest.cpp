@@ -352,13 +352,13 @@ TEST_F(NotifierTest, EjectsThatWriteLongAreAnnouncedAndConcluded)
     server->posted.clear();
 
     SCOPED_TRACE("a failed eject takes its notice down");
-    flush.disks->unmountAnswer = Dissent{Dissent::unknownError, QStringLiteral("I/O error")};
+    flush.disks->answers["sdb"] = Dissent{Dissent::unknownError, QStringLiteral("I/O error")};
     startEject();
     write(5);
     ASSERT_TRUE(release());
     EXPECT_EQ(server->withdrawn, QStringList{id});
     SCOPED_TRACE("writing for 1.5 s and no more, then ejected: nothing to announce");
-    flush.disks->unmountAnswer.reset();
+    flush.disks->answers.clear();
     startEject();
     write(4);
     ASSERT_TRUE(release());

@@ -179,7 +179,7 @@ TEST_F(BlockersViewTest, WhosUsingThisLooksFirstThenListsImagesAndProcessesWithT
 // A busy eject: terminate, kill, a question that goes with its process, Return retries, force eject asks first.
 TEST_F(BlockersViewTest, TerminateKillRetryAndForceEject)
 {
-    disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
+    disks->answers["sdb"] = Dissent{Dissent::busy, std::nullopt};
     nextReport = {.blockers = {blocker(501, "bash")}, .images = {}, .processCount = 10, .holders = {}};
     run(ejector->eject(usb, false));
     settle();
@@ -240,15 +240,16 @@ TEST_F(BlockersViewTest, TerminateKillRetryAndForceEject)
 
 TEST_F(BlockersViewTest, WhileAnEjectRunsOnlyCloseWorksAndWhileAScanRunsForceEjectToo)
 {
-    disks->gate = OneShot<bool>::make();
+    disks->holdDisks = true;
     ejector->eject(usb, false);
     settle();
     ASSERT_NE(view(), nullptr);
     EXPECT_TRUE(tree.isEnabled("close"));
     EXPECT_FALSE(tree.isEnabled("eject"));
-    disks->unmountAnswers["sdb"] = Dissent{Dissent::busy, std::nullopt};
+    disks->answers["sdb"] = Dissent{Dissent::busy, std::nullopt};
     nextReport = {.blockers = {blocker(701, "bash")}, .images = {ImageBlocker{"/media/usb/images/disk.img", "loop3"}}, .processCount = 10, .holders = {}};
-    std::exchange(disks->gate, nullptr)->complete(true);
+    disks->holdDisks = false;
+    disks->release();
     settle();
     ASSERT_TRUE(tree.isEnabled("retry"));
 

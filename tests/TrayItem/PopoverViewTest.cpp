@@ -146,14 +146,14 @@ TEST_F(PopoverViewTest, CardsSamplesEjectsAndTheSettingsPageAsAScreenReaderMeets
                            status && status->report ? "report" : ""}.join(' ').simplified();
     };
     EXPECT_EQ(cardState(), "same card 0 panels");
-    disks->refusals.insert("sdb", Dissent{Dissent::notPermitted, QStringLiteral("not allowed")});
+    disks->answers.insert("sdb", Dissent{Dissent::notPermitted, QStringLiteral("not allowed")});
     ASSERT_TRUE(pressInPopover(eject));
     ASSERT_EQ(cardState(), "same card highlighted 1 panels failure report");
     EXPECT_EQ(ejector->status(stick.id)->target, EjectTarget::fromDrive(stick));
     EXPECT_EQ(card->findChild<BlockersView*>()->targetID(), stick.id);
     ejector->dismiss(stick.id);
     EXPECT_EQ(cardState(), "same card 0 panels");
-    disks->refusals.clear();
+    disks->answers.clear();
     auto* more = qobject_cast<PopoverButton*>(inPopover("More for " + stick.name)->object());
     ASSERT_TRUE(more && more->popupMenu());
     EXPECT_EQ(texts(more->popupMenu()->actions()), (QStringList{"Eject", "Who's Using This?"}));
@@ -197,7 +197,7 @@ TEST_F(PopoverViewTest, EjectAllWithAFailureAndEjectsThatOutliveTheirMounts)
     const QList<EjectTarget> targets = controller->externalTargets();
     ASSERT_EQ(targets.size(), 4);
     // The last drive refuses, so its card is not at the top already.
-    disks->refusals.insert(targets.last().members.first().bsdName, Dissent{Dissent::notPermitted, std::nullopt});
+    disks->answers.insert(targets.last().members.first().bsdName, Dissent{Dissent::notPermitted, std::nullopt});
     const QString summary = QStringLiteral("Ejected %1, %2, and %3. %4 couldn't be ejected.")
                                 .arg(targets[0].name, targets[1].name, targets[2].name, targets[3].name);
     // From the popover's button: the summary, scrolled to the failed card, until dismissed.
@@ -227,7 +227,7 @@ TEST_F(PopoverViewTest, EjectAllWithAFailureAndEjectsThatOutliveTheirMounts)
     EXPECT_EQ(controller->popoverState().ejectAllResult(), std::nullopt);
     settle();
     // All ejected: nothing opens.
-    disks->refusals.clear();
+    disks->answers.clear();
     controller->ejectAll({targets.last()});
     settle();
     clock.advance(1s);
@@ -235,7 +235,7 @@ TEST_F(PopoverViewTest, EjectAllWithAFailureAndEjectsThatOutliveTheirMounts)
     EXPECT_EQ(controller->popover(), nullptr);
 
     // The share's unmount shows under its row, whose menu offers it with the scan.
-    disks->hangShares = disks->hangDisks = true;
+    disks->holdShares = disks->holdDisks = true;
     open();
     EXPECT_EQ(inPopover("Unmounting…"), nullptr);
     EXPECT_EQ(inPopover("Ejecting…"), nullptr);

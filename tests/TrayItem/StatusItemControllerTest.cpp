@@ -73,7 +73,7 @@ TEST_F(StatusItemControllerTest, TheItemFollowsTheDrivesTheirFiguresAndThePopove
     const EjectTarget gone{"999", "Old Disk", VolumeKind::external, {BlockDevice{999, "sdz"}}, std::nullopt};
     const EjectTarget stick = EjectTarget::fromDrive(*driveOf("/run/media/me/STICK"));
     for (const EjectTarget& target : {gone, stick}) {
-        disks->refusals.insert(target.members.first().bsdName, Dissent{Dissent::notPermitted, std::nullopt});
+        disks->answers.insert(target.members.first().bsdName, Dissent{Dissent::notPermitted, std::nullopt});
         ASSERT_EQ(TestEnvironment::await(ejector->eject(target, false)), false);
     }
     controller->showPopover("x", true);

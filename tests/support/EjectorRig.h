@@ -7,6 +7,7 @@
 #include "Support/OneShot.h"
 
 #include "support/FakeVolumePlatform.h"
+#include "support/ScriptedDisks.h"
 #include "support/ManualClock.h"
 #include "support/TestEnvironment.h"
 
@@ -15,34 +16,6 @@
 #include <vector>
 
 namespace mallowby::test {
-
-// udisks2 as scripted by the test: an answer per disk; while `gate` is set, unmounts wait for it.
-class FakeDisks final : public DiskService {
-public:
-    QHash<QString, std::optional<Dissent>> unmountAnswers;
-    QStringList calls;
-    std::shared_ptr<OneShot<bool>> gate;
-    bool held = false;  // a file system unmounted lazily still holds the disks
-
-    QCoro::Task<std::optional<Dissent>> unmountDisk(QString bsdName, bool force) override
-    {
-        calls << "unmount " + bsdName + (force ? " force" : "");
-        if (auto waitFor = gate)
-            co_await *waitFor;
-        co_return force ? std::nullopt : unmountAnswers.value(bsdName);
-    }
-    QCoro::Task<std::optional<Dissent>> ejectDisk(QString bsdName) override
-    {
-        calls << "eject " + bsdName;
-        co_return std::nullopt;
-    }
-    QCoro::Task<bool> isReleased(QString) override { co_return !held; }
-    QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount mount, bool) override
-    {
-        calls << "unmount share " + mount.path;
-        co_return std::nullopt;
-    }
-};
 
 // Every /dev/NAME in `ids` is its own whole disk.
 class FakeRegistry final : public BlockRegistry {
@@ -154,7 +127,7 @@ public:
 
     FakeVolumePlatform volumes;
     std::shared_ptr<FakeRegistry> registry = std::make_shared<FakeRegistry>();
-    std::shared_ptr<FakeDisks> disks = std::make_shared<FakeDisks>();
+    std::shared_ptr<ScriptedDisks> disks = std::make_shared<ScriptedDisks>();
     std::shared_ptr<FakeProcesses> processes = std::make_shared<FakeProcesses>();
     ManualClock clock;
     QList<ScanTarget> scanned;

@@ -10,6 +10,7 @@
 #include "Support/OneShot.h"
 
 #include "support/FakeVolumePlatform.h"
+#include "support/ScriptedDisks.h"
 #include "support/SysfsTree.h"
 
 #include <QFile>
@@ -24,22 +25,6 @@ namespace mallowby::test {
 class FlushRig {
 public:
     static constexpr quint64 MB = 1'000'000;
-
-    class HeldDisks final : public DiskService {
-    public:
-        std::optional<Dissent> unmountAnswer;
-        QList<std::shared_ptr<OneShot<bool>>> gates;
-
-        QCoro::Task<std::optional<Dissent>> unmountDisk(QString, bool) override { return held(); }
-        QCoro::Task<std::optional<Dissent>> ejectDisk(QString) override { co_return std::nullopt; }
-        QCoro::Task<std::optional<Dissent>> unmountShare(VolumeStore::Mount, bool) override { return held(); }
-        QCoro::Task<std::optional<Dissent>> held()
-        {
-            const auto gate = gates.emplace_back(OneShot<bool>::make());
-            co_await *gate;
-            co_return unmountAnswer;
-        }
-    };
 
     explicit FlushRig(Clock& clock) : registry(std::make_shared<LinuxBlockRegistry>(Sysfs(tree.root())))
     {
@@ -78,16 +63,16 @@ public:
         [](Ejector& e, EjectTarget t, std::shared_ptr<std::optional<bool>> out) -> QCoro::Task<> { *out = co_await e.eject(t, false); }(
             *ejector, target, ejected);
     }
-    void release()
-    {
-        for (const auto& gate : std::exchange(disks->gates, {}))
-            gate->complete(true);
-    }
+    void release() { disks->release(); }
 
     SysfsTree tree{{QStringLiteral("usb-disk")}};
     QTemporaryDir dir;
     FakeVolumePlatform volumes;
-    std::shared_ptr<HeldDisks> disks = std::make_shared<HeldDisks>();
+    std::shared_ptr<ScriptedDisks> disks = [] {
+        auto disks = std::make_shared<ScriptedDisks>();
+        disks->holdDisks = disks->holdShares = true;
+        return disks;
+    }();
     std::shared_ptr<LinuxBlockRegistry> registry;
     std::unique_ptr<Ejector> ejector;
     FlushWatch* watch;  // owned by the ejector
