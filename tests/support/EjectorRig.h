@@ -3,12 +3,11 @@
 #include "Eject/DiskArbitrationClient.h"
 #include "Eject/Ejector.h"
 #include "Platform/BlockRegistry.h"
-#include "Platform/DiskService.h"
 #include "Support/OneShot.h"
 
 #include "support/FakeVolumePlatform.h"
-#include "support/ScriptedDisks.h"
 #include "support/ManualClock.h"
+#include "support/ScriptedDisks.h"
 #include "support/TestEnvironment.h"
 
 #include <QTimer>

@@ -3,11 +3,9 @@
 #include "Eject/DiskArbitrationClient.h"
 #include "Eject/Ejector.h"
 #include "Eject/FlushWatch.h"
-#include "Platform/DiskService.h"
 #include "Platform/Linux/LinuxBlockRegistry.h"
 #include "Platform/Linux/LinuxMeminfo.h"
 #include "Platform/Linux/LinuxMountStats.h"
-#include "Support/OneShot.h"
 
 #include "support/FakeVolumePlatform.h"
 #include "support/ScriptedDisks.h"
